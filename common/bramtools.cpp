@@ -1,0 +1,61 @@
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "bramtools.h"
+
+#ifndef BRAMTOOLS_VERSION
+#define BRAMTOOLS_VERSION "0.0.0"
+#endif
+
+void print_contact()
+{
+    fputs("---[ CONTACT ]----------------------------------------------------------------\n"
+          "  bramtools: carry PC Engine backup memory files out by hand\n"
+          "  Maintainers: see the README.md that comes with bramtools for how to reach us\n"
+          "  About the backup memory (BRAM): see the notes in that same README.md\n"
+          "  Greetings to everyone who keeps their old saves alive!\n",
+          stdout);
+}
+
+void fail(int status, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    exit(status);
+}
+
+bool same_file(const char *a, const char *b)
+{
+    struct stat sa, sb;
+    if (stat(a, &sa) != 0 || stat(b, &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool is_directory(FILE *stream)
+{
+    struct stat st;
+    return fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool handle_help_or_version(int argc, char **argv, const char *program,
+                            void (*print_usage)(const char *))
+{
+    if (argc != 2)
+        return false;
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
+        print_usage(argv[0]);
+        print_contact();
+        exit(EXIT_SUCCESS);
+    }
+    if (strcmp(argv[1], "--version") == 0) {
+        printf("%s %s\n", program, BRAMTOOLS_VERSION);
+        exit(EXIT_SUCCESS);
+    }
+    return false;
+}

@@ -1,0 +1,195 @@
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "../common/bramtools.h"
+#include "dumpentry.h"
+#include "plain.h"
+
+FILE *in = nullptr;
+char transformed_buffer[256];
+
+const decoder parse_intermediate_form[] = {parse_plain};
+const int decoder_count = sizeof parse_intermediate_form / sizeof parse_intermediate_form[0];
+
+void print_usage(const char *exe_name)
+{
+    printf("---[ USAGE ]------------------------------------------------------------------\n"
+           "  %s <output filename> [<input filename>]\n"
+           "  If no file where to read data is given, standard input is used\n",
+           exe_name);
+}
+
+// Letters and digits only, whatever the locale; bytes from 0x80 up never pass.
+char char_accepted(int c)
+{
+    signed char s = static_cast<signed char>(c);
+    return (s >= 'A' && s <= 'Z') || (s >= 'a' && s <= 'z') || (s >= '0' && s <= '9');
+}
+
+size_t filter_line(const char *raw, char *filtered)
+{
+    size_t index_out = 0;
+    for (size_t index_in = 0; raw[index_in] != '\0'; index_in++)
+        if (char_accepted(raw[index_in]))
+            filtered[index_out++] = raw[index_in];
+    filtered[index_out] = '\0';
+    return index_out;
+}
+
+// Returns null when nothing could be read; transformed_buffer then holds the empty text.
+char *readline()
+{
+    char read_buffer[256];
+    FILE *source = in ? in : stdin;
+    if (!in)
+        fflush(stdout); // the prompt must be on screen before the program waits
+    char *got = fgets(read_buffer, 255, source);
+    if (in)
+        puts("read from file");
+    if (!got) {
+        transformed_buffer[0] = '\0';
+        return nullptr;
+    }
+    filter_line(read_buffer, transformed_buffer);
+    return transformed_buffer;
+}
+
+decode_result why_input_ended()
+{
+    return ferror(in ? in : stdin) ? decode_read_error : decode_end_of_input;
+}
+
+int hex_digit_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Reads up to max_digits hex digits; returns how many were taken (0: no field).
+int parse_hex_field(const char *text, int max_digits, unsigned *value)
+{
+    int digits = 0;
+    *value = 0;
+    while (digits < max_digits && hex_digit_value(text[digits]) >= 0) {
+        *value = *value * 16 + static_cast<unsigned>(hex_digit_value(text[digits]));
+        digits++;
+    }
+    return digits;
+}
+
+// Two-digit fields read one after another, stopping at the first that has no digit;
+// the fields not supplied are 0. Returns how many were supplied.
+int parse_hex_fields(const char *text, unsigned *values, int count)
+{
+    int supplied = 0;
+    for (int k = 0; k < count; k++)
+        values[k] = 0;
+    while (supplied < count) {
+        int digits = parse_hex_field(text, 2, &values[supplied]);
+        if (digits == 0)
+            break;
+        text += digits;
+        supplied++;
+    }
+    return supplied;
+}
+
+// Says in a few words why a filtered line is not exactly expected_digits hex digits.
+bool describe_line_fault(const char *text, size_t expected_digits, char *fault, size_t size)
+{
+    size_t length = strlen(text);
+    for (size_t k = 0; k < length; k++) {
+        if (hex_digit_value(text[k]) < 0) {
+            snprintf(fault, size, "'%c' is not a hex digit", text[k]);
+            return true;
+        }
+    }
+    if (length == expected_digits)
+        return false;
+    snprintf(fault, size, "%zu hex digits found, %zu expected", length, expected_digits);
+    return true;
+}
+
+bool input_goes_on(FILE *stream)
+{
+    int c;
+    while ((c = getc(stream)) != EOF)
+        if (char_accepted(c))
+            return true;
+    return false;
+}
+
+static void fail_on_input_end(decode_result result)
+{
+    if (result == decode_read_error)
+        fail(4, "Couldn't read input\n");
+    fail(4, "Unexpected end of input\n");
+}
+
+static int8_t read_encoding()
+{
+    puts("Enter the header of the dump (available on all page) :");
+    if (!readline())
+        fail_on_input_end(why_input_ended());
+    unsigned value;
+    if (parse_hex_field(transformed_buffer, 2, &value) == 0)
+        fail(2, "No encoding in the header\n");
+    return static_cast<int8_t>(value & 0xFF);
+}
+
+static void close_output(FILE *out, const char *name)
+{
+    bool write_failed = ferror(out) != 0;
+    if (fclose(out) != 0 || write_failed)
+        fail(1, "Couldn't write file '%s'\n", name);
+}
+
+int main(int argc, char **argv)
+{
+    if (handle_help_or_version(argc, argv, "dumpentry", print_usage))
+        return EXIT_SUCCESS;
+    if (argc != 2 && argc != 3) {
+        print_usage(argv[0]);
+        print_contact();
+        return EXIT_SUCCESS;
+    }
+    const char *output_name = argv[1];
+    const char *input_name = argc == 3 ? argv[2] : nullptr;
+    if (input_name && same_file(output_name, input_name))
+        fail(1, "Output file '%s' is also the input file\n", output_name);
+
+    FILE *out = fopen(output_name, "wb");
+    if (!out)
+        fail(1, "Couldn't open file '%s' for output\n", output_name);
+    if (input_name) {
+        in = fopen(input_name, "r");
+        if (!in || is_directory(in))
+            fail(3, "Couldn't open file '%s' for input\n", input_name);
+    }
+
+    // The decoder rereads the header from transformed_buffer: no line may be read in between.
+    int8_t current_encoding = read_encoding();
+    if (current_encoding < 0 || current_encoding >= decoder_count)
+        fail(2, "Unknown encoding (%d)\n", current_encoding);
+    decode_result result = parse_intermediate_form[current_encoding](out);
+    if (result == decode_write_error)
+        fail(1, "Couldn't write file '%s'\n", output_name);
+    if (result != decode_complete)
+        fail_on_input_end(result);
+
+    if (in && input_goes_on(in))
+        fputs("Warning: the input goes on after the end of the dump\n", stderr);
+    close_output(out, output_name);
+    if (in)
+        fclose(in);
+    puts(" ** DONE **");
+    print_contact();
+    return EXIT_SUCCESS;
+}

@@ -1,0 +1,35 @@
+#ifndef DUMPENTRY_H
+#define DUMPENTRY_H
+
+#include <cstddef>
+#include <cstdio>
+
+extern FILE *in;                     // the input file; null means standard input
+extern char transformed_buffer[256]; // filtered text of the most recent line
+
+enum decode_result {
+    decode_complete,
+    decode_end_of_input,
+    decode_read_error,
+    decode_write_error,
+};
+
+typedef decode_result (*decoder)(FILE *out);
+
+extern const decoder parse_intermediate_form[]; // decoders, indexed by encoding number
+extern const int decoder_count;
+
+void print_usage(const char *exe_name);
+
+char char_accepted(int c);
+size_t filter_line(const char *raw, char *filtered);
+char *readline();
+decode_result why_input_ended();
+
+int hex_digit_value(char c);
+int parse_hex_field(const char *text, int max_digits, unsigned *value);
+int parse_hex_fields(const char *text, unsigned *values, int count);
+bool describe_line_fault(const char *text, size_t expected_digits, char *fault, size_t size);
+bool input_goes_on(FILE *stream);
+
+#endif

@@ -1,0 +1,209 @@
+#include <optional>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+const std::string dumpentry = DUMPENTRY_PATH;
+const std::string header_prompt = "Enter the header of the dump (available on all page) :\n";
+const std::string echo = "read from file\n";
+const std::string done = " ** DONE **\n" + contact_banner;
+const std::string usage = "---[ USAGE ]------------------------------------------------------------------\n"
+                          "  " + dumpentry + " <output filename> [<input filename>]\n"
+                          "  If no file where to read data is given, standard input is used\n";
+
+std::string summary(int size, int pages, int lines, int bytes)
+{
+    return "Encoding: 0\nSize of data: " + std::to_string(size) + " bytes\nFull pages: " +
+           std::to_string(pages) + "\nRemaining full lines: " + std::to_string(lines) +
+           "\nRemaining bytes: " + std::to_string(bytes) + "\n";
+}
+
+std::string page_of_prompts(int page)
+{
+    std::string text = " -- Page " + std::to_string(page) + " --\n";
+    for (int line = 0; line < 16; line++)
+        text += (line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": ";
+    return text;
+}
+
+std::string lines_of(const std::string &text, int count)
+{
+    std::string all;
+    for (int k = 0; k < count; k++)
+        all += text;
+    return all;
+}
+
+// Bytes from a literal that may hold NULs.
+template <size_t n> std::string bytes(const char (&literal)[n])
+{
+    return std::string(literal, n - 1);
+}
+
+struct dumpentry_case {
+    const char *name;
+    std::vector<std::string> args; // "in.txt" among them gets the input, else it is typed on stdin
+    std::string input;
+    std::string out;
+    std::string err;
+    int status;
+    std::optional<std::string> dump; // bytes of out.bin; nullopt: out.bin must not exist
+};
+
+const std::string eight_lines_0_to_7 = lines_of("00 01 02 03 04 05 06 07\n", 16);
+const std::string page_bytes = lines_of(bytes("\x00\x01\x02\x03\x04\x05\x06\x07"), 16);
+
+const dumpentry_case cases[] = {
+    {"no arguments", {}, "", usage + contact_banner, "", 0, std::nullopt},
+    {"three arguments", {"out.bin", "a", "b"}, "", usage + contact_banner, "", 0, std::nullopt},
+    {"help", {"--help"}, "", usage + contact_banner, "", 0, std::nullopt},
+    {"short help", {"-h"}, "", usage + contact_banner, "", 0, std::nullopt},
+    {"version", {"--version"}, "", "dumpentry 1.0.0\n", "", 0, std::nullopt},
+    {"unknown encoding 1", {"out.bin"}, "01 00 10\n", header_prompt, "Unknown encoding (1)\n", 2, ""},
+    {"encoding 80 is negative", {"out.bin"}, "80\n", header_prompt, "Unknown encoding (-128)\n", 2, ""},
+    {"encoding FF is -1", {"out.bin"}, "ff 00 10\n", header_prompt, "Unknown encoding (-1)\n", 2, ""},
+    {"header with a word first", {"out.bin"}, "Header: 00 01 23\n", header_prompt,
+     "No encoding in the header\n", 2, ""},
+    {"empty header", {"out.bin"}, "\n", header_prompt, "No encoding in the header\n", 2, ""},
+    {"nothing typed", {"out.bin"}, "", header_prompt, "Unexpected end of input\n", 4, ""},
+    {"size 0", {"out.bin"}, "00 0000\n", header_prompt + done, summary(0, 0, 0, 0), 0, ""},
+    {"size 16, separators, case, CR LF", {"out.bin"},
+     "0 0 0 0 1 0\r\n12 34-56:78\t9a,BC.de/F0\r\n0a 0B 0c 0D 0e 0F 10 11\n",
+     header_prompt + " -- Last page --\nLine  0: Line  1: " + done, summary(16, 0, 2, 0), 0,
+     "\x12\x34\x56\x78\x9A\xBC\xDE\xF0\x0A\x0B\x0C\x0D\x0E\x0F\x10\x11"},
+    {"size 128", {"out.bin"}, "00 0080\n" + eight_lines_0_to_7, header_prompt + page_of_prompts(0) + done,
+     summary(128, 1, 0, 0), 0, page_bytes},
+    {"size 129, last line without line end", {"out.bin"}, "00 0081\n" + eight_lines_0_to_7 + "fe",
+     header_prompt + page_of_prompts(0) + " -- Last page --\nLast line (1 bytes) : " + done,
+     summary(129, 1, 0, 1), 0, page_bytes + "\xFE"},
+    {"last line too short", {"out.bin"}, "00 0002\nABC\n",
+     header_prompt + " -- Last page --\nLast line (2 bytes) : " + done,
+     summary(2, 0, 0, 2) + "Warning: last line: 3 hex digits found, 4 expected\n", 0, "\xAB\x0C"},
+    {"last line with nothing", {"out.bin"}, "00 0003\n\n",
+     header_prompt + " -- Last page --\nLast line (3 bytes) : " + done,
+     summary(3, 0, 0, 3) + "Warning: last line: 0 hex digits found, 6 expected\n", 0,
+     std::string(3, '\0')},
+    {"short and long data lines", {"out.bin"}, "00 0018\n00 11\n0123456789abcdef01\n-\n",
+     header_prompt + " -- Last page --\nLine  0: Line  1: Line  2: " + done,
+     summary(24, 0, 3, 0) + "Warning: last page, line 0: 4 hex digits found, 16 expected\n"
+                            "Warning: last page, line 1: 18 hex digits found, 16 expected\n"
+                            "Warning: last page, line 2: 0 hex digits found, 16 expected\n",
+     0, bytes("\x00\x11\0\0\0\0\0\0\x01\x23\x45\x67\x89\xAB\xCD\xEF") + std::string(8, '\0')},
+    {"letters beyond F", {"out.bin"}, "00 0010\n0123456789ABCDEG\nLine 1: 00 11 22 33 44 55 66 77\n",
+     header_prompt + " -- Last page --\nLine  0: Line  1: " + done,
+     summary(16, 0, 2, 0) + "Warning: last page, line 0: 'G' is not a hex digit\n"
+                            "Warning: last page, line 1: 'L' is not a hex digit\n",
+     0, bytes("\x01\x23\x45\x67\x89\xAB\xCD\x0E") + std::string(8, '\0')},
+    {"a line of 300 characters is two lines", {"out.bin"}, "00 0010\n" + std::string(300, '1') + "\n",
+     header_prompt + " -- Last page --\nLine  0: Line  1: " + done,
+     summary(16, 0, 2, 0) + "Warning: last page, line 0: 254 hex digits found, 16 expected\n"
+                            "Warning: last page, line 1: 46 hex digits found, 16 expected\n",
+     0, std::string(16, '\x11')},
+    {"mistake on a full page", {"out.bin"}, "00 0080\n" + lines_of("0001020304050607\n", 3) + "000102\n" +
+         lines_of("0001020304050607\n", 12),
+     header_prompt + page_of_prompts(0) + done,
+     summary(128, 1, 0, 0) + "Warning: page 0, line 3: 6 hex digits found, 16 expected\n", 0,
+     page_bytes.substr(0, 27) + std::string(5, '\0') + page_bytes.substr(32)},
+    {"input ends in the middle", {"out.bin"}, "00 0010\n0011223344556677\n",
+     header_prompt + " -- Last page --\nLine  0: Line  1: ",
+     summary(16, 0, 2, 0) + "Unexpected end of input\n", 4, bytes("\x00\x11\x22\x33\x44\x55\x66\x77")},
+    {"from a file, blank lines after", {"out.bin", "in.txt"}, "00 0009\n0011223344556677\n88\n\n \n",
+     header_prompt + echo + " -- Last page --\nLine  0: " + echo + "Last line (1 bytes) : " + echo + done,
+     summary(9, 0, 1, 1), 0, bytes("\x00\x11\x22\x33\x44\x55\x66\x77\x88")},
+    {"from a file that goes on", {"out.bin", "in.txt"}, "00 0001\n88\n\n99\n",
+     header_prompt + echo + " -- Last page --\nLast line (1 bytes) : " + echo + done,
+     summary(1, 0, 0, 1) + "Warning: the input goes on after the end of the dump\n", 0, "\x88"},
+    {"from a file that ends early", {"out.bin", "in.txt"}, "00 0010\n",
+     header_prompt + echo + " -- Last page --\nLine  0: " + echo,
+     summary(16, 0, 2, 0) + "Unexpected end of input\n", 4, ""},
+    {"missing input file", {"out.bin", "nosuch.txt"}, "", "",
+     "Couldn't open file 'nosuch.txt' for input\n", 3, ""},
+    {"directory as input file", {"out.bin", "."}, "", "", "Couldn't open file '.' for input\n", 3, ""},
+    {"output in a missing folder", {"nofolder/out.bin"}, "00 0000\n", "",
+     "Couldn't open file 'nofolder/out.bin' for output\n", 1, std::nullopt},
+    {"output to a full disk", {"/dev/full", "in.txt"}, "00 0001\nAA\n",
+     header_prompt + echo + " -- Last page --\nLast line (1 bytes) : " + echo,
+     summary(1, 0, 0, 1) + "Couldn't write file '/dev/full'\n", 1, std::nullopt},
+};
+
+void PrintTo(const dumpentry_case &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+class dumpentry_runs : public testing::TestWithParam<dumpentry_case> {};
+
+TEST_P(dumpentry_runs, as_a_user_sees_it)
+{
+    const dumpentry_case &row = GetParam();
+    scratch_dir dir;
+    bool from_file = false;
+    for (const std::string &arg : row.args)
+        from_file = from_file || arg == "in.txt";
+    if (from_file)
+        write_file(dir / "in.txt", row.input);
+
+    run_result result = run_program(dumpentry, row.args, from_file ? "" : row.input, dir.path);
+    EXPECT_EQ(result.out, row.out);
+    EXPECT_EQ(result.err, row.err);
+    EXPECT_EQ(result.status, row.status);
+    if (row.dump) {
+        EXPECT_EQ(read_file(dir / "out.bin"), *row.dump);
+    } else {
+        EXPECT_FALSE(file_exists(dir / "out.bin"));
+    }
+    if (from_file) {
+        EXPECT_EQ(read_file(dir / "in.txt"), row.input);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(table, dumpentry_runs, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<dumpentry_case> &info) {
+                             std::string name = info.param.name;
+                             for (char &c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
+
+TEST(dumpentry, refuses_an_input_that_is_the_output)
+{
+    scratch_dir dir;
+    const std::string typed = "00 0001\nAA\n";
+    write_file(dir / "x.txt", typed);
+    std::filesystem::create_hard_link(dir / "x.txt", dir / "link.txt");
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"x.txt", "x.txt"}, {"./x.txt", "x.txt"}, {"link.txt", "x.txt"}}) {
+        run_result result = run_program(dumpentry, args, "", dir.path);
+        EXPECT_EQ(result.err, "Output file '" + args[0] + "' is also the input file\n");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(read_file(dir / "x.txt"), typed);
+    }
+}
+
+// The largest dump, typed with mixed separators and case, gives what xxd gives for its digits.
+TEST(dumpentry, largest_dump_matches_xxd)
+{
+    scratch_dir dir;
+    std::string bytes = random_bytes(65535, 1);
+    std::string typed = typed_dump(bytes);
+    write_file(dir / "in.txt", typed);
+    std::string digits;
+    for (char c : typed.substr(typed.find('\n') + 1))
+        if (isxdigit(static_cast<unsigned char>(c)))
+            digits += c;
+    write_file(dir / "digits.txt", digits);
+
+    run_result result = run_program(dumpentry, {"out.bin", "in.txt"}, "", dir.path);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, summary(65535, 511, 15, 7));
+    ASSERT_EQ(system(("cd " + dir.path.string() + " && xxd -r -p digits.txt xxd.bin").c_str()), 0);
+    EXPECT_EQ(read_file(dir / "xxd.bin"), bytes);
+    EXPECT_EQ(read_file(dir / "out.bin"), bytes);
+}
+
+} // namespace

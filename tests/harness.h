@@ -1,0 +1,40 @@
+#ifndef BRAMTOOLS_TESTS_HARNESS_H
+#define BRAMTOOLS_TESTS_HARNESS_H
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct run_result {
+    std::string out;
+    std::string err;
+    int status; // exit status, or 128 + signal number
+};
+
+// A fresh folder for one test, removed with everything in it at the end.
+struct scratch_dir {
+    std::filesystem::path path;
+    scratch_dir();
+    ~scratch_dir();
+    std::string operator/(const std::string &name) const { return (path / name).string(); }
+};
+
+// Runs program in folder cwd with the given arguments and standard input, as a user would.
+// A run that takes more than a minute is killed, so a hang fails the test instead of CI.
+run_result run_program(const std::string &program, const std::vector<std::string> &args,
+                       const std::string &stdin_text, const std::string &cwd);
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes);
+bool file_exists(const std::string &path);
+
+// Random bytes from a fixed seed, so that a failure can be replayed.
+std::string random_bytes(size_t count, unsigned seed);
+
+// The bytes written out as a person types a plain dump: the header, pages of 8-byte lines
+// and the last line, with separators and letter case that vary from line to line.
+std::string typed_dump(const std::string &bytes);
+
+extern const std::string contact_banner;
+
+#endif
