@@ -207,3 +207,18 @@ TEST(dumpentry, largest_dump_matches_xxd)
 }
 
 } // namespace
+
+namespace {
+
+// The shipped example transcribes cleanly to the dump file shipped beside it.
+TEST(dumpentry, shipped_example)
+{
+    scratch_dir dir;
+    run_result result =
+        run_program(dumpentry, {"save.bin", EXAMPLES_DIR "/save.txt"}, "", dir.path);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, summary(315, 2, 7, 3));
+    EXPECT_EQ(read_file(dir / "save.bin"), read_file(EXAMPLES_DIR "/save.bin"));
+}
+
+} // namespace

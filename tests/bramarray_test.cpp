@@ -1,0 +1,169 @@
+#include <map>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+const std::string bramarray = BRAMARRAY_PATH;
+const std::string dumpentry = DUMPENTRY_PATH;
+const std::string head = "const char bram_data[] = {\n";
+const std::string tail = "\n0X00, 0X00\n};\n";
+const std::string usage =
+    "---[ USAGE ]------------------------------------------------------------------\n"
+    "  " + bramarray + " [-compile] <input filename 1> [<input filename ...>]\n"
+    "  Produces a file 'filedata.dat' suitable to produce a file restoration cd\n"
+    "  Each file passed as argument must have been produced by 'dumpentry'\n"
+    "  if -compile is given as first arg, an iso is also created to restore\n"
+    "  the given files\n";
+const std::string old_array = "the array of an earlier run\n";
+
+struct bramarray_case {
+    const char *name;
+    std::vector<std::string> args;
+    std::map<std::string, std::string> files; // made in the folder before the run
+    std::string out;
+    std::string err;
+    int status;
+    std::optional<std::string> array; // filedata.dat afterwards; nullopt: it must not exist
+};
+
+const std::string eight = "\x01\x23\x45\x67\x89\xAB\xCD\xEF";
+const std::string eight_elements = "0X01, 0X23, 0X45, 0X67, 0X89, 0XAB, 0XCD, 0XEF, \n";
+
+const bramarray_case cases[] = {
+    {"no arguments", {}, {}, usage + contact_banner, "", 0, std::nullopt},
+    {"compile alone", {"-compile"}, {}, usage + contact_banner, "", 0, std::nullopt},
+    {"help", {"--help"}, {}, usage + contact_banner, "", 0, std::nullopt},
+    {"short help", {"-h"}, {}, usage + contact_banner, "", 0, std::nullopt},
+    {"version", {"--version"}, {}, "bramarray 1.0.0\n", "", 0, std::nullopt},
+    {"eight bytes", {"a.bin"}, {{"a.bin", eight}}, "Processing a.bin ...\n" + contact_banner, "", 0,
+     head + eight_elements + tail},
+    {"empty inputs", {"a.bin", "b.bin"}, {{"a.bin", ""}, {"b.bin", ""}},
+     "Processing a.bin ...\nProcessing b.bin ...\n" + contact_banner, "", 0, head + tail},
+    {"lines run on across inputs", {"-compile", "a.bin", "b.bin"},
+     {{"a.bin", "\x01\x02\x03"}, {"b.bin", "\xAB\xCD\xEF\x7F\x80\xFF"}},
+     "Processing a.bin ...\nProcessing b.bin ...\n" + contact_banner, "", 0,
+     head + "0X01, 0X02, 0X03, 0XAB, 0XCD, 0XEF, 0X7F, 0X80, \n0XFF, " + tail},
+    {"a name that only begins with -compile", {"-compiled", "a.bin"},
+     {{"-compiled", "\x10"}, {"a.bin", "\x20"}},
+     "Processing -compiled ...\nProcessing a.bin ...\n" + contact_banner, "", 0,
+     head + "0X10, 0X20, " + tail},
+    {"second of three missing", {"a.bin", "missing.bin", "c.bin"}, {{"a.bin", eight}, {"c.bin", "\x01"}},
+     "Processing a.bin ...\n", "Couldn't open file 'missing.bin' for input\n", 1, head + eight_elements},
+    {"directory as input", {"a.bin", "folder"}, {{"a.bin", "\x01"}, {"folder/x", ""}},
+     "Processing a.bin ...\n", "Couldn't open file 'folder' for input\n", 1, head + "0X01, "},
+    {"filedata.dat as input", {"a.bin", "filedata.dat"}, {{"a.bin", "\x01"}, {"filedata.dat", old_array}},
+     "", "Input file 'filedata.dat' is also the output file 'filedata.dat'\n", 1, old_array},
+    {"filedata.dat by another path", {"-compile", "./filedata.dat"}, {{"filedata.dat", old_array}},
+     "", "Input file './filedata.dat' is also the output file 'filedata.dat'\n", 1, old_array},
+    {"filedata.dat cannot be created", {"a.bin"}, {{"a.bin", "\x01"}, {"filedata.dat/x", ""}}, "",
+     "Couldn't open file 'filedata.dat' for output\n", 2, ""},
+};
+
+void PrintTo(const bramarray_case &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+class bramarray_runs : public testing::TestWithParam<bramarray_case> {};
+
+TEST_P(bramarray_runs, as_a_user_sees_it)
+{
+    const bramarray_case &row = GetParam();
+    scratch_dir dir;
+    for (const auto &[name, bytes] : row.files) {
+        std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
+        write_file(dir / name, bytes);
+    }
+    run_result result = run_program(bramarray, row.args, "", dir.path);
+    EXPECT_EQ(result.out, row.out);
+    EXPECT_EQ(result.err, row.err);
+    EXPECT_EQ(result.status, row.status);
+    if (!row.array) {
+        EXPECT_FALSE(file_exists(dir / "filedata.dat"));
+    } else if (row.files.count("filedata.dat/x")) {
+        EXPECT_TRUE(std::filesystem::is_directory(dir / "filedata.dat"));
+    } else {
+        EXPECT_EQ(read_file(dir / "filedata.dat"), *row.array);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(table, bramarray_runs, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<bramarray_case> &info) {
+                             std::string name = info.param.name;
+                             for (char &c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
+
+TEST(bramarray, refuses_a_link_to_filedata_dat)
+{
+    scratch_dir dir;
+    write_file(dir / "filedata.dat", old_array);
+    std::filesystem::create_symlink("filedata.dat", dir / "link.bin");
+    run_result result = run_program(bramarray, {"link.bin"}, "", dir.path);
+    EXPECT_EQ(result.err, "Input file 'link.bin' is also the output file 'filedata.dat'\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(read_file(dir / "filedata.dat"), old_array);
+}
+
+TEST(bramarray, reports_a_full_disk)
+{
+    scratch_dir dir;
+    write_file(dir / "a.bin", random_bytes(100000, 2));
+    std::filesystem::create_symlink("/dev/full", dir / "filedata.dat");
+    run_result result = run_program(bramarray, {"a.bin"}, "", dir.path);
+    EXPECT_EQ(result.err, "Couldn't write file 'filedata.dat'\n");
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out.find("CONTACT"), std::string::npos);
+}
+
+// filedata.dat is C source: compile it as its consumer does and print the array's bytes.
+std::string array_as_compiled(const scratch_dir &dir)
+{
+    write_file(dir / "print.c", "#include <stdio.h>\n#include \"filedata.dat\"\n"
+                                "int main(void) { fwrite(bram_data, 1, sizeof bram_data, stdout); return 0; }\n");
+    std::string folder = dir.path.string();
+    std::string build = "cd " + folder + " && cc -std=c99 -Wall -Werror -o print print.c && ./print > bytes";
+    EXPECT_EQ(system(build.c_str()), 0);
+    return read_file(dir / "bytes");
+}
+
+TEST(bramarray, array_compiles_to_the_input_bytes)
+{
+    scratch_dir dir;
+    std::vector<std::string> names;
+    std::string all;
+    size_t sizes[] = {7, 0, 8, 300, 1};
+    for (size_t k = 0; k < 5; k++) {
+        names.push_back("file" + std::to_string(k) + ".bin");
+        std::string bytes = random_bytes(sizes[k], static_cast<unsigned>(k + 10));
+        write_file(dir / names.back(), bytes);
+        all += bytes;
+    }
+    ASSERT_EQ(run_program(bramarray, names, "", dir.path).status, 0);
+    EXPECT_EQ(array_as_compiled(dir), all + std::string(2, '\0'));
+}
+
+TEST(bramarray, round_trip_from_typed_text)
+{
+    scratch_dir dir;
+    std::string all;
+    std::vector<std::string> dumps;
+    for (size_t size : {1, 129, 1000, 65535}) {
+        std::string bytes = random_bytes(size, static_cast<unsigned>(size));
+        std::string name = "dump" + std::to_string(size);
+        write_file(dir / (name + ".txt"), typed_dump(bytes));
+        ASSERT_EQ(run_program(dumpentry, {name + ".bin", name + ".txt"}, "", dir.path).status, 0);
+        dumps.push_back(name + ".bin");
+        all += bytes;
+    }
+    ASSERT_EQ(run_program(bramarray, dumps, "", dir.path).status, 0);
+    EXPECT_EQ(array_as_compiled(dir), all + std::string(2, '\0'));
+}
+
+} // namespace
