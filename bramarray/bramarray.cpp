@@ -8,7 +8,18 @@
 static const char output_name[] = "filedata.dat";
 static const char head[] = "const char bram_data[] = {\n";
 static const char tail[] = "\n0X00, 0X00\n};\n";
-static const char upper_hex[] = "0123456789ABCDEF";
+
+// "0XAB, " for every byte value, padded to 8 characters so that one word-sized copy moves it.
+static char element_text[256][8];
+
+static bool build_element_text()
+{
+    for (int value = 0; value < 256; value++)
+        snprintf(element_text[value], sizeof element_text[value], "0X%02X, ", value);
+    return true;
+}
+
+static const bool element_text_built = build_element_text(); // filled before main runs
 
 // Elements are gathered here and handed to the stream a block at a time.
 static char element_block[1 << 16];
@@ -35,15 +46,9 @@ void flush_elements(FILE *out)
 void output_c(FILE *out, int c)
 {
     static unsigned char column = 0; // elements on the current line, over all inputs
-    if (element_block_used + 7 > sizeof element_block)
+    if (element_block_used + sizeof element_text[0] + 1 > sizeof element_block)
         flush_elements(out);
-    char *element = element_block + element_block_used;
-    element[0] = '0';
-    element[1] = 'X';
-    element[2] = upper_hex[(c >> 4) & 0xF];
-    element[3] = upper_hex[c & 0xF];
-    element[4] = ',';
-    element[5] = ' ';
+    memcpy(element_block + element_block_used, element_text[c & 0xFF], sizeof element_text[0]);
     element_block_used += 6;
     column = (column + 1) % 8;
     if (column == 0)
@@ -101,6 +106,7 @@ int main(int argc, char **argv)
     FILE *out = fopen(output_name, "wb");
     if (!out)
         fail(2, "Couldn't open file '%s' for output\n", output_name);
+    setvbuf(out, nullptr, _IONBF, 0); // elements are gathered in element_block already
     fputs(head, out);
     for (int k = first_input; k < argc; k++)
         output_file(out, argv[k]);
