@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs into a temporary prefix, and unpacks the Debian package, then runs what landed there.
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1 source=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/bramtools-install-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+check_tree() { # root of an installed tree: bin/ and share/man/man1/ below it
+    local root=$1
+    for page in dumpentry.1 bramarray.1; do
+        test -s "$root/share/man/man1/$page" || { echo "missing man page $page in $root"; exit 1; }
+    done
+    test "$("$root/bin/dumpentry" --version)" = "dumpentry $(cat "$build/version")"
+    test "$("$root/bin/bramarray" --version)" = "bramarray $(cat "$build/version")"
+    (cd "$work" && "$root/bin/dumpentry" save.bin "$source/examples/save.txt" >/dev/null 2>&1 \
+        && cmp save.bin "$source/examples/save.bin" \
+        && "$root/bin/bramarray" save.bin >/dev/null && grep -q '^0X53, 0X4B, 0X59' filedata.dat)
+    rm -f "$work/save.bin" "$work/filedata.dat"
+}
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+check_tree "$work/prefix"
+
+(cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
+deb=$(ls "$work"/package/bramtools_*.deb)
+dpkg-deb -x "$deb" "$work/unpacked"
+check_tree "$work/unpacked/usr"
+echo "installed and packaged programs work"
