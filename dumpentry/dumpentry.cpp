@@ -126,22 +126,39 @@ bool input_goes_on(FILE *stream)
     return false;
 }
 
-static void fail_on_input_end(decode_result result)
-{
-    if (result == decode_read_error)
-        fail(4, "Couldn't read input\n");
-    fail(4, "Unexpected end of input\n");
-}
-
-static int8_t read_encoding()
+// Asks for the header and runs the decoder of its encoding, which *encoding receives.
+decode_result transcribe(FILE *out, int *encoding)
 {
     puts("Enter the header of the dump (available on all page) :");
     if (!readline())
-        fail_on_input_end(why_input_ended());
+        return why_input_ended();
     unsigned value;
     if (parse_hex_field(transformed_buffer, 2, &value) == 0)
+        return decode_no_encoding;
+    int8_t current_encoding = static_cast<int8_t>(value & 0xFF);
+    *encoding = current_encoding;
+    if (current_encoding < 0 || current_encoding >= decoder_count)
+        return decode_unknown_encoding;
+    // The decoder rereads the header from transformed_buffer: no line may be read in between.
+    return parse_intermediate_form[current_encoding](out);
+}
+
+static void fail_unless_complete(decode_result result, const char *output_name, int encoding)
+{
+    switch (result) {
+    case decode_complete:
+        return;
+    case decode_end_of_input:
+        fail(4, "Unexpected end of input\n");
+    case decode_read_error:
+        fail(4, "Couldn't read input\n");
+    case decode_write_error:
+        fail(1, "Couldn't write file '%s'\n", output_name);
+    case decode_no_encoding:
         fail(2, "No encoding in the header\n");
-    return static_cast<int8_t>(value & 0xFF);
+    case decode_unknown_encoding:
+        fail(2, "Unknown encoding (%d)\n", encoding);
+    }
 }
 
 static void close_output(FILE *out, const char *name)
@@ -174,15 +191,9 @@ int main(int argc, char **argv)
             fail(3, "Couldn't open file '%s' for input\n", input_name);
     }
 
-    // The decoder rereads the header from transformed_buffer: no line may be read in between.
-    int8_t current_encoding = read_encoding();
-    if (current_encoding < 0 || current_encoding >= decoder_count)
-        fail(2, "Unknown encoding (%d)\n", current_encoding);
-    decode_result result = parse_intermediate_form[current_encoding](out);
-    if (result == decode_write_error)
-        fail(1, "Couldn't write file '%s'\n", output_name);
-    if (result != decode_complete)
-        fail_on_input_end(result);
+    int encoding = 0;
+    decode_result result = transcribe(out, &encoding);
+    fail_unless_complete(result, output_name, encoding);
 
     if (in && input_goes_on(in))
         fputs("Warning: the input goes on after the end of the dump\n", stderr);

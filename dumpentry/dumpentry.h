@@ -12,6 +12,8 @@ enum decode_result {
     decode_end_of_input,
     decode_read_error,
     decode_write_error,
+    decode_no_encoding,
+    decode_unknown_encoding,
 };
 
 typedef decode_result (*decoder)(FILE *out);
@@ -20,6 +22,7 @@ extern const decoder parse_intermediate_form[]; // decoders, indexed by encoding
 extern const int decoder_count;
 
 void print_usage(const char *exe_name);
+decode_result transcribe(FILE *out, int *encoding);
 
 char char_accepted(int c);
 size_t filter_line(const char *raw, char *filtered);
