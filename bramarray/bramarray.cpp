@@ -6,6 +6,7 @@
 #include "bramarray.h"
 
 static const char output_name[] = "filedata.dat";
+static const char input_is_output[] = "Input file '%s' is also the output file 'filedata.dat'\n";
 static const char head[] = "const char bram_data[] = {\n";
 static const char tail[] = "\n0X00, 0X00\n};\n";
 
@@ -55,13 +56,13 @@ void output_c(FILE *out, int c)
         element_block[element_block_used++] = '\n';
 }
 
-static void fail_to_write()
+[[noreturn]] static void fail_to_write()
 {
     fail(2, "Couldn't write file '%s'\n", output_name);
 }
 
 // Keeps what has been written so far when the run ends on a failure.
-static void fail_keeping_output(FILE *out, const char *message, const char *input_name)
+[[noreturn]] static void fail_keeping_output(FILE *out, const char *message, const char *input_name)
 {
     flush_elements(out);
     fail(1, message, input_name);
@@ -72,6 +73,10 @@ static void output_file(FILE *out, const char *name)
     FILE *in = fopen(name, "rb");
     if (!in || is_directory(in))
         fail_keeping_output(out, "Couldn't open file '%s' for input\n", name);
+    // A name that reaches filedata.dat only once it exists (./filedata.dat before the first
+    // run) would read back the elements being written.
+    if (same_open_file(in, out))
+        fail_keeping_output(out, input_is_output, name);
     printf("Processing %s ...\n", name);
 
     static unsigned char bytes[1 << 16];
@@ -101,7 +106,7 @@ int main(int argc, char **argv)
     // Opening filedata.dat truncates it, so an input that is that same file must be refused first.
     for (int k = first_input; k < argc; k++)
         if (same_file(argv[k], output_name))
-            fail(1, "Input file '%s' is also the output file '%s'\n", argv[k], output_name);
+            fail(1, input_is_output, argv[k]);
 
     FILE *out = fopen(output_name, "wb");
     if (!out)

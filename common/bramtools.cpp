@@ -37,6 +37,14 @@ bool same_file(const char *a, const char *b)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+bool same_open_file(FILE *a, FILE *b)
+{
+    struct stat sa, sb;
+    if (fstat(fileno(a), &sa) != 0 || fstat(fileno(b), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool is_directory(FILE *stream)
 {
     struct stat st;

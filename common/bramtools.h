@@ -6,14 +6,13 @@
 void print_contact();
 
 // Prints the formatted message to standard error and ends the process with status.
-[[noreturn]] void fail(int status, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+[[noreturn]] void fail(int status, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // True when both names exist and lead to the same file (through links or other paths).
 bool same_file(const char *a, const char *b);
+
+// True when both streams are open on the same file.
+bool same_open_file(FILE *a, FILE *b);
 
 // True when the stream is open on a directory, which opens but cannot be read.
 bool is_directory(FILE *stream);

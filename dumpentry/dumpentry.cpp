@@ -1,4 +1,3 @@
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,7 +24,8 @@ void print_usage(const char *exe_name)
 char char_accepted(int c)
 {
     signed char s = static_cast<signed char>(c);
-    return (s >= 'A' && s <= 'Z') || (s >= 'a' && s <= 'z') || (s >= '0' && s <= '9');
+    bool letter_or_digit = (s >= 'A' && s <= 'Z') || (s >= 'a' && s <= 'z') || (s >= '0' && s <= '9');
+    return letter_or_digit ? 1 : 0;
 }
 
 size_t filter_line(const char *raw, char *filtered)
@@ -135,7 +135,8 @@ decode_result transcribe(FILE *out, int *encoding)
     unsigned value;
     if (parse_hex_field(transformed_buffer, 2, &value) == 0)
         return decode_no_encoding;
-    int8_t current_encoding = static_cast<int8_t>(value & 0xFF);
+    // The two digits are read as a signed 8-bit number: 80 to FF are -128 to -1.
+    int current_encoding = value & 0x80 ? static_cast<int>(value) - 0x100 : static_cast<int>(value);
     *encoding = current_encoding;
     if (current_encoding < 0 || current_encoding >= decoder_count)
         return decode_unknown_encoding;

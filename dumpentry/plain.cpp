@@ -6,6 +6,7 @@
 
 const unsigned bytes_per_line = 8;
 const unsigned lines_per_page = 16;
+const size_t digits_per_line = 2 * static_cast<size_t>(bytes_per_line);
 
 // The header starts with the encoding (two hex digits) and the size (four); a field the
 // header does not supply is 0.
@@ -53,7 +54,7 @@ decode_result ask_line(FILE *out, int page, int line)
         snprintf(where, sizeof where, "last page, line %d: ", line);
     else
         snprintf(where, sizeof where, "page %d, line %d: ", page, line);
-    warn_if_mistyped(2 * bytes_per_line, where);
+    warn_if_mistyped(digits_per_line, where);
 
     unsigned t[bytes_per_line];
     parse_hex_fields(transformed_buffer, t, bytes_per_line);

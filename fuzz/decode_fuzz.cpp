@@ -1,0 +1,56 @@
+// Whole typed dumps through the line reader and the decoders, as dumpentry reads an input file.
+#include <cstdint>
+#include <cstring>
+
+#include "../dumpentry/dumpentry.h"
+#include "../dumpentry/plain.h"
+
+static void check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+// The size the header announces: the header is the first line, at most 254 characters.
+static unsigned announced_size(const uint8_t *data, size_t size)
+{
+    char raw[256], header[256];
+    size_t length = 0;
+    while (length < size && length < 254 && data[length] != '\n') {
+        raw[length] = static_cast<char>(data[length]);
+        length++;
+    }
+    if (length < size && length < 254)
+        raw[length++] = '\n';
+    raw[length] = '\0';
+    filter_line(raw, header);
+    unsigned encoding = 0, dump_size = 0;
+    parse_plain_header(header, &encoding, &dump_size);
+    return dump_size;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static char dump[0x10000 + 64];
+    if (size == 0)
+        return 0; // an empty memory stream cannot be opened
+    in = fmemopen(const_cast<uint8_t *>(data), size, "r");
+    FILE *out = fmemopen(dump, sizeof dump, "wb");
+    check(in && out);
+
+    int encoding = -1;
+    decode_result result = transcribe(out, &encoding);
+    check(strlen(transformed_buffer) <= 254);
+    long written = ftell(out);
+    if (result == decode_complete)
+        check(encoding == 0 && written == static_cast<long>(announced_size(data, size)));
+    else
+        check(result != decode_write_error && result != decode_read_error);
+    if (result == decode_unknown_encoding)
+        check(encoding < 0 || encoding >= decoder_count);
+
+    fclose(out);
+    fclose(in);
+    in = nullptr;
+    return 0;
+}

@@ -1,0 +1,57 @@
+// One raw line through the filter and every parser of the filtered text.
+#include <cstdint>
+#include <cstring>
+
+#include "../dumpentry/dumpentry.h"
+#include "../dumpentry/plain.h"
+
+static void check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+static bool is_ascii_alnum(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    char raw[256];
+    char filtered[256];
+    size_t length = size < 254 ? size : 254; // what one read can take
+    memcpy(raw, data, length);
+    raw[length] = '\0';
+
+    size_t kept = filter_line(raw, filtered);
+    check(kept == strlen(filtered) && kept <= strlen(raw));
+    for (size_t k = 0; k < kept; k++)
+        check(is_ascii_alnum(filtered[k]));
+
+    unsigned t[8];
+    int supplied = parse_hex_fields(filtered, t, 8);
+    check(supplied >= 0 && supplied <= 8);
+    for (int k = 0; k < 8; k++) {
+        bool supplied_here = k < supplied;
+        check(t[k] <= 0xFF && (supplied_here || t[k] == 0));
+    }
+
+    unsigned last[7];
+    parse_last_line(filtered, last, 7);
+    for (unsigned value : last)
+        check(value <= 0xFF);
+
+    unsigned encoding = 0, dump_size = 0;
+    parse_plain_header(filtered, &encoding, &dump_size);
+    check(encoding <= 0xFF && dump_size <= 0xFFFF);
+
+    char fault[64];
+    bool clean = true;
+    for (size_t k = 0; k < kept; k++)
+        clean = clean && hex_digit_value(filtered[k]) >= 0;
+    bool suspicious = describe_line_fault(filtered, 16, fault, sizeof fault);
+    check(suspicious == !(clean && kept == 16));
+    check(!suspicious || strlen(fault) < sizeof fault);
+    return 0;
+}

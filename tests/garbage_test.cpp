@@ -1,0 +1,172 @@
+// Hundreds of bad inputs at the real programs: every run ends, with a documented status and
+// its one documented message, and leaves the files the user had as they were.
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+std::string garbage_text(std::mt19937 &random, int kind)
+{
+    std::string dump = typed_dump(random_bytes(random() % 300, static_cast<unsigned>(random())));
+    switch (kind) {
+    case 0: // random bytes
+        return random_bytes(random() % 3000, static_cast<unsigned>(random()));
+    case 1: // NUL bytes in a dump
+        for (int k = 0; k < 5 && !dump.empty(); k++)
+            dump[random() % dump.size()] = '\0';
+        return dump;
+    case 2: // a line of thousands of characters
+        return "00 0100\n" + std::string(1000 + random() % 5000, "0a:"[random() % 3]) + "\n";
+    case 3: // no line ends at all
+        for (char &c : dump)
+            if (c == '\n')
+                c = ' ';
+        return dump;
+    case 4: // a header announcing the largest dump, then little or nothing
+        return "00 FF FF\n" + dump.substr(0, random() % (dump.size() + 1));
+    case 5: // carriage returns only
+        for (char &c : dump)
+            if (c == '\n')
+                c = '\r';
+        return dump;
+    default: // a dump with characters dropped and inserted
+        for (int k = 0; k < 4 && !dump.empty(); k++) {
+            size_t place = random() % dump.size();
+            dump.erase(place, 1);
+            dump.insert(place, 1, static_cast<char>(random() % 256));
+        }
+        return dump;
+    }
+}
+
+// The message a failure may end with, by status; the lines that may come before it.
+const std::regex dumpentry_failure[] = {
+    std::regex("$^"),
+    std::regex("Couldn't (open file '.*' for output|write file '.*')|Output file '.*' is also the input file"),
+    std::regex("Unknown encoding \\(-?[0-9]+\\)|No encoding in the header"),
+    std::regex("Couldn't open file '.*' for input"),
+    std::regex("Unexpected end of input|Couldn't read input"),
+};
+const std::regex dumpentry_report(
+    "(Encoding|Full pages|Remaining full lines|Remaining bytes): [0-9]+|Size of data: [0-9]+ bytes|"
+    "Warning: (page [0-9]+, line [0-9]+|last page, line [0-9]+|last line): "
+    "([0-9]+ hex digits found, [0-9]+ expected|'[A-Za-z0-9]' is not a hex digit)|"
+    "Warning: the input goes on after the end of the dump");
+
+void check_dumpentry_stderr(const run_result &result, const std::string &dump)
+{
+    ASSERT_GE(result.status, 0);
+    ASSERT_LE(result.status, 4) << result.err;
+    std::istringstream lines(result.err);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);)
+        all.push_back(line);
+    size_t reports = all.size() - (result.status == 0 ? 0 : 1);
+    for (size_t k = 0; k < reports; k++)
+        EXPECT_TRUE(std::regex_match(all[k], dumpentry_report)) << all[k];
+    if (result.status != 0) {
+        ASSERT_FALSE(all.empty());
+        EXPECT_TRUE(std::regex_match(all.back(), dumpentry_failure[result.status])) << all.back();
+    } else {
+        std::smatch size;
+        ASSERT_TRUE(std::regex_search(result.err, size, std::regex("Size of data: ([0-9]+) bytes")));
+        EXPECT_EQ(dump.size(), std::stoul(size[1]));
+    }
+}
+
+TEST(garbage, dumpentry_always_ends_as_documented)
+{
+    std::mt19937 random(2026);
+    scratch_dir dir;
+    write_file(dir / "keep.txt", "a file of the user's\n");
+    for (int run = 0; run < 240; run++) {
+        std::string text = garbage_text(random, run % 7);
+        write_file(dir / "in.txt", text);
+        std::vector<std::string> args{"out.bin"};
+        switch (run % 11) {
+        case 0: args = {"/dev/full", "in.txt"}; break;
+        case 1: args.push_back("missing.txt"); break;
+        case 2: args.push_back("."); break;
+        case 3: args = {"keep.txt", "./keep.txt"}; break;
+        case 4: case 5: case 6: break; // typed on standard input
+        default: args.push_back("in.txt");
+        }
+        run_result result = run_program(DUMPENTRY_PATH, args, args.size() == 1 ? text : "", dir.path);
+        SCOPED_TRACE("run " + std::to_string(run));
+        check_dumpentry_stderr(result, read_file(dir / "out.bin"));
+        EXPECT_EQ(read_file(dir / "in.txt"), text);
+        EXPECT_EQ(read_file(dir / "keep.txt"), "a file of the user's\n");
+        std::filesystem::remove(dir / "out.bin");
+    }
+}
+
+std::string expected_array(const std::string &bytes)
+{
+    std::string text = "const char bram_data[] = {\n";
+    for (size_t k = 0; k < bytes.size(); k++) {
+        char element[8];
+        snprintf(element, sizeof element, "0X%02X, ", static_cast<unsigned char>(bytes[k]));
+        text += element;
+        if (k % 8 == 7)
+            text += "\n";
+    }
+    return text + "\n0X00, 0X00\n};\n";
+}
+
+TEST(garbage, bramarray_always_ends_as_documented)
+{
+    std::mt19937 random(1987);
+    const std::regex failure[] = {
+        std::regex("$^"),
+        std::regex("Couldn't (open|read) file '.*'( for input)?\n|"
+                   "Input file '.*' is also the output file 'filedata.dat'\n"),
+        std::regex("Couldn't (open file 'filedata.dat' for output|write file 'filedata.dat')\n"),
+    };
+    for (int run = 0; run < 120; run++) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        scratch_dir dir;
+        std::filesystem::create_directory(dir / "folder");
+        std::string earlier = "an earlier filedata.dat\n";
+        bool had_earlier = run % 5 != 0 && run % 2;
+        if (run % 5 == 0)
+            std::filesystem::create_symlink("/dev/full", dir / "filedata.dat");
+        else if (had_earlier)
+            write_file(dir / "filedata.dat", earlier);
+        std::vector<std::string> args;
+        std::map<std::string, std::string> inputs;
+        std::string all;
+        for (size_t count = 1 + random() % 4, k = 0; k < count; k++) {
+            std::string name = "in" + std::to_string(k) + ".bin";
+            switch (random() % 8) {
+            case 0: name = "missing.bin"; break;
+            case 1: name = "folder"; break;
+            case 2: name = "./filedata.dat"; break;
+            default:
+                inputs[name] = random_bytes(random() % 2000, static_cast<unsigned>(random()));
+                write_file(dir / name, inputs[name]);
+                all += inputs[name];
+            }
+            args.push_back(name);
+        }
+        run_result result = run_program(BRAMARRAY_PATH, args, "", dir.path);
+        ASSERT_GE(result.status, 0);
+        ASSERT_LE(result.status, 2) << result.err;
+        EXPECT_TRUE(std::regex_match(result.err, failure[result.status])) << result.err;
+        for (const auto &[name, bytes] : inputs)
+            EXPECT_EQ(read_file(dir / name), bytes);
+        if (result.status == 0) {
+            EXPECT_EQ(read_file(dir / "filedata.dat"), expected_array(all));
+        }
+        bool refused = result.err.find("is also the output file") != std::string::npos;
+        if (refused && had_earlier) {
+            EXPECT_EQ(read_file(dir / "filedata.dat"), earlier);
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# cppcheck and clang-tidy over the programs and the fuzz targets; any finding fails.
+# Usage: static_analysis.sh SOURCE_DIR BUILD_DIR (the build folder holds compile_commands.json)
+set -euo pipefail
+source=$1 build=$2
+cd "$source"
+programs=(common/bramtools.cpp dumpentry/dumpentry.cpp dumpentry/plain.cpp bramarray/bramarray.cpp)
+
+cppcheck --std=c++17 --enable=warning,style,performance,portability --library=tests/cppcheck.cfg \
+         --inline-suppr --error-exitcode=1 --quiet -I common common dumpentry bramarray fuzz
+echo "cppcheck: no findings"
+
+if ! report=$(clang-tidy -p "$build" --quiet "${programs[@]}" 2>&1); then
+    echo "$report" | grep -v 'warnings generated'
+    exit 1
+fi
+echo "clang-tidy: no findings"
