@@ -95,13 +95,7 @@ TEST_P(bramarray_runs, as_a_user_sees_it)
 }
 
 INSTANTIATE_TEST_SUITE_P(table, bramarray_runs, testing::ValuesIn(cases),
-                         [](const testing::TestParamInfo<bramarray_case> &info) {
-                             std::string name = info.param.name;
-                             for (char &c : name)
-                                 if (!isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+                         [](const auto &info) { return test_name(info.param.name); });
 
 TEST(bramarray, refuses_a_link_to_filedata_dat)
 {

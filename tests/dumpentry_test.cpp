@@ -161,13 +161,7 @@ TEST_P(dumpentry_runs, as_a_user_sees_it)
 }
 
 INSTANTIATE_TEST_SUITE_P(table, dumpentry_runs, testing::ValuesIn(cases),
-                         [](const testing::TestParamInfo<dumpentry_case> &info) {
-                             std::string name = info.param.name;
-                             for (char &c : name)
-                                 if (!isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+                         [](const auto &info) { return test_name(info.param.name); });
 
 TEST(dumpentry, refuses_an_input_that_is_the_output)
 {

@@ -109,3 +109,12 @@ std::string typed_dump(const std::string &bytes)
     }
     return text;
 }
+
+std::string test_name(const char *row_name)
+{
+    std::string name = row_name;
+    for (char &c : name)
+        if (!isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
