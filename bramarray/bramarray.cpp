@@ -12,6 +12,7 @@ static const char tail[] = "\n0X00, 0X00\n};\n";
 
 // "0XAB, " for every byte value, padded to 8 characters so that one word-sized copy moves it.
 static char element_text[256][8];
+static const size_t element_length = 6;
 
 static bool build_element_text()
 {
@@ -50,7 +51,7 @@ void output_c(FILE *out, int c)
     if (element_block_used + sizeof element_text[0] + 1 > sizeof element_block)
         flush_elements(out);
     memcpy(element_block + element_block_used, element_text[c & 0xFF], sizeof element_text[0]);
-    element_block_used += 6;
+    element_block_used += element_length;
     column = (column + 1) % 8;
     if (column == 0)
         element_block[element_block_used++] = '\n';
