@@ -29,20 +29,21 @@ void fail(int status, const char *format, ...)
     exit(status);
 }
 
+static bool same_inode(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool same_file(const char *a, const char *b)
 {
     struct stat sa, sb;
-    if (stat(a, &sa) != 0 || stat(b, &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && same_inode(sa, sb);
 }
 
 bool same_open_file(FILE *a, FILE *b)
 {
     struct stat sa, sb;
-    if (fstat(fileno(a), &sa) != 0 || fstat(fileno(b), &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return fstat(fileno(a), &sa) == 0 && fstat(fileno(b), &sb) == 0 && same_inode(sa, sb);
 }
 
 bool is_directory(FILE *stream)
