@@ -16,6 +16,8 @@ const std::string contact_banner =
     "  About the backup memory (BRAM): see the notes in that same README.md\n"
     "  Greetings to everyone who keeps their old saves alive!\n";
 
+const std::string worked_save("\x14\x00\x07\xFE\x00\x00SAVE      \x01\x02\x03\x04", 20);
+
 scratch_dir::scratch_dir()
 {
     char name[] = "/tmp/bramtools-test-XXXXXX";
@@ -117,4 +119,17 @@ std::string test_name(const char *row_name)
         if (!isalnum(static_cast<unsigned char>(c)))
             c = '_';
     return name;
+}
+
+std::string array_text(const std::string &bytes)
+{
+    std::string text = "const char bram_data[] = {\n";
+    for (size_t k = 0; k < bytes.size(); k++) {
+        char element[8];
+        snprintf(element, sizeof element, "0X%02X, ", static_cast<unsigned char>(bytes[k]));
+        text += element;
+        if (k % 8 == 7)
+            text += "\n";
+    }
+    return text + "\n0X00, 0X00\n};\n";
 }

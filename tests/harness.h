@@ -35,9 +35,15 @@ std::string random_bytes(size_t count, unsigned seed);
 // and the last line, with separators and letter case that vary from line to line.
 std::string typed_dump(const std::string &bytes);
 
+// filedata.dat as it must be for these bytes, written out plainly as a reference.
+std::string array_text(const std::string &bytes);
+
 // A table row's name as a test name: letters and digits, the rest turned to '_'.
 std::string test_name(const char *row_name);
 
 extern const std::string contact_banner;
+
+// The worked example of a backup memory file: 20 bytes named "SAVE", its checksum holding.
+extern const std::string worked_save;
 
 #endif

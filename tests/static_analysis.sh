@@ -4,7 +4,7 @@
 set -euo pipefail
 source=$1 build=$2
 cd "$source"
-programs=(common/bramtools.cpp dumpentry/dumpentry.cpp dumpentry/plain.cpp bramarray/bramarray.cpp)
+programs=(common/bramtools.cpp common/bram_file.cpp dumpentry/dumpentry.cpp dumpentry/plain.cpp bramarray/bramarray.cpp)
 
 cppcheck --std=c++17 --enable=warning,style,performance,portability --library=tests/cppcheck.cfg \
          --inline-suppr --error-exitcode=1 --quiet -I common common dumpentry bramarray fuzz

@@ -1,0 +1,64 @@
+// The backup memory file checks, called directly, with the bytes fed in pieces as the
+// programs feed them.
+#include <gtest/gtest.h>
+
+#include "../common/bram_file.h"
+#include "harness.h"
+
+namespace {
+
+struct file_check_case {
+    const char *name;
+    std::string bytes;
+    const char *fault; // "" when the file is well-formed
+    int offset;
+};
+
+const file_check_case cases[] = {
+    {"worked example", worked_save, "", 0},
+    {"data byte 0x50 too high", worked_save.substr(0, 17) + "\x52" + worked_save.substr(18),
+     "has a checksum that does not hold (stored 0xFE07, computed 0xFDB7)", 0x50},
+    {"name byte 3 too low", worked_save.substr(0, 6) + "P" + worked_save.substr(7),
+     "has a checksum that does not hold (stored 0xFE07, computed 0xFE0A)", -3},
+    {"size field one too many", "\x15" + worked_save.substr(1), "has a size field of 21 bytes but holds 20", 0},
+    {"fifteen bytes", worked_save.substr(0, 15), "is shorter than 16 bytes", 0},
+    {"sum past 16 bits", std::string("\x10\x01\x0C\xF5", 4) + std::string(0x110 - 4, '\xFF'), "", 0},
+};
+
+void PrintTo(const file_check_case &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+class file_checks : public testing::TestWithParam<file_check_case> {};
+
+TEST_P(file_checks, agree_however_the_bytes_arrive)
+{
+    const file_check_case &row = GetParam();
+    for (size_t split = 0; split <= row.bytes.size(); split += 7) {
+        bram_tally tally;
+        tally_start(&tally);
+        const auto *bytes = reinterpret_cast<const unsigned char *>(row.bytes.data());
+        tally_add(&tally, bytes, split);
+        tally_add(&tally, bytes + split, row.bytes.size() - split);
+        char fault[160] = "";
+        EXPECT_EQ(describe_file_fault(&tally, fault, sizeof fault), row.fault[0] != '\0');
+        EXPECT_STREQ(fault, row.fault);
+        if (tally_has_header(&tally)) {
+            EXPECT_EQ(checksum_offset(&tally), row.offset);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(table, file_checks, testing::ValuesIn(cases),
+                         [](const auto &info) { return test_name(info.param.name); });
+
+TEST(file_names, are_shown_readably)
+{
+    unsigned char header[16] = {0, 0, 0, 0, 0, 0, 'A', '\\', 0x82, ' ', 'z', 0x7F, ' ', ' ', ' ', ' '};
+    char text[64];
+    printable_name(header, text, sizeof text);
+    EXPECT_STREQ(text, "A\\x5C\\x82 z\\x7F    ");
+}
+
+} // namespace
