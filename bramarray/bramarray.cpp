@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../common/bram_file.h"
 #include "../common/bramtools.h"
 #include "bramarray.h"
 
@@ -26,6 +27,16 @@ static const bool element_text_built = build_element_text(); // filled before ma
 // Elements are gathered here and handed to the stream a block at a time.
 static char element_block[1 << 16];
 static size_t element_block_used;
+
+// The ID and name of every input seen so far, so that a second file of the same name is
+// noticed: at most this many files of 16 bytes or more fit in a 2 KiB memory.
+struct packed_file {
+    unsigned char header[bram_header_size];
+    const char *input_name;
+};
+static packed_file packed_files[bram_room_2k / bram_header_size];
+static size_t packed_count;
+static unsigned long packed_bytes; // all inputs together
 
 void print_usage(const char *exe_name)
 {
@@ -69,6 +80,25 @@ void output_c(FILE *out, int c)
     fail(1, message, input_name);
 }
 
+// A restoration CD walks the files by their size fields: say which inputs would lead it astray.
+static void check_packed_file(const bram_tally *tally, const char *name)
+{
+    char fault[160];
+    if (describe_file_fault(tally, fault, sizeof fault))
+        warn("Warning: '%s' %s\n", name, fault);
+    packed_bytes += tally->length;
+    if (!tally_has_header(tally))
+        return;
+    for (size_t k = 0; k < packed_count; k++)
+        if (same_key(packed_files[k].header, tally->header))
+            warn("Warning: '%s' and '%s' have the same ID and name; the console keeps only one\n",
+                 packed_files[k].input_name, name);
+    if (packed_count < sizeof packed_files / sizeof packed_files[0]) {
+        memcpy(packed_files[packed_count].header, tally->header, bram_header_size);
+        packed_files[packed_count++].input_name = name;
+    }
+}
+
 static void output_file(FILE *out, const char *name)
 {
     FILE *in = fopen(name, "rb");
@@ -82,9 +112,13 @@ static void output_file(FILE *out, const char *name)
 
     static unsigned char bytes[1 << 16];
     size_t count;
-    while ((count = fread(bytes, 1, sizeof bytes, in)) > 0)
+    bram_tally tally;
+    tally_start(&tally);
+    while ((count = fread(bytes, 1, sizeof bytes, in)) > 0) {
+        tally_add(&tally, bytes, count);
         for (size_t k = 0; k < count; k++)
             output_c(out, bytes[k]);
+    }
     if (ferror(in))
         fail_keeping_output(out, "Couldn't read file '%s'\n", name);
     fclose(in);
@@ -92,6 +126,7 @@ static void output_file(FILE *out, const char *name)
     flush_elements(out);
     if (ferror(out))
         fail_to_write();
+    check_packed_file(&tally, name);
 }
 
 int main(int argc, char **argv)
@@ -117,6 +152,9 @@ int main(int argc, char **argv)
     for (int k = first_input; k < argc; k++)
         output_file(out, argv[k]);
     fputs(tail, out);
+    if (packed_bytes > bram_room_2k)
+        warn("Warning: the files take %lu bytes, more than the %lu bytes of room of a 2 KiB backup memory\n",
+             packed_bytes, bram_room_2k);
 
     bool write_failed = ferror(out) != 0;
     if (fclose(out) != 0 || write_failed)

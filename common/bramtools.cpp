@@ -23,10 +23,20 @@ void print_contact()
 void fail(int status, const char *format, ...)
 {
     va_list args;
+    fflush(stdout);
     va_start(args, format);
     vfprintf(stderr, format, args);
     va_end(args);
     exit(status);
+}
+
+void warn(const char *format, ...)
+{
+    va_list args;
+    fflush(stdout);
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
 }
 
 static bool same_inode(const struct stat &a, const struct stat &b)

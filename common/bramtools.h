@@ -8,6 +8,10 @@ void print_contact();
 // Prints the formatted message to standard error and ends the process with status.
 [[noreturn]] void fail(int status, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
+// Prints the formatted message to standard error, after what standard output holds so far,
+// so that a log of both reads in the order things happened.
+void warn(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 // True when both names exist and lead to the same file (through links or other paths).
 bool same_file(const char *a, const char *b);
 

@@ -1,6 +1,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
+#include <unistd.h>
 
 #include "../common/bramtools.h"
 #include "dumpentry.h"
@@ -8,6 +10,7 @@
 
 FILE *in = nullptr;
 char transformed_buffer[256];
+static bram_tally written; // the dump's bytes so far, for the check of the whole save
 
 const decoder parse_intermediate_form[] = {parse_plain};
 const int decoder_count = sizeof parse_intermediate_form / sizeof parse_intermediate_form[0];
@@ -117,6 +120,66 @@ bool describe_line_fault(const char *text, size_t expected_digits, char *fault, 
     return true;
 }
 
+// Only someone typing at a terminal can be asked a line again; a file or a pipe is read once.
+static bool second_chance_possible()
+{
+    return !in && isatty(STDIN_FILENO);
+}
+
+decode_result read_answer(const char *prompt, size_t expected_digits, const char *where)
+{
+    char rejected[256]; // the answer that was warned about
+    bool warned = false;
+    for (;;) {
+        fputs(prompt, stdout);
+        if (!readline())
+            return why_input_ended();
+        char fault[64];
+        if (!describe_line_fault(transformed_buffer, expected_digits, fault, sizeof fault))
+            return decode_complete;
+        if (warned && strcasecmp(rejected, transformed_buffer) == 0)
+            return decode_complete; // typed the same again (in either case): the user stands by it
+        warn("Warning: %s%s\n", where, fault);
+        if (!second_chance_possible())
+            return decode_complete;
+        snprintf(rejected, sizeof rejected, "%s", transformed_buffer);
+        warned = true;
+    }
+}
+
+decode_result write_dump_bytes(FILE *out, const unsigned *values, int count)
+{
+    unsigned char bytes[16];
+    for (int k = 0; k < count; k++)
+        bytes[k] = static_cast<unsigned char>(values[k] & 0xFF);
+    tally_add(&written, bytes, static_cast<size_t>(count));
+    fwrite(bytes, 1, static_cast<size_t>(count), out);
+    return ferror(out) ? decode_write_error : decode_complete;
+}
+
+const bram_tally *dump_tally()
+{
+    return &written;
+}
+
+bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size)
+{
+    if (!tally_has_header(tally) || size_field_holds(tally) == checksum_holds(tally))
+        return false; // both hold, or neither: not such a file, or too damaged to judge
+    if (!checksum_holds(tally)) {
+        int offset = checksum_offset(tally);
+        snprintf(text, size,
+                 "Warning: the checksum does not hold: stored 0x%04X, computed 0x%04X; "
+                 "the typed bytes add up %c0x%04X off\n",
+                 stored_checksum(tally), computed_checksum(tally), offset < 0 ? '-' : '+',
+                 static_cast<unsigned>(offset < 0 ? -offset : offset));
+    } else {
+        snprintf(text, size, "Warning: the size field says %u bytes, the header of the dump says %lu\n",
+                 size_field(tally), tally->length);
+    }
+    return true;
+}
+
 bool input_goes_on(FILE *stream)
 {
     int c;
@@ -129,6 +192,7 @@ bool input_goes_on(FILE *stream)
 // Asks for the header and runs the decoder of its encoding, which *encoding receives.
 decode_result transcribe(FILE *out, int *encoding)
 {
+    tally_start(&written);
     puts("Enter the header of the dump (available on all page) :");
     if (!readline())
         return why_input_ended();
@@ -197,7 +261,10 @@ int main(int argc, char **argv)
     fail_unless_complete(result, output_name, encoding);
 
     if (in && input_goes_on(in))
-        fputs("Warning: the input goes on after the end of the dump\n", stderr);
+        warn("Warning: the input goes on after the end of the dump\n");
+    char mismatch[160];
+    if (describe_save_mismatch(dump_tally(), mismatch, sizeof mismatch))
+        warn("%s", mismatch);
     close_output(out, output_name);
     if (in)
         fclose(in);

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "../common/bram_file.h"
+
 extern FILE *in;                     // the input file; null means standard input
 extern char transformed_buffer[256]; // filtered text of the most recent line
 
@@ -28,6 +30,16 @@ char char_accepted(int c);
 size_t filter_line(const char *raw, char *filtered);
 char *readline();
 decode_result why_input_ended();
+
+// Asks until an answer is accepted; a mistyped one is warned about with where in front and,
+// at a terminal, asked again. Leaves the answer in transformed_buffer.
+decode_result read_answer(const char *prompt, size_t expected_digits, const char *where);
+
+// Writes the low 8 bits of each value, tallying them for the check of the whole save.
+decode_result write_dump_bytes(FILE *out, const unsigned *values, int count);
+const bram_tally *dump_tally();
+// The warning for a dump whose size field or checksum, but not both, disagrees; false if none.
+bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size);
 
 int hex_digit_value(char c);
 int parse_hex_field(const char *text, int max_digits, unsigned *value);

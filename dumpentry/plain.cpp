@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../common/bramtools.h"
 #include "dumpentry.h"
 #include "plain.h"
 
@@ -29,48 +30,34 @@ void parse_last_line(const char *text, unsigned *values, int count)
     }
 }
 
-static void warn_if_mistyped(size_t expected_digits, const char *where)
-{
-    char fault[64];
-    if (describe_line_fault(transformed_buffer, expected_digits, fault, sizeof fault))
-        fprintf(stderr, "Warning: %s%s\n", where, fault);
-}
-
-static decode_result write_bytes(FILE *out, const unsigned *values, int count)
-{
-    for (int k = 0; k < count; k++)
-        putc(static_cast<int>(values[k] & 0xFF), out);
-    return ferror(out) ? decode_write_error : decode_complete;
-}
-
 decode_result ask_line(FILE *out, int page, int line)
 {
-    printf("Line %2d: ", line);
-    if (!readline())
-        return why_input_ended();
-
-    char where[48];
+    char prompt[16], where[48];
+    snprintf(prompt, sizeof prompt, "Line %2d: ", line);
     if (page == last_page)
         snprintf(where, sizeof where, "last page, line %d: ", line);
     else
         snprintf(where, sizeof where, "page %d, line %d: ", page, line);
-    warn_if_mistyped(digits_per_line, where);
+    decode_result result = read_answer(prompt, digits_per_line, where);
+    if (result != decode_complete)
+        return result;
 
     unsigned t[bytes_per_line];
     parse_hex_fields(transformed_buffer, t, bytes_per_line);
-    return write_bytes(out, t, bytes_per_line);
+    return write_dump_bytes(out, t, bytes_per_line);
 }
 
 static decode_result ask_last_line(FILE *out, int count)
 {
-    printf("Last line (%d byte%s) : ", count, "s");
-    if (!readline())
-        return why_input_ended();
-    warn_if_mistyped(2 * static_cast<size_t>(count), "last line: ");
+    char prompt[32];
+    snprintf(prompt, sizeof prompt, "Last line (%d byte%s) : ", count, "s");
+    decode_result result = read_answer(prompt, 2 * static_cast<size_t>(count), "last line: ");
+    if (result != decode_complete)
+        return result;
 
     unsigned values[bytes_per_line];
     parse_last_line(transformed_buffer, values, count);
-    return write_bytes(out, values, count);
+    return write_dump_bytes(out, values, count);
 }
 
 static decode_result ask_lines(FILE *out, int page, int count)
@@ -87,14 +74,13 @@ decode_result parse_plain(FILE *out)
 {
     unsigned encoding = 0, size = 0;
     parse_plain_header(transformed_buffer, &encoding, &size);
-    fprintf(stderr, "Encoding: %d\nSize of data: %d bytes\n", static_cast<int>(encoding),
-            static_cast<int>(size));
+    warn("Encoding: %d\nSize of data: %d bytes\n", static_cast<int>(encoding), static_cast<int>(size));
 
     int page_max = static_cast<int>(size >> 7);
     int remaining_lines = static_cast<int>(size % (bytes_per_line * lines_per_page) / bytes_per_line);
     int remaining_bytes = static_cast<int>(size % bytes_per_line);
-    fprintf(stderr, "Full pages: %d\nRemaining full lines: %d\nRemaining bytes: %d\n", page_max,
-            remaining_lines, remaining_bytes);
+    warn("Full pages: %d\nRemaining full lines: %d\nRemaining bytes: %d\n", page_max, remaining_lines,
+         remaining_bytes);
 
     for (int page = 0; page < page_max; page++) {
         printf(" -- Page %d --\n", page);

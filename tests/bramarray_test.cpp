@@ -33,34 +33,72 @@ struct bramarray_case {
 const std::string eight = "\x01\x23\x45\x67\x89\xAB\xCD\xEF";
 const std::string eight_elements = "0X01, 0X23, 0X45, 0X67, 0X89, 0XAB, 0XCD, 0XEF, \n";
 
+std::string too_short(const std::string &name)
+{
+    return "Warning: '" + name + "' is shorter than 16 bytes\n";
+}
+
+// worked_save with another ID, and its checksum mended to match.
+const std::string other_save = worked_save.substr(0, 2) + std::string("\x06\xFE\x01\x00", 4) + worked_save.substr(6);
+
+// A file of zeros but its size field, ID and checksum, which holds.
+std::string file_of(size_t size, unsigned char id)
+{
+    std::string file(size, '\0');
+    file[0] = static_cast<char>(size & 0xFF);
+    file[1] = static_cast<char>(size >> 8);
+    file[2] = static_cast<char>(-id & 0xFF);
+    file[3] = static_cast<char>(id ? 0xFF : 0);
+    file[4] = static_cast<char>(id);
+    return file;
+}
+
 const bramarray_case cases[] = {
     {"no arguments", {}, {}, usage + contact_banner, "", 0, std::nullopt},
     {"compile alone", {"-compile"}, {}, usage + contact_banner, "", 0, std::nullopt},
     {"help", {"--help"}, {}, usage + contact_banner, "", 0, std::nullopt},
     {"short help", {"-h"}, {}, usage + contact_banner, "", 0, std::nullopt},
     {"version", {"--version"}, {}, "bramarray 1.0.0\n", "", 0, std::nullopt},
-    {"eight bytes", {"a.bin"}, {{"a.bin", eight}}, "Processing a.bin ...\n" + contact_banner, "", 0,
+    {"eight bytes", {"a.bin"}, {{"a.bin", eight}}, "Processing a.bin ...\n" + contact_banner, too_short("a.bin"), 0,
      head + eight_elements + tail},
     {"empty inputs", {"a.bin", "b.bin"}, {{"a.bin", ""}, {"b.bin", ""}},
-     "Processing a.bin ...\nProcessing b.bin ...\n" + contact_banner, "", 0, head + tail},
+     "Processing a.bin ...\nProcessing b.bin ...\n" + contact_banner, too_short("a.bin") + too_short("b.bin"), 0,
+     head + tail},
     {"lines run on across inputs", {"-compile", "a.bin", "b.bin"},
      {{"a.bin", "\x01\x02\x03"}, {"b.bin", "\xAB\xCD\xEF\x7F\x80\xFF"}},
-     "Processing a.bin ...\nProcessing b.bin ...\n" + contact_banner, "", 0,
+     "Processing a.bin ...\nProcessing b.bin ...\n" + contact_banner, too_short("a.bin") + too_short("b.bin"), 0,
      head + "0X01, 0X02, 0X03, 0XAB, 0XCD, 0XEF, 0X7F, 0X80, \n0XFF, " + tail},
     {"a name that only begins with -compile", {"-compiled", "a.bin"},
      {{"-compiled", "\x10"}, {"a.bin", "\x20"}},
-     "Processing -compiled ...\nProcessing a.bin ...\n" + contact_banner, "", 0,
+     "Processing -compiled ...\nProcessing a.bin ...\n" + contact_banner, too_short("-compiled") + too_short("a.bin"), 0,
      head + "0X10, 0X20, " + tail},
+    {"well-formed saves are silent", {"a.bin", "b.bin"}, {{"a.bin", worked_save}, {"b.bin", other_save}},
+     "Processing a.bin ...\nProcessing b.bin ...\n" + contact_banner, "", 0,
+     array_text(worked_save + other_save)},
+    {"save with a wrong size field and checksum", {"a.bin"}, {{"a.bin", "\x15" + worked_save.substr(1, 18) + "\x05"}},
+     "Processing a.bin ...\n" + contact_banner,
+     "Warning: 'a.bin' has a size field of 21 bytes but holds 20 and has a checksum that does not hold "
+     "(stored 0xFE07, computed 0xFE06)\n", 0,
+     array_text("\x15" + worked_save.substr(1, 18) + "\x05")},
+    {"two saves of the same name", {"a.bin", "b.bin", "c.bin"},
+     {{"a.bin", worked_save}, {"b.bin", other_save}, {"c.bin", worked_save}},
+     "Processing a.bin ...\nProcessing b.bin ...\nProcessing c.bin ...\n" + contact_banner,
+     "Warning: 'a.bin' and 'c.bin' have the same ID and name; the console keeps only one\n", 0,
+     array_text(worked_save + other_save + worked_save)},
+    {"saves that do not fit in 2 KiB", {"a.bin", "b.bin"}, {{"a.bin", file_of(2030, 0)}, {"b.bin", file_of(16, 1)}},
+     "Processing a.bin ...\nProcessing b.bin ...\n" + contact_banner,
+     "Warning: the files take 2046 bytes, more than the 2030 bytes of room of a 2 KiB backup memory\n", 0,
+     array_text(file_of(2030, 0) + file_of(16, 1))},
     {"second of three missing", {"a.bin", "missing.bin", "c.bin"}, {{"a.bin", eight}, {"c.bin", "\x01"}},
-     "Processing a.bin ...\n", "Couldn't open file 'missing.bin' for input\n", 1, head + eight_elements},
+     "Processing a.bin ...\n", too_short("a.bin") + "Couldn't open file 'missing.bin' for input\n", 1, head + eight_elements},
     {"directory as input", {"a.bin", "folder"}, {{"a.bin", "\x01"}, {"folder/x", ""}},
-     "Processing a.bin ...\n", "Couldn't open file 'folder' for input\n", 1, head + "0X01, "},
+     "Processing a.bin ...\n", too_short("a.bin") + "Couldn't open file 'folder' for input\n", 1, head + "0X01, "},
     {"filedata.dat as input", {"a.bin", "filedata.dat"}, {{"a.bin", "\x01"}, {"filedata.dat", old_array}},
      "", "Input file 'filedata.dat' is also the output file 'filedata.dat'\n", 1, old_array},
     {"filedata.dat by another path", {"-compile", "./filedata.dat"}, {{"filedata.dat", old_array}},
      "", "Input file './filedata.dat' is also the output file 'filedata.dat'\n", 1, old_array},
     {"filedata.dat as input before it exists", {"a.bin", "./filedata.dat"}, {{"a.bin", "\x01"}},
-     "Processing a.bin ...\n", "Input file './filedata.dat' is also the output file 'filedata.dat'\n", 1,
+     "Processing a.bin ...\n", too_short("a.bin") + "Input file './filedata.dat' is also the output file 'filedata.dat'\n", 1,
      head + "0X01, "},
     {"filedata.dat cannot be created", {"a.bin"}, {{"a.bin", "\x01"}, {"filedata.dat/x", ""}}, "",
      "Couldn't open file 'filedata.dat' for output\n", 2, ""},

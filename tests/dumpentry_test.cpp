@@ -53,6 +53,14 @@ struct dumpentry_case {
     std::optional<std::string> dump; // bytes of out.bin; nullopt: out.bin must not exist
 };
 
+const std::string &sound_save = worked_save;
+const std::string save_prompts = header_prompt + " -- Last page --\nLine  0: Line  1: Last line (4 bytes) : ";
+
+std::string typed_save(const std::string &last_line)
+{
+    return "00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n" + last_line + "\n";
+}
+
 const std::string eight_lines_0_to_7 = lines_of("00 01 02 03 04 05 06 07\n", 16);
 const std::string page_bytes = lines_of(bytes("\x00\x01\x02\x03\x04\x05\x06\x07"), 16);
 
@@ -124,6 +132,29 @@ const dumpentry_case cases[] = {
     {"directory as input file", {"out.bin", "."}, "", "", "Couldn't open file '.' for input\n", 3, ""},
     {"output in a missing folder", {"nofolder/out.bin"}, "00 0000\n", "",
      "Couldn't open file 'nofolder/out.bin' for output\n", 1, std::nullopt},
+    {"well-formed save is silent", {"out.bin"}, typed_save("01 02 03 04"), save_prompts + done, summary(20, 0, 2, 4),
+     0, sound_save},
+    {"save with a data digit typed 5 too high", {"out.bin"}, typed_save("01 52 03 04"), save_prompts + done,
+     summary(20, 0, 2, 4) + "Warning: the checksum does not hold: stored 0xFE07, computed 0xFDB7; "
+                            "the typed bytes add up +0x0050 off\n",
+     0, sound_save.substr(0, 17) + "\x52" + sound_save.substr(18)},
+    {"save with a name digit typed 3 too low", {"out.bin"},
+     "00 0014\n14 00 07 FE 00 00 53 3E\n56 45 20 20 20 20 20 20\n01 02 03 04\n", save_prompts + done,
+     summary(20, 0, 2, 4) + "Warning: the checksum does not hold: stored 0xFE07, computed 0xFE0A; "
+                            "the typed bytes add up -0x0003 off\n",
+     0, sound_save.substr(0, 7) + "\x3E" + sound_save.substr(8)},
+    {"save with its checksum mistyped", {"out.bin"},
+     "00 0014\n14 00 07 FB 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04\n", save_prompts + done,
+     summary(20, 0, 2, 4) + "Warning: the checksum does not hold: stored 0xFB07, computed 0xFE07; "
+                            "the typed bytes add up -0x0300 off\n",
+     0, sound_save.substr(0, 3) + "\xFB" + sound_save.substr(4)},
+    {"save with its size field mistyped", {"out.bin"},
+     "00 0014\n41 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04\n", save_prompts + done,
+     summary(20, 0, 2, 4) + "Warning: the size field says 65 bytes, the header of the dump says 20\n", 0,
+     "\x41" + sound_save.substr(1)},
+    {"save with both fields wrong is not judged", {"out.bin"},
+     "00 0014\n41 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 05\n", save_prompts + done,
+     summary(20, 0, 2, 4), 0, "\x41" + sound_save.substr(1, 18) + "\x05"},
     {"output to a full disk", {"/dev/full", "in.txt"}, "00 0001\nAA\n",
      header_prompt + echo + " -- Last page --\nLast line (1 bytes) : " + echo,
      summary(1, 0, 0, 1) + "Couldn't write file '/dev/full'\n", 1, std::nullopt},

@@ -105,27 +105,16 @@ TEST(garbage, dumpentry_always_ends_as_documented)
     }
 }
 
-std::string expected_array(const std::string &bytes)
-{
-    std::string text = "const char bram_data[] = {\n";
-    for (size_t k = 0; k < bytes.size(); k++) {
-        char element[8];
-        snprintf(element, sizeof element, "0X%02X, ", static_cast<unsigned char>(bytes[k]));
-        text += element;
-        if (k % 8 == 7)
-            text += "\n";
-    }
-    return text + "\n0X00, 0X00\n};\n";
-}
-
 TEST(garbage, bramarray_always_ends_as_documented)
 {
     std::mt19937 random(1987);
+    const std::string warnings = "(Warning: ('.*' (is shorter than 16 bytes|has a .*)|'.*' and '.*' have the same ID "
+                                 "and name; .*|the files take [0-9]+ bytes, more than .*)\n)*";
     const std::regex failure[] = {
-        std::regex("$^"),
-        std::regex("Couldn't (open|read) file '.*'( for input)?\n|"
-                   "Input file '.*' is also the output file 'filedata.dat'\n"),
-        std::regex("Couldn't (open file 'filedata.dat' for output|write file 'filedata.dat')\n"),
+        std::regex(warnings),
+        std::regex(warnings + "(Couldn't (open|read) file '.*'( for input)?\n|"
+                   "Input file '.*' is also the output file 'filedata.dat'\n)"),
+        std::regex(warnings + "Couldn't (open file 'filedata.dat' for output|write file 'filedata.dat')\n"),
     };
     for (int run = 0; run < 120; run++) {
         SCOPED_TRACE("run " + std::to_string(run));
@@ -160,7 +149,7 @@ TEST(garbage, bramarray_always_ends_as_documented)
         for (const auto &[name, bytes] : inputs)
             EXPECT_EQ(read_file(dir / name), bytes);
         if (result.status == 0) {
-            EXPECT_EQ(read_file(dir / "filedata.dat"), expected_array(all));
+            EXPECT_EQ(read_file(dir / "filedata.dat"), array_text(all));
         }
         bool refused = result.err.find("is also the output file") != std::string::npos;
         if (refused && had_earlier) {

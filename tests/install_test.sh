@@ -15,7 +15,7 @@ check_tree() { # root of an installed tree: bin/ and share/man/man1/ below it
     test "$("$root/bin/bramarray" --version)" = "bramarray $(cat "$build/version")"
     (cd "$work" && "$root/bin/dumpentry" save.bin "$source/examples/save.txt" >/dev/null 2>&1 \
         && cmp save.bin "$source/examples/save.bin" \
-        && "$root/bin/bramarray" save.bin >/dev/null && grep -q '^0X53, 0X4B, 0X59' filedata.dat)
+        && "$root/bin/bramarray" save.bin >/dev/null && grep -q '^0X3B, 0X01, 0X68, 0XBD' filedata.dat)
     rm -f "$work/save.bin" "$work/filedata.dat"
 }
 

@@ -69,21 +69,17 @@ void type(terminal_session &session, const std::string &line)
     ASSERT_EQ(write(session.master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
 }
 
-TEST(terminal, prompts_show_before_each_answer)
+// What the program shows, and what is typed once it is on screen ("": nothing is typed).
+using dialogue = std::vector<std::pair<std::string, std::string>>;
+
+void talk(const dialogue &lines, const std::string &dump)
 {
     scratch_dir dir;
     terminal_session session;
     ASSERT_TRUE(start_at_terminal(session, DUMPENTRY_PATH, "save.bin", dir.path));
-    const std::pair<std::string, std::string> dialogue[] = {
-        {"Enter the header of the dump (available on all page) :", "00 00 12"},
-        {" -- Last page --", ""},
-        {"Line  0: ", "01 23 45 67 89 ab CD ef"},
-        {"Line  1: ", "fe-dc-ba-98-76-54-32-10"},
-        {"Last line (2 bytes) : ", "A5 5a"},
-    };
-    for (const auto &[prompt, answer] : dialogue) {
-        ASSERT_TRUE(wait_for(session, prompt)) << "no prompt '" << prompt << "' on:\n" << session.screen;
-        if (prompt.back() != '-')
+    for (const auto &[shown, answer] : lines) {
+        ASSERT_TRUE(wait_for(session, shown)) << "no '" << shown << "' on:\n" << session.screen;
+        if (!answer.empty())
             type(session, answer);
     }
     EXPECT_TRUE(wait_for(session, " ** DONE **"));
@@ -91,8 +87,30 @@ TEST(terminal, prompts_show_before_each_answer)
     waitpid(session.child, &status, 0);
     close(session.master);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(read_file(dir / "save.bin"),
-              "\x01\x23\x45\x67\x89\xAB\xCD\xEF\xFE\xDC\xBA\x98\x76\x54\x32\x10\xA5\x5A");
+    EXPECT_EQ(read_file(dir / "save.bin"), dump);
+}
+
+TEST(terminal, prompts_show_before_each_answer)
+{
+    talk({{"Enter the header of the dump (available on all page) :", "00 00 12"},
+          {" -- Last page --", ""},
+          {"Line  0: ", "01 23 45 67 89 ab CD ef"},
+          {"Line  1: ", "fe-dc-ba-98-76-54-32-10"},
+          {"Last line (2 bytes) : ", "A5 5a"}},
+         "\x01\x23\x45\x67\x89\xAB\xCD\xEF\xFE\xDC\xBA\x98\x76\x54\x32\x10\xA5\x5A");
+}
+
+// A mistyped line is asked again: the right answer replaces it, the same text again stands.
+TEST(terminal, second_chance_for_a_mistyped_line)
+{
+    talk({{"Enter the header of the dump (available on all page) :", "00 00 09"},
+          {"Line  0: ", "01 23 45 6"},
+          {"Warning: last page, line 0: 7 hex digits found, 16 expected", ""},
+          {"Line  0: ", "01 23 45 67 89 ab CD ef"},
+          {"Last line (1 bytes) : ", "G1"},
+          {"Warning: last line: 'G' is not a hex digit", ""},
+          {"Last line (1 bytes) : ", "g 1"}},
+         std::string("\x01\x23\x45\x67\x89\xAB\xCD\xEF\x00", 9));
 }
 
 } // namespace
