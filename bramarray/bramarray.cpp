@@ -12,20 +12,33 @@ static const char head[] = "const char bram_data[] = {\n";
 static const char tail[] = "\n0X00, 0X00\n};\n";
 
 // "0XAB, " for every byte value, padded to 8 characters so that one word-sized copy moves it.
-static char element_text[256][8];
+struct element_table {
+    char text[256][8];
+};
 static const size_t element_length = 6;
 
-static bool build_element_text()
+static constexpr element_table make_element_table()
 {
-    for (int value = 0; value < 256; value++)
-        snprintf(element_text[value], sizeof element_text[value], "0X%02X, ", value);
-    return true;
+    element_table table{};
+    const char digits[] = "0123456789ABCDEF";
+    for (int value = 0; value < 256; value++) {
+        char *text = table.text[value];
+        text[0] = '0';
+        text[1] = 'X';
+        text[2] = digits[value >> 4];
+        text[3] = digits[value & 15];
+        text[4] = ',';
+        text[5] = ' ';
+    }
+    return table;
 }
 
-static const bool element_text_built = build_element_text(); // filled before main runs
+static constexpr element_table elements = make_element_table();
 
-// Elements are gathered here and handed to the stream a block at a time.
-static char element_block[1 << 16];
+// Elements are gathered here, the elements of one block of input at a time, and handed to
+// the stream whole: output_c need not look for room, since the block is flushed after each.
+static const size_t input_block_size = 1 << 16;
+static char element_block[input_block_size * element_length + input_block_size / 8 + 8];
 static size_t element_block_used;
 
 // The ID and name of every input seen so far, so that a second file of the same name is
@@ -55,13 +68,12 @@ void flush_elements(FILE *out)
     element_block_used = 0;
 }
 
-// Writes "0X%02X, " for the low 8 bits of c, and a line end after every eighth element.
-void output_c(FILE *out, int c)
+// Writes "0X%02X, " for the low 8 bits of c, and a line end after every eighth element, into
+// the element block: the caller hands it to the stream at least every input_block_size elements.
+void output_c(int c)
 {
     static unsigned char column = 0; // elements on the current line, over all inputs
-    if (element_block_used + sizeof element_text[0] + 1 > sizeof element_block)
-        flush_elements(out);
-    memcpy(element_block + element_block_used, element_text[c & 0xFF], sizeof element_text[0]);
+    memcpy(element_block + element_block_used, elements.text[c & 0xFF], sizeof elements.text[0]);
     element_block_used += element_length;
     column = (column + 1) % 8;
     if (column == 0)
@@ -110,22 +122,21 @@ static void output_file(FILE *out, const char *name)
         fail_keeping_output(out, input_is_output, name);
     printf("Processing %s ...\n", name);
 
-    static unsigned char bytes[1 << 16];
+    static unsigned char bytes[input_block_size];
     size_t count;
     bram_tally tally;
     tally_start(&tally);
     while ((count = fread(bytes, 1, sizeof bytes, in)) > 0) {
         tally_add(&tally, bytes, count);
         for (size_t k = 0; k < count; k++)
-            output_c(out, bytes[k]);
+            output_c(bytes[k]);
+        flush_elements(out);
+        if (ferror(out))
+            fail_to_write();
     }
     if (ferror(in))
         fail_keeping_output(out, "Couldn't read file '%s'\n", name);
     fclose(in);
-
-    flush_elements(out);
-    if (ferror(out))
-        fail_to_write();
     check_packed_file(&tally, name);
 }
 
