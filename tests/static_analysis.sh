@@ -4,10 +4,11 @@
 set -euo pipefail
 source=$1 build=$2
 cd "$source"
-programs=(common/bramtools.cpp common/bram_file.cpp dumpentry/dumpentry.cpp dumpentry/plain.cpp bramarray/bramarray.cpp)
+programs=(common/bramtools.cpp common/bram_file.cpp common/safe_files.cpp dumpentry/dumpentry.cpp dumpentry/plain.cpp
+          bramarray/bramarray.cpp bramimage/bramimage.cpp)
 
 cppcheck --std=c++17 --enable=warning,style,performance,portability --library=tests/cppcheck.cfg \
-         --inline-suppr --error-exitcode=1 --quiet -I common common dumpentry bramarray fuzz
+         --inline-suppr --error-exitcode=1 --quiet -I common common dumpentry bramarray bramimage fuzz
 echo "cppcheck: no findings"
 
 if ! report=$(clang-tidy -p "$build" --quiet "${programs[@]}" 2>&1); then

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A few end-to-end runs under valgrind: a full 64 KiB dump, a missing input, an input that
-# ends early, and packing the dump. Any memory error fails; the programs' own statuses are kept.
-# Usage: valgrind_test.sh DUMPENTRY BRAMARRAY
+# ends early, packing the dump, and a save carried into an image and out again. Any memory
+# error fails; the programs' own statuses are kept.
+# Usage: valgrind_test.sh DUMPENTRY BRAMARRAY BRAMIMAGE
 set -uo pipefail
-dumpentry=$1 bramarray=$2
+dumpentry=$1 bramarray=$2 bramimage=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/bramtools-valgrind-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -26,5 +27,13 @@ expect 3 "$dumpentry" out2.bin missing.txt
 expect 4 "$dumpentry" out3.bin early.txt
 expect 0 "$bramarray" out.bin
 expect 1 "$bramarray" out.bin missing.bin
+printf '\x14\x00\x07\xFE\x00\x00SAVE      \x01\x02\x03\x04' > save.bin
+expect 0 "$bramimage" add image.sav save.bin
+expect 3 "$bramimage" add image.sav save.bin
+expect 0 "$bramimage" list image.sav
+mkdir out && expect 0 "$bramimage" extract image.sav out
+cmp -s out/SAVE.bin save.bin || { echo "FAIL: the save came out of the image different"; failed=1; }
+expect 0 "$bramimage" remove image.sav 1
+expect 2 "$bramimage" list save.bin
 [ "$failed" = 0 ] && echo "valgrind found nothing"
 exit "$failed"
