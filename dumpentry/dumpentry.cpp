@@ -9,8 +9,13 @@
 #include "plain.h"
 
 FILE *in = nullptr;
+const char *in_name = nullptr;
 char transformed_buffer[256];
-static bram_tally written; // the dump's bytes so far, for the check of the whole save
+static bram_tally written;               // the dump's bytes so far, for the check of the whole save
+static unsigned long text_line;          // the input's line that the last read began on
+static unsigned long next_text_line = 1; // the input's line that the next read begins on
+static char header_text[256];            // the header as typed, for the pages that repeat it
+static int mistyped_lines;               // lines kept although they drew a warning
 
 const decoder parse_intermediate_form[] = {parse_plain};
 const int decoder_count = sizeof parse_intermediate_form / sizeof parse_intermediate_form[0];
@@ -31,14 +36,40 @@ char char_accepted(int c)
     return letter_or_digit ? 1 : 0;
 }
 
-size_t filter_line(const char *raw, char *filtered)
+// Keeps the letters and digits of length raw bytes. NUL bytes (of a UTF-16 text) are dropped
+// like any separator, and so are escape sequences whole: the last letter of an arrow key's
+// ESC [ D must not pass for a hex digit.
+size_t filter_line(const char *raw, size_t length, char *filtered)
 {
     size_t index_out = 0;
-    for (size_t index_in = 0; raw[index_in] != '\0'; index_in++)
-        if (char_accepted(raw[index_in]))
+    for (size_t index_in = 0; index_in < length; index_in++) {
+        bool sequence = raw[index_in] == '\x1B' && index_in + 1 < length &&
+                        (raw[index_in + 1] == '[' || raw[index_in + 1] == 'O');
+        if (sequence) {
+            index_in += 2;
+            while (index_in < length && (raw[index_in] < '@' || raw[index_in] > '~'))
+                index_in++;
+        } else if (char_accepted(raw[index_in])) {
             filtered[index_out++] = raw[index_in];
+        }
+    }
     filtered[index_out] = '\0';
     return index_out;
+}
+
+// Reads up to the line end, or up to limit bytes; returns how many bytes were read.
+static size_t read_raw_line(FILE *source, char *raw, size_t limit)
+{
+    size_t length = 0;
+    int c;
+    while (length < limit && (c = getc(source)) != EOF) {
+        raw[length++] = static_cast<char>(c);
+        if (c == '\n') {
+            next_text_line++;
+            break;
+        }
+    }
+    return length;
 }
 
 // Returns null when nothing could be read; transformed_buffer then holds the empty text.
@@ -48,15 +79,12 @@ char *readline()
     FILE *source = in ? in : stdin;
     if (!in)
         fflush(stdout); // the prompt must be on screen before the program waits
-    char *got = fgets(read_buffer, 255, source);
+    text_line = next_text_line;
+    size_t length = read_raw_line(source, read_buffer, 254);
     if (in)
         puts("read from file");
-    if (!got) {
-        transformed_buffer[0] = '\0';
-        return nullptr;
-    }
-    filter_line(read_buffer, transformed_buffer);
-    return transformed_buffer;
+    filter_line(read_buffer, length, transformed_buffer);
+    return length > 0 ? transformed_buffer : nullptr;
 }
 
 decode_result why_input_ended()
@@ -126,25 +154,57 @@ static bool second_chance_possible()
     return !in && isatty(STDIN_FILENO);
 }
 
-decode_result read_answer(const char *prompt, size_t expected_digits, const char *where)
+// Where a warning about the line just read points in the input file; empty at a terminal.
+static const char *text_position()
 {
-    char rejected[256]; // the answer that was warned about
-    bool warned = false;
+    static char position[64 + 4096];
+    if (!in)
+        return "";
+    snprintf(position, sizeof position, " (%s, line %lu)", in_name ? in_name : "input", text_line);
+    return position;
+}
+
+// Takes the answer in transformed_buffer, or, at a terminal, asks for it again after a warning.
+static bool take_answer(answer_check *check, size_t expected_digits, const char *where)
+{
+    char fault[64];
+    if (!describe_line_fault(transformed_buffer, expected_digits, fault, sizeof fault))
+        return true;
+    if (check->warned && strcasecmp(check->rejected, transformed_buffer) == 0) {
+        mistyped_lines++; // typed the same again (in either case): the user stands by it
+        return true;
+    }
+    warn("Warning: %s%s%s\n", where, fault, text_position());
+    if (!second_chance_possible()) {
+        mistyped_lines++;
+        return true;
+    }
+    snprintf(check->rejected, sizeof check->rejected, "%s", transformed_buffer);
+    check->warned = true;
+    return false;
+}
+
+// A blank line never stands for data, nor does the header where a page of the screen shows it.
+static bool is_layout(bool first_of_page)
+{
+    return !transformed_buffer[0] || (first_of_page && strcasecmp(transformed_buffer, header_text) == 0);
+}
+
+decode_result read_answer(const char *prompt, size_t expected_digits, const char *where, bool first_of_page)
+{
+    answer_check check = {"", false};
     for (;;) {
         fputs(prompt, stdout);
         if (!readline())
             return why_input_ended();
-        char fault[64];
-        if (!describe_line_fault(transformed_buffer, expected_digits, fault, sizeof fault))
+        if (!is_layout(first_of_page) && take_answer(&check, expected_digits, where))
             return decode_complete;
-        if (warned && strcasecmp(rejected, transformed_buffer) == 0)
-            return decode_complete; // typed the same again (in either case): the user stands by it
-        warn("Warning: %s%s\n", where, fault);
-        if (!second_chance_possible())
-            return decode_complete;
-        snprintf(rejected, sizeof rejected, "%s", transformed_buffer);
-        warned = true;
     }
+}
+
+int mistyped_line_count()
+{
+    return mistyped_lines;
 }
 
 decode_result write_dump_bytes(FILE *out, const unsigned *values, int count)
@@ -193,19 +253,26 @@ bool input_goes_on(FILE *stream)
 decode_result transcribe(FILE *out, int *encoding)
 {
     tally_start(&written);
-    puts("Enter the header of the dump (available on all page) :");
-    if (!readline())
-        return why_input_ended();
-    unsigned value;
-    if (parse_hex_field(transformed_buffer, 2, &value) == 0)
-        return decode_no_encoding;
-    // The two digits are read as a signed 8-bit number: 80 to FF are -128 to -1.
-    int current_encoding = value & 0x80 ? static_cast<int>(value) - 0x100 : static_cast<int>(value);
-    *encoding = current_encoding;
-    if (current_encoding < 0 || current_encoding >= decoder_count)
-        return decode_unknown_encoding;
+    mistyped_lines = 0;
+    answer_check check = {"", false};
+    for (;;) {
+        puts("Enter the header of the dump (available on all page) :");
+        if (!readline())
+            return why_input_ended();
+        unsigned value;
+        if (parse_hex_field(transformed_buffer, 2, &value) == 0)
+            return decode_no_encoding;
+        // The two digits are read as a signed 8-bit number: 80 to FF are -128 to -1.
+        int current_encoding = value & 0x80 ? static_cast<int>(value) - 0x100 : static_cast<int>(value);
+        *encoding = current_encoding;
+        if (current_encoding < 0 || current_encoding >= decoder_count)
+            return decode_unknown_encoding;
+        if (take_answer(&check, header_digits, "header: "))
+            break;
+    }
+    snprintf(header_text, sizeof header_text, "%s", transformed_buffer);
     // The decoder rereads the header from transformed_buffer: no line may be read in between.
-    return parse_intermediate_form[current_encoding](out);
+    return parse_intermediate_form[*encoding](out);
 }
 
 static void fail_unless_complete(decode_result result, const char *output_name, int encoding)
@@ -251,6 +318,7 @@ int main(int argc, char **argv)
     if (!out)
         fail(1, "Couldn't open file '%s' for output\n", output_name);
     if (input_name) {
+        in_name = input_name;
         in = fopen(input_name, "r");
         if (!in || is_directory(in))
             fail(3, "Couldn't open file '%s' for input\n", input_name);
@@ -265,6 +333,9 @@ int main(int argc, char **argv)
     char mismatch[160];
     if (describe_save_mismatch(dump_tally(), mismatch, sizeof mismatch))
         warn("%s", mismatch);
+    int mistyped = mistyped_line_count();
+    if (mistyped > 0)
+        warn("Warning: %d line%s looked mistyped; see the warnings above\n", mistyped, mistyped == 1 ? "" : "s");
     close_output(out, output_name);
     if (in)
         fclose(in);

@@ -38,7 +38,7 @@ decode_result ask_line(FILE *out, int page, int line)
         snprintf(where, sizeof where, "last page, line %d: ", line);
     else
         snprintf(where, sizeof where, "page %d, line %d: ", page, line);
-    decode_result result = read_answer(prompt, digits_per_line, where);
+    decode_result result = read_answer(prompt, digits_per_line, where, line == 0);
     if (result != decode_complete)
         return result;
 
@@ -47,11 +47,11 @@ decode_result ask_line(FILE *out, int page, int line)
     return write_dump_bytes(out, t, bytes_per_line);
 }
 
-static decode_result ask_last_line(FILE *out, int count)
+static decode_result ask_last_line(FILE *out, int count, bool first_of_page)
 {
     char prompt[32];
     snprintf(prompt, sizeof prompt, "Last line (%d byte%s) : ", count, "s");
-    decode_result result = read_answer(prompt, 2 * static_cast<size_t>(count), "last line: ");
+    decode_result result = read_answer(prompt, 2 * static_cast<size_t>(count), "last line: ", first_of_page);
     if (result != decode_complete)
         return result;
 
@@ -93,5 +93,5 @@ decode_result parse_plain(FILE *out)
     decode_result result = ask_lines(out, last_page, remaining_lines);
     if (result != decode_complete || remaining_bytes == 0)
         return result;
-    return ask_last_line(out, remaining_bytes);
+    return ask_last_line(out, remaining_bytes, remaining_lines == 0);
 }

@@ -22,8 +22,7 @@ static unsigned announced_size(const uint8_t *data, size_t size)
     }
     if (length < size && length < 254)
         raw[length++] = '\n';
-    raw[length] = '\0';
-    filter_line(raw, header);
+    filter_line(raw, length, header);
     unsigned encoding = 0, dump_size = 0;
     parse_plain_header(header, &encoding, &dump_size);
     return dump_size;

@@ -29,6 +29,20 @@ std::string page_of_prompts(int page)
     return text;
 }
 
+std::string page_of_prompts_from_file()
+{
+    std::string text;
+    for (int line = 0; line < 16; line++)
+        text += (line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": " + echo;
+    return text;
+}
+
+std::string mistyped(int lines)
+{
+    return "Warning: " + std::to_string(lines) + (lines == 1 ? " line" : " lines") +
+           " looked mistyped; see the warnings above\n";
+}
+
 std::string lines_of(const std::string &text, int count)
 {
     std::string all;
@@ -89,31 +103,56 @@ const dumpentry_case cases[] = {
      summary(129, 1, 0, 1), 0, page_bytes + "\xFE"},
     {"last line too short", {"out.bin"}, "00 0002\nABC\n",
      header_prompt + " -- Last page --\nLast line (2 bytes) : " + done,
-     summary(2, 0, 0, 2) + "Warning: last line: 3 hex digits found, 4 expected\n", 0, "\xAB\x0C"},
-    {"last line with nothing", {"out.bin"}, "00 0003\n\n",
-     header_prompt + " -- Last page --\nLast line (3 bytes) : " + done,
-     summary(3, 0, 0, 3) + "Warning: last line: 0 hex digits found, 6 expected\n", 0,
-     std::string(3, '\0')},
-    {"short and long data lines", {"out.bin"}, "00 0018\n00 11\n0123456789abcdef01\n-\n",
+     summary(2, 0, 0, 2) + "Warning: last line: 3 hex digits found, 4 expected\n" + mistyped(1), 0, "\xAB\x0C"},
+    {"blank lines are passed over", {"out.bin"}, "00 0003\n\n  \n-:\nAB CD EF\n",
+     header_prompt + " -- Last page --\n" + lines_of("Last line (3 bytes) : ", 4) + done, summary(3, 0, 0, 3), 0,
+     "\xAB\xCD\xEF"},
+    {"blank lines up to the end", {"out.bin"}, "00 0003\n\n",
+     header_prompt + " -- Last page --\n" + lines_of("Last line (3 bytes) : ", 2),
+     summary(3, 0, 0, 3) + "Unexpected end of input\n", 4, ""},
+    {"header with a digit missing", {"out.bin"}, "00 00 1\nAB\n",
+     header_prompt + " -- Last page --\nLast line (1 bytes) : " + done,
+     "Warning: header: 5 hex digits found, 6 expected\n" + summary(1, 0, 0, 1) + mistyped(1), 0, "\xAB"},
+    {"header with a letter O", {"out.bin"}, "00 O0 13\n", header_prompt + done,
+     "Warning: header: 'O' is not a hex digit\n" + summary(0, 0, 0, 0) + mistyped(1), 0, ""},
+    {"header with extra digits", {"out.bin"}, "00 00 01 00\nAB\n",
+     header_prompt + " -- Last page --\nLast line (1 bytes) : " + done,
+     "Warning: header: 8 hex digits found, 6 expected\n" + summary(1, 0, 0, 1) + mistyped(1), 0, "\xAB"},
+    {"arrow and function keys add nothing", {"out.bin"},
+     "00 0010\n0\x1b[A1 23\x1b[B 45 67\x1b[C 89 AB CD EF\x1bOP\n01 23 45 67 89 AB DE F\x1b[D\n",
+     header_prompt + " -- Last page --\nLine  0: Line  1: " + done,
+     summary(16, 0, 2, 0) + "Warning: last page, line 1: 15 hex digits found, 16 expected\n" + mistyped(1), 0,
+     "\x01\x23\x45\x67\x89\xAB\xCD\xEF\x01\x23\x45\x67\x89\xAB\xDE\x0F"},
+    {"screen layout from a file", {"out.bin", "in.txt"}, "00 0081\n" + eight_lines_0_to_7 + "\n00 00 81\nfe\n",
+     header_prompt + echo + " -- Page 0 --\n" + page_of_prompts_from_file() + " -- Last page --\n" +
+         lines_of("Last line (1 bytes) : " + echo, 3) + done,
+     summary(129, 1, 0, 1), 0, page_bytes + "\xFE"},
+    {"warnings point at the file's lines", {"out.bin", "in.txt"}, "00 0010\n\n0011\n\n0011223344556677\n",
+     header_prompt + echo + " -- Last page --\nLine  0: " + echo + "Line  0: " + echo + "Line  1: " + echo +
+         "Line  1: " + echo + done,
+     summary(16, 0, 2, 0) + "Warning: last page, line 0: 4 hex digits found, 16 expected (in.txt, line 3)\n" +
+         mistyped(1),
+     0, bytes("\x00\x11\0\0\0\0\0\0\x00\x11\x22\x33\x44\x55\x66\x77")},
+    {"short and long data lines", {"out.bin"}, "00 0018\n00 11\n0123456789abcdef01\nzz\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: Line  2: " + done,
      summary(24, 0, 3, 0) + "Warning: last page, line 0: 4 hex digits found, 16 expected\n"
                             "Warning: last page, line 1: 18 hex digits found, 16 expected\n"
-                            "Warning: last page, line 2: 0 hex digits found, 16 expected\n",
+                            "Warning: last page, line 2: 'z' is not a hex digit\n" + mistyped(3),
      0, bytes("\x00\x11\0\0\0\0\0\0\x01\x23\x45\x67\x89\xAB\xCD\xEF") + std::string(8, '\0')},
     {"letters beyond F", {"out.bin"}, "00 0010\n0123456789ABCDEG\nLine 1: 00 11 22 33 44 55 66 77\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: " + done,
      summary(16, 0, 2, 0) + "Warning: last page, line 0: 'G' is not a hex digit\n"
-                            "Warning: last page, line 1: 'L' is not a hex digit\n",
+                            "Warning: last page, line 1: 'L' is not a hex digit\n" + mistyped(2),
      0, bytes("\x01\x23\x45\x67\x89\xAB\xCD\x0E") + std::string(8, '\0')},
     {"a line of 300 characters is two lines", {"out.bin"}, "00 0010\n" + std::string(300, '1') + "\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: " + done,
      summary(16, 0, 2, 0) + "Warning: last page, line 0: 254 hex digits found, 16 expected\n"
-                            "Warning: last page, line 1: 46 hex digits found, 16 expected\n",
+                            "Warning: last page, line 1: 46 hex digits found, 16 expected\n" + mistyped(2),
      0, std::string(16, '\x11')},
     {"mistake on a full page", {"out.bin"}, "00 0080\n" + lines_of("0001020304050607\n", 3) + "000102\n" +
          lines_of("0001020304050607\n", 12),
      header_prompt + page_of_prompts(0) + done,
-     summary(128, 1, 0, 0) + "Warning: page 0, line 3: 6 hex digits found, 16 expected\n", 0,
+     summary(128, 1, 0, 0) + "Warning: page 0, line 3: 6 hex digits found, 16 expected\n" + mistyped(1), 0,
      page_bytes.substr(0, 27) + std::string(5, '\0') + page_bytes.substr(32)},
     {"input ends in the middle", {"out.bin"}, "00 0010\n0011223344556677\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: ",
@@ -235,15 +274,39 @@ TEST(dumpentry, largest_dump_matches_xxd)
 
 namespace {
 
-// The shipped example transcribes cleanly to the dump file shipped beside it.
+// The shipped example transcribes cleanly to the dump file shipped beside it, saved as UTF-8
+// or as UTF-16 of either byte order, with or without a byte order mark.
 TEST(dumpentry, shipped_example)
 {
     scratch_dir dir;
-    run_result result =
-        run_program(dumpentry, {"save.bin", EXAMPLES_DIR "/save.txt"}, "", dir.path);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, summary(315, 2, 7, 3));
-    EXPECT_EQ(read_file(dir / "save.bin"), read_file(EXAMPLES_DIR "/save.bin"));
+    std::string text = read_file(EXAMPLES_DIR "/save.txt");
+    std::string little = "\xFF\xFE", big;
+    for (char c : text) {
+        little += std::string{c, '\0'};
+        big += std::string{'\0', c};
+    }
+    write_file(dir / "utf8.txt", text);
+    write_file(dir / "little.txt", little);
+    write_file(dir / "big.txt", big);
+    for (const char *name : {"utf8.txt", "little.txt", "big.txt"}) {
+        run_result result = run_program(dumpentry, {"save.bin", name}, "", dir.path);
+        EXPECT_EQ(result.status, 0) << name;
+        EXPECT_EQ(result.err, summary(315, 2, 7, 3)) << name;
+        EXPECT_EQ(read_file(dir / "save.bin"), read_file(EXAMPLES_DIR "/save.bin")) << name;
+    }
+}
+
+// With both streams in one log, each line stands where it happened.
+TEST(dumpentry, piped_log_keeps_the_order)
+{
+    scratch_dir dir;
+    write_file(dir / "in.txt", "00 0009\n0011\n88\n");
+    std::string command = "cd " + dir.path.string() + " && " + dumpentry + " out.bin in.txt 2>&1 | cat > log";
+    ASSERT_EQ(system(command.c_str()), 0);
+    EXPECT_EQ(read_file(dir / "log"),
+              header_prompt + echo + summary(9, 0, 1, 1) + " -- Last page --\nLine  0: " + echo +
+                  "Warning: last page, line 0: 4 hex digits found, 16 expected (in.txt, line 2)\n"
+                  "Last line (1 bytes) : " + echo + mistyped(1) + done);
 }
 
 } // namespace

@@ -54,8 +54,10 @@ const std::regex dumpentry_failure[] = {
 };
 const std::regex dumpentry_report(
     "(Encoding|Full pages|Remaining full lines|Remaining bytes): [0-9]+|Size of data: [0-9]+ bytes|"
-    "Warning: (page [0-9]+, line [0-9]+|last page, line [0-9]+|last line): "
-    "([0-9]+ hex digits found, [0-9]+ expected|'[A-Za-z0-9]' is not a hex digit)|"
+    "Warning: (header|page [0-9]+, line [0-9]+|last page, line [0-9]+|last line): "
+    "([0-9]+ hex digits found, [0-9]+ expected|'[A-Za-z0-9]' is not a hex digit)( \\(in\\.txt, line [0-9]+\\))?|"
+    "Warning: [0-9]+ lines? looked mistyped; see the warnings above|"
+    "Warning: the (checksum|size field) .*|"
     "Warning: the input goes on after the end of the dump");
 
 void check_dumpentry_stderr(const run_result &result, const std::string &dump)

@@ -103,7 +103,11 @@ TEST(terminal, prompts_show_before_each_answer)
 // A mistyped line is asked again: the right answer replaces it, the same text again stands.
 TEST(terminal, second_chance_for_a_mistyped_line)
 {
-    talk({{"Enter the header of the dump (available on all page) :", "00 00 09"},
+    talk({{"Enter the header of the dump (available on all page) :", "00 00 9"},
+          {"Warning: header: 5 hex digits found, 6 expected", ""},
+          {"Enter the header of the dump (available on all page) :", "00 00 09"},
+          {"Line  0: ", "01 23 45 67 89 ab CD e\x1b[D"},
+          {"Warning: last page, line 0: 15 hex digits found, 16 expected", ""},
           {"Line  0: ", "01 23 45 6"},
           {"Warning: last page, line 0: 7 hex digits found, 16 expected", ""},
           {"Line  0: ", "01 23 45 67 89 ab CD ef"},
