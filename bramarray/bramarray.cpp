@@ -4,6 +4,7 @@
 
 #include "../common/bram_file.h"
 #include "../common/bramtools.h"
+#include "../common/safe_files.h"
 #include "bramarray.h"
 
 static const char output_name[] = "filedata.dat";
@@ -116,10 +117,6 @@ static void output_file(FILE *out, const char *name)
     FILE *in = fopen(name, "rb");
     if (!in || is_directory(in))
         fail_keeping_output(out, "Couldn't open file '%s' for input\n", name);
-    // A name that reaches filedata.dat only once it exists (./filedata.dat before the first
-    // run) would read back the elements being written.
-    if (same_open_file(in, out))
-        fail_keeping_output(out, input_is_output, name);
     printf("Processing %s ...\n", name);
 
     static unsigned char bytes[input_block_size];
@@ -140,24 +137,40 @@ static void output_file(FILE *out, const char *name)
     check_packed_file(&tally, name);
 }
 
-int main(int argc, char **argv)
+// Opens filedata.dat and empties it only once it is known to be none of the inputs (by any
+// name: ./filedata.dat reaches it only once it exists) and not where standard output or
+// error go.
+static FILE *open_filedata(char **inputs, int input_count)
 {
-    if (handle_help_or_version(argc, argv, "bramarray", print_usage))
-        return EXIT_SUCCESS;
-    int first_input = argc > 1 && strcmp(argv[1], "-compile") == 0 ? 2 : 1;
-    if (first_input >= argc) {
-        print_usage(argv[0]);
-        print_contact();
-        return EXIT_SUCCESS;
+    bool created = false;
+    int fd = open_output(output_name, &created);
+    if (fd < 0)
+        fail(2, "Couldn't open file '%s' for output\n", output_name);
+    for (int k = 0; k < input_count; k++)
+        if (same_file_as_path(fd, inputs[k])) {
+            remove_if_created(created, output_name);
+            fail(1, input_is_output, inputs[k]);
+        }
+    int stream = standard_stream_of(fd);
+    if (stream == 1 || stream == 2) {
+        remove_if_created(created, output_name);
+        fail(1, "Output file '%s' is also standard %s\n", output_name, stream == 1 ? "output" : "error");
     }
-    // Opening filedata.dat truncates it, so an input that is that same file must be refused first.
-    for (int k = first_input; k < argc; k++)
-        if (same_file(argv[k], output_name))
-            fail(1, input_is_output, argv[k]);
-
-    FILE *out = fopen(output_name, "wb");
+    FILE *out = truncate_output(fd);
     if (!out)
         fail(2, "Couldn't open file '%s' for output\n", output_name);
+    return out;
+}
+
+int main(int argc, char **argv)
+{
+    start_safely();
+    exit_if_help_or_version(argc, argv, "bramarray", print_usage, 2);
+    int first_input = argc > 1 && strcmp(argv[1], "-compile") == 0 ? 2 : 1;
+    if (first_input >= argc)
+        exit_with_usage(argv[0], print_usage, 2);
+
+    FILE *out = open_filedata(argv + first_input, argc - first_input);
     setvbuf(out, nullptr, _IONBF, 0); // elements are gathered in element_block already
     fputs(head, out);
     for (int k = first_input; k < argc; k++)
@@ -167,9 +180,7 @@ int main(int argc, char **argv)
         warn("Warning: the files take %lu bytes, more than the %lu bytes of room of a 2 KiB backup memory\n",
              packed_bytes, bram_room_2k);
 
-    bool write_failed = ferror(out) != 0;
-    if (fclose(out) != 0 || write_failed)
-        fail_to_write();
+    close_or_fail(out, 2, output_name);
     print_contact();
     return EXIT_SUCCESS;
 }

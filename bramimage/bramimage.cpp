@@ -357,13 +357,10 @@ static void remove_command(const char *path, char **numbers, int number_count)
 
 int main(int argc, char **argv)
 {
-    if (handle_help_or_version(argc, argv, "bramimage", print_usage))
-        return EXIT_SUCCESS;
-    if (argc < 2) {
-        print_usage(argv[0]);
-        print_contact();
-        return EXIT_SUCCESS;
-    }
+    start_safely();
+    exit_if_help_or_version(argc, argv, "bramimage", print_usage, 1);
+    if (argc < 2)
+        exit_with_usage(argv[0], print_usage, 1);
     const char *command = argv[1];
     if (strcmp(command, "list") == 0 && argc == 3)
         list_command(argv[2]);

@@ -39,42 +39,36 @@ void warn(const char *format, ...)
     va_end(args);
 }
 
-static bool same_inode(const struct stat &a, const struct stat &b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool same_file(const char *a, const char *b)
-{
-    struct stat sa, sb;
-    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && same_inode(sa, sb);
-}
-
-bool same_open_file(FILE *a, FILE *b)
-{
-    struct stat sa, sb;
-    return fstat(fileno(a), &sa) == 0 && fstat(fileno(b), &sb) == 0 && same_inode(sa, sb);
-}
-
 bool is_directory(FILE *stream)
 {
     struct stat st;
     return fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool handle_help_or_version(int argc, char **argv, const char *program,
-                            void (*print_usage)(const char *))
+void finish_standard_output(int status)
+{
+    if (fflush(stdout) != 0 || ferror(stdout))
+        fail(status, "Couldn't write to standard output\n");
+}
+
+void exit_with_usage(const char *exe_name, void (*print_usage)(const char *), int failure_status)
+{
+    print_usage(exe_name);
+    print_contact();
+    finish_standard_output(failure_status);
+    exit(EXIT_SUCCESS);
+}
+
+void exit_if_help_or_version(int argc, char **argv, const char *program, void (*print_usage)(const char *),
+                             int failure_status)
 {
     if (argc != 2)
-        return false;
-    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
-        print_usage(argv[0]);
-        print_contact();
-        exit(EXIT_SUCCESS);
-    }
+        return;
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)
+        exit_with_usage(argv[0], print_usage, failure_status);
     if (strcmp(argv[1], "--version") == 0) {
         printf("%s %s\n", program, BRAMTOOLS_VERSION);
+        finish_standard_output(failure_status);
         exit(EXIT_SUCCESS);
     }
-    return false;
 }

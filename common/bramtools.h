@@ -1,7 +1,9 @@
 #ifndef BRAMTOOLS_COMMON_H
 #define BRAMTOOLS_COMMON_H
 
-// Helpers shared by dumpentry and bramarray.
+// Helpers shared by the programs: banners, and one home for failure.
+
+#include <cstdio>
 
 void print_contact();
 
@@ -12,17 +14,18 @@ void print_contact();
 // so that a log of both reads in the order things happened.
 void warn(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-// True when both names exist and lead to the same file (through links or other paths).
-bool same_file(const char *a, const char *b);
-
-// True when both streams are open on the same file.
-bool same_open_file(FILE *a, FILE *b);
-
 // True when the stream is open on a directory, which opens but cannot be read.
 bool is_directory(FILE *stream);
 
-// Handles the lone arguments --help, -h and --version; returns false for any other command line.
-bool handle_help_or_version(int argc, char **argv, const char *program,
-                            void (*print_usage)(const char *));
+// Where standard output is the product, a failed write to it ends the run with status.
+void finish_standard_output(int status);
+
+// Prints the usage and contact banners and ends the run: with status 0, or with
+// failure_status when they could not be written.
+[[noreturn]] void exit_with_usage(const char *exe_name, void (*print_usage)(const char *), int failure_status);
+
+// Ends the run after the lone argument --help, -h or --version; any other command line returns.
+void exit_if_help_or_version(int argc, char **argv, const char *program, void (*print_usage)(const char *),
+                             int failure_status);
 
 #endif

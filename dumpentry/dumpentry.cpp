@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "../common/bramtools.h"
+#include "../common/safe_files.h"
 #include "dumpentry.h"
 #include "plain.h"
 
@@ -293,36 +294,49 @@ static void fail_unless_complete(decode_result result, const char *output_name, 
     }
 }
 
-static void close_output(FILE *out, const char *name)
+// Opens the dump file, and the input file when one is named, without changing a file of the
+// user's that the dump file would overwrite by mistake: the input itself, a file that standard
+// input, output or error go to, or a typed dump named first by a slip of the hand.
+static FILE *open_files(const char *output_name, const char *input_name)
 {
-    bool write_failed = ferror(out) != 0;
-    if (fclose(out) != 0 || write_failed)
-        fail(1, "Couldn't write file '%s'\n", name);
-}
-
-int main(int argc, char **argv)
-{
-    if (handle_help_or_version(argc, argv, "dumpentry", print_usage))
-        return EXIT_SUCCESS;
-    if (argc != 2 && argc != 3) {
-        print_usage(argv[0]);
-        print_contact();
-        return EXIT_SUCCESS;
-    }
-    const char *output_name = argv[1];
-    const char *input_name = argc == 3 ? argv[2] : nullptr;
-    if (input_name && same_file(output_name, input_name))
-        fail(1, "Output file '%s' is also the input file\n", output_name);
-
-    FILE *out = fopen(output_name, "wb");
-    if (!out)
+    bool created = false;
+    int fd = open_output(output_name, &created);
+    if (fd < 0)
         fail(1, "Couldn't open file '%s' for output\n", output_name);
     if (input_name) {
         in_name = input_name;
         in = fopen(input_name, "r");
-        if (!in || is_directory(in))
-            fail(3, "Couldn't open file '%s' for input\n", input_name);
     }
+    const char *refusal = nullptr;
+    int stream = standard_stream_of(fd);
+    if ((in && same_file(fd, fileno(in))) || stream == 0)
+        refusal = "Output file '%s' is also the input file\n";
+    else if (stream == 1)
+        refusal = "Output file '%s' is also standard output\n";
+    else if (stream == 2)
+        refusal = "Output file '%s' is also standard error\n";
+    else if (holds_only_text(fd))
+        refusal = "Output file '%s' holds text; it may be a typed dump, so it is left as it is\n";
+    if (refusal) {
+        remove_if_created(created, output_name);
+        fail(1, refusal, output_name);
+    }
+    FILE *out = truncate_output(fd);
+    if (!out)
+        fail(1, "Couldn't open file '%s' for output\n", output_name);
+    if (input_name && (!in || is_directory(in)))
+        fail(3, "Couldn't open file '%s' for input\n", input_name);
+    return out;
+}
+
+int main(int argc, char **argv)
+{
+    start_safely();
+    exit_if_help_or_version(argc, argv, "dumpentry", print_usage, 1);
+    if (argc != 2 && argc != 3)
+        exit_with_usage(argv[0], print_usage, 1);
+    const char *output_name = argv[1];
+    FILE *out = open_files(output_name, argc == 3 ? argv[2] : nullptr);
 
     int encoding = 0;
     decode_result result = transcribe(out, &encoding);
@@ -336,7 +350,7 @@ int main(int argc, char **argv)
     int mistyped = mistyped_line_count();
     if (mistyped > 0)
         warn("Warning: %d line%s looked mistyped; see the warnings above\n", mistyped, mistyped == 1 ? "" : "s");
-    close_output(out, output_name);
+    close_or_fail(out, 1, output_name);
     if (in)
         fclose(in);
     puts(" ** DONE **");

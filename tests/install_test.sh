@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs into a temporary prefix, and unpacks the Debian package, then runs what landed there.
+# Installs into a temporary prefix, and unpacks the Debian package, then runs what landed there
+# and checks that the documentation came along.
 # Usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1 source=$2
@@ -10,6 +11,9 @@ check_tree() { # root of an installed tree: bin/ and share/man/man1/ below it
     local root=$1
     for page in dumpentry.1 bramarray.1 bramimage.1; do
         test -s "$root/share/man/man1/$page" || { echo "missing man page $page in $root"; exit 1; }
+    done
+    for doc in README.md examples/save.txt examples/save.bin; do
+        cmp -s "$root/share/doc/bramtools/$doc" "$source/$doc" || { echo "missing $doc in $root"; exit 1; }
     done
     test "$("$root/bin/dumpentry" --version)" = "dumpentry $(cat "$build/version")"
     test "$("$root/bin/bramarray" --version)" = "bramarray $(cat "$build/version")"
