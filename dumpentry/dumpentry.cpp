@@ -255,6 +255,7 @@ decode_result transcribe(FILE *out, int *encoding)
 {
     tally_start(&written);
     mistyped_lines = 0;
+    next_text_line = 1;
     answer_check check = {"", false};
     for (;;) {
         puts("Enter the header of the dump (available on all page) :");
