@@ -20,12 +20,17 @@ void print_contact()
           stdout);
 }
 
+static void report(const char *format, va_list args)
+{
+    fflush(stdout);
+    vfprintf(stderr, format, args);
+}
+
 void fail(int status, const char *format, ...)
 {
     va_list args;
-    fflush(stdout);
     va_start(args, format);
-    vfprintf(stderr, format, args);
+    report(format, args);
     va_end(args);
     exit(status);
 }
@@ -33,9 +38,8 @@ void fail(int status, const char *format, ...)
 void warn(const char *format, ...)
 {
     va_list args;
-    fflush(stdout);
     va_start(args, format);
-    vfprintf(stderr, format, args);
+    report(format, args);
     va_end(args);
 }
 
