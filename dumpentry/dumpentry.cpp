@@ -17,6 +17,7 @@ static unsigned long text_line;          // the input's line that the last read 
 static unsigned long next_text_line = 1; // the input's line that the next read begins on
 static char header_text[256];            // the header as typed, for the pages that repeat it
 static int mistyped_lines;               // lines kept although they drew a warning
+static const size_t header_digits = 6;   // the encoding and the size
 
 const decoder parse_intermediate_form[] = {parse_plain};
 const int decoder_count = sizeof parse_intermediate_form / sizeof parse_intermediate_form[0];
@@ -166,12 +167,14 @@ static const char *text_position()
 }
 
 // Takes the answer in transformed_buffer, or, at a terminal, asks for it again after a warning.
-static bool take_answer(answer_check *check, size_t expected_digits, const char *where)
+// rejected holds the answer warned about before, empty at first: a warned answer is never
+// empty, since an empty header has no encoding and an empty line is passed over.
+static bool take_answer(char *rejected, size_t rejected_size, size_t expected_digits, const char *where)
 {
     char fault[64];
     if (!describe_line_fault(transformed_buffer, expected_digits, fault, sizeof fault))
         return true;
-    if (check->warned && strcasecmp(check->rejected, transformed_buffer) == 0) {
+    if (rejected[0] && strcasecmp(rejected, transformed_buffer) == 0) {
         mistyped_lines++; // typed the same again (in either case): the user stands by it
         return true;
     }
@@ -180,8 +183,7 @@ static bool take_answer(answer_check *check, size_t expected_digits, const char 
         mistyped_lines++;
         return true;
     }
-    snprintf(check->rejected, sizeof check->rejected, "%s", transformed_buffer);
-    check->warned = true;
+    snprintf(rejected, rejected_size, "%s", transformed_buffer);
     return false;
 }
 
@@ -193,19 +195,14 @@ static bool is_layout(bool first_of_page)
 
 decode_result read_answer(const char *prompt, size_t expected_digits, const char *where, bool first_of_page)
 {
-    answer_check check = {"", false};
+    char rejected[256] = "";
     for (;;) {
         fputs(prompt, stdout);
         if (!readline())
             return why_input_ended();
-        if (!is_layout(first_of_page) && take_answer(&check, expected_digits, where))
+        if (!is_layout(first_of_page) && take_answer(rejected, sizeof rejected, expected_digits, where))
             return decode_complete;
     }
-}
-
-int mistyped_line_count()
-{
-    return mistyped_lines;
 }
 
 decode_result write_dump_bytes(FILE *out, const unsigned *values, int count)
@@ -216,11 +213,6 @@ decode_result write_dump_bytes(FILE *out, const unsigned *values, int count)
     tally_add(&written, bytes, static_cast<size_t>(count));
     fwrite(bytes, 1, static_cast<size_t>(count), out);
     return ferror(out) ? decode_write_error : decode_complete;
-}
-
-const bram_tally *dump_tally()
-{
-    return &written;
 }
 
 bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size)
@@ -256,7 +248,7 @@ decode_result transcribe(FILE *out, int *encoding)
     tally_start(&written);
     mistyped_lines = 0;
     next_text_line = 1;
-    answer_check check = {"", false};
+    char rejected[256] = "";
     for (;;) {
         puts("Enter the header of the dump (available on all page) :");
         if (!readline())
@@ -269,7 +261,7 @@ decode_result transcribe(FILE *out, int *encoding)
         *encoding = current_encoding;
         if (current_encoding < 0 || current_encoding >= decoder_count)
             return decode_unknown_encoding;
-        if (take_answer(&check, header_digits, "header: "))
+        if (take_answer(rejected, sizeof rejected, header_digits, "header: "))
             break;
     }
     snprintf(header_text, sizeof header_text, "%s", transformed_buffer);
@@ -346,11 +338,11 @@ int main(int argc, char **argv)
     if (in && input_goes_on(in))
         warn("Warning: the input goes on after the end of the dump\n");
     char mismatch[160];
-    if (describe_save_mismatch(dump_tally(), mismatch, sizeof mismatch))
+    if (describe_save_mismatch(&written, mismatch, sizeof mismatch))
         warn("%s", mismatch);
-    int mistyped = mistyped_line_count();
-    if (mistyped > 0)
-        warn("Warning: %d line%s looked mistyped; see the warnings above\n", mistyped, mistyped == 1 ? "" : "s");
+    if (mistyped_lines > 0)
+        warn("Warning: %d line%s looked mistyped; see the warnings above\n", mistyped_lines,
+             mistyped_lines == 1 ? "" : "s");
     close_or_fail(out, 1, output_name);
     if (in)
         fclose(in);

@@ -32,23 +32,13 @@ size_t filter_line(const char *raw, size_t length, char *filtered);
 char *readline();
 decode_result why_input_ended();
 
-const size_t header_digits = 6; // the encoding and the size
-
-// An answer that drew a warning, so that typing the same again keeps it.
-struct answer_check {
-    char rejected[256];
-    bool warned;
-};
-
 // Asks until an answer is accepted; a mistyped one is warned about with where in front and,
 // at a terminal, asked again. Blank lines, and a repeated header at the first line of a page,
 // are passed over. Leaves the answer in transformed_buffer.
 decode_result read_answer(const char *prompt, size_t expected_digits, const char *where, bool first_of_page);
-int mistyped_line_count();
 
 // Writes the low 8 bits of each value, tallying them for the check of the whole save.
 decode_result write_dump_bytes(FILE *out, const unsigned *values, int count);
-const bram_tally *dump_tally();
 // The warning for a dump whose size field or checksum, but not both, disagrees; false if none.
 bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size);
 
