@@ -147,15 +147,13 @@ static FILE *open_filedata(char **inputs, int input_count)
     if (fd < 0)
         fail(2, "Couldn't open file '%s' for output\n", output_name);
     for (int k = 0; k < input_count; k++)
-        if (same_file_as_path(fd, inputs[k])) {
-            remove_if_created(created, output_name);
-            fail(1, input_is_output, inputs[k]);
-        }
+        if (same_file_as_path(fd, inputs[k]))
+            refuse_output(created, output_name, input_is_output, inputs[k]);
     int stream = standard_stream_of(fd);
-    if (stream == 1 || stream == 2) {
-        remove_if_created(created, output_name);
-        fail(1, "Output file '%s' is also standard %s\n", output_name, stream == 1 ? "output" : "error");
-    }
+    if (stream == 1)
+        refuse_output(created, output_name, "Output file '%s' is also standard output\n", output_name);
+    if (stream == 2)
+        refuse_output(created, output_name, "Output file '%s' is also standard error\n", output_name);
     FILE *out = truncate_output(fd);
     if (!out)
         fail(2, "Couldn't open file '%s' for output\n", output_name);

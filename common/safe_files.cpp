@@ -61,10 +61,11 @@ int standard_stream_of(int fd)
     return -1;
 }
 
-void remove_if_created(bool created, const char *path)
+void refuse_output(bool created, const char *path, const char *format, const char *name)
 {
     if (created)
         unlink(path);
+    fail(1, format, name);
 }
 
 FILE *truncate_output(int fd)

@@ -22,8 +22,9 @@ bool same_file_as_path(int fd, const char *path);
 // The standard stream (0, 1 or 2) that is a regular file and the same file as fd; -1 if none.
 int standard_stream_of(int fd);
 
-// Removes the output a refused run created, so that the refusal leaves nothing behind.
-void remove_if_created(bool created, const char *path);
+// Refuses an output before it is changed: removes it if this run created it, so that the
+// refusal leaves nothing behind, and ends the run with status 1 and the message.
+[[noreturn]] void refuse_output(bool created, const char *path, const char *format, const char *name);
 
 // Empties an output that passed its checks (a regular file; a device is left as it is) and
 // opens a stream on it.

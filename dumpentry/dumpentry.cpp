@@ -310,10 +310,8 @@ static FILE *open_files(const char *output_name, const char *input_name)
         refusal = "Output file '%s' is also standard error\n";
     else if (holds_only_text(fd))
         refusal = "Output file '%s' holds text; it may be a typed dump, so it is left as it is\n";
-    if (refusal) {
-        remove_if_created(created, output_name);
-        fail(1, refusal, output_name);
-    }
+    if (refusal)
+        refuse_output(created, output_name, refusal, output_name);
     FILE *out = truncate_output(fd);
     if (!out)
         fail(1, "Couldn't open file '%s' for output\n", output_name);
