@@ -17,6 +17,8 @@ static const size_t largest_dump = 0xFFFF;   // what a size field can say
 
 static unsigned char image[largest_image + 1];
 static size_t image_length;
+static size_t file_offsets[most_files]; // where the image's files start, as it was read
+static size_t file_count;
 
 void print_usage(const char *exe_name)
 {
@@ -105,12 +107,6 @@ void format_image(unsigned char *image)
     put_le16(image + free_address_at, static_cast<unsigned>(memory_address + image_header_size));
 }
 
-static void tally_file(const unsigned char *file, bram_tally *tally)
-{
-    tally_start(tally);
-    tally_add(tally, file, get_le16(file));
-}
-
 void list_image(const unsigned char *image, FILE *out)
 {
     static size_t offsets[most_files];
@@ -118,7 +114,7 @@ void list_image(const unsigned char *image, FILE *out)
     for (size_t k = 0; k < count; k++) {
         const unsigned char *file = image + offsets[k];
         bram_tally tally;
-        tally_file(file, &tally);
+        tally_whole(&tally, file, get_le16(file));
         char name[64];
         printable_name(file, name, sizeof name);
         fprintf(out, "%3zu  %-10s  ID %02X %02X  %5u bytes  checksum %s\n", k + 1, name, file[bram_id_at],
@@ -136,10 +132,10 @@ static void set_first_free(unsigned char *image, size_t offset)
     image[offset + 1] = 0;
 }
 
-void append_file(unsigned char *image, const unsigned char *file, size_t length)
+void append_files(unsigned char *image, const unsigned char *files, size_t length)
 {
     size_t at = free_offset(image);
-    memcpy(image + at, file, length);
+    memcpy(image + at, files, length);
     set_first_free(image, at + length);
 }
 
@@ -201,6 +197,7 @@ static void load_image(const char *path)
         fail(2, "'%s' is not a backup memory image: it is larger than %zu bytes\n", path, largest_image);
     if (describe_image_fault(image, image_length, fault, sizeof fault))
         fail(2, "'%s' is not a backup memory image: %s\n", path, fault);
+    file_count = find_files(image, file_offsets);
 }
 
 static void save_image(const char *path)
@@ -216,13 +213,11 @@ static void list_command(const char *path)
 }
 
 // The dump file names of all files, "-2", "-3", ... added where two would meet.
-static size_t choose_dump_names(char (*names)[32])
+static void choose_dump_names(char (*names)[32])
 {
-    static size_t offsets[most_files];
-    size_t count = find_files(image, offsets);
-    for (size_t k = 0; k < count; k++) {
+    for (size_t k = 0; k < file_count; k++) {
         char base[16];
-        dump_file_base(image + offsets[k], k + 1, base, sizeof base);
+        dump_file_base(image + file_offsets[k], k + 1, base, sizeof base);
         snprintf(names[k], sizeof names[k], "%s.bin", base);
         for (unsigned suffix = 2; suffix < 2 + most_files; suffix++) {
             bool taken = false;
@@ -233,7 +228,6 @@ static size_t choose_dump_names(char (*names)[32])
             snprintf(names[k], sizeof names[k], "%s-%u.bin", base, suffix);
         }
     }
-    return count;
 }
 
 // Writes every file as a dump file into folder (null: the current folder), none over another.
@@ -245,10 +239,8 @@ static void extract_command(const char *path, const char *folder)
         fail(1, "Couldn't open folder '%s'\n", folder);
     static char names[most_files][32];
     static char paths[most_files][4096 + 32];
-    static size_t offsets[most_files];
-    size_t count = choose_dump_names(names);
-    find_files(image, offsets);
-    for (size_t k = 0; k < count; k++) {
+    choose_dump_names(names);
+    for (size_t k = 0; k < file_count; k++) {
         int length = folder ? snprintf(paths[k], sizeof paths[k], "%s/%s", folder, names[k])
                             : snprintf(paths[k], sizeof paths[k], "%s", names[k]);
         if (length < 0 || static_cast<size_t>(length) >= sizeof paths[k])
@@ -256,11 +248,11 @@ static void extract_command(const char *path, const char *folder)
         if (lstat(paths[k], &st) == 0)
             fail(3, "'%s' exists already: nothing was extracted\n", paths[k]);
     }
-    for (size_t k = 0; k < count; k++) {
+    for (size_t k = 0; k < file_count; k++) {
         FILE *out = fopen(paths[k], "wbx");
         if (!out)
             fail(1, "Couldn't open file '%s' for output\n", paths[k]);
-        fwrite(image + offsets[k], 1, get_le16(image + offsets[k]), out);
+        fwrite(image + file_offsets[k], 1, get_le16(image + file_offsets[k]), out);
         if (!close_written(out)) {
             remove(paths[k]);
             fail(1, "Couldn't write file '%s'\n", paths[k]);
@@ -276,18 +268,15 @@ static size_t read_dump(char **dump_paths, int k, const char *image_path, unsign
     static unsigned char given[most_files][bram_header_size]; // the headers of earlier dumps
     size_t length = read_whole_file(dump_paths[k], dump, largest_dump);
     bram_tally tally;
-    tally_start(&tally);
-    tally_add(&tally, dump, length);
+    tally_whole(&tally, dump, length);
     char fault[160];
     if (length > largest_dump)
         fail(3, "'%s' is not a well-formed backup memory file: it is longer than %zu bytes\n", dump_paths[k],
              largest_dump);
     if (describe_file_fault(&tally, fault, sizeof fault))
         fail(3, "'%s' is not a well-formed backup memory file: it %s\n", dump_paths[k], fault);
-    static size_t offsets[most_files];
-    size_t count = find_files(image, offsets);
-    for (size_t file = 0; file < count; file++)
-        if (same_key(image + offsets[file], dump))
+    for (size_t file = 0; file < file_count; file++)
+        if (same_key(image + file_offsets[file], dump))
             fail(3, "'%s' has the same ID and name as file %zu of '%s'\n", dump_paths[k], file + 1, image_path);
     for (int earlier = 0; earlier < k && earlier < static_cast<int>(most_files); earlier++)
         if (same_key(given[earlier], dump))
@@ -303,6 +292,7 @@ static void add_command(const char *path, char **dump_paths, int dump_count)
     if (stat(path, &st) != 0 && errno == ENOENT) {
         format_image(image);
         image_length = fresh_memory_size;
+        file_count = 0;
     } else {
         load_image(path);
     }
@@ -319,8 +309,7 @@ static void add_command(const char *path, char **dump_paths, int dump_count)
     if (needed > room)
         fail(3, "Too little room in '%s': the files take %zu bytes, %zu are free: %zu bytes missing\n", path,
              needed, room, needed - room);
-    for (size_t at = 0; at < needed; at += get_le16(added + at))
-        append_file(image, added + at, get_le16(added + at));
+    append_files(image, added, needed);
     save_image(path);
     list_image(image, stdout);
 }
@@ -340,14 +329,12 @@ static size_t file_number(const char *text, size_t count)
 static void remove_command(const char *path, char **numbers, int number_count)
 {
     load_image(path);
-    static size_t offsets[most_files];
     static bool removed[most_files];
-    size_t count = find_files(image, offsets);
     for (int k = 0; k < number_count; k++) {
-        size_t number = file_number(numbers[k], count);
+        size_t number = file_number(numbers[k], file_count);
         if (number == 0)
-            fail(3, "No file number '%s' in '%s': it holds %zu file%s\n", numbers[k], path, count,
-                 count == 1 ? "" : "s");
+            fail(3, "No file number '%s' in '%s': it holds %zu file%s\n", numbers[k], path, file_count,
+                 file_count == 1 ? "" : "s");
         removed[number - 1] = true;
     }
     remove_files(image, removed);

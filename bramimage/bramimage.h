@@ -27,8 +27,9 @@ size_t find_files(const unsigned char *image, size_t *offsets);
 
 void format_image(unsigned char *image);
 void list_image(const unsigned char *image, FILE *out);
-// Appends a file after the last one; the caller has made sure that it fits.
-void append_file(unsigned char *image, const unsigned char *file, size_t length);
+// Appends files, held one after another, after the image's last one; the caller has made
+// sure that they fit.
+void append_files(unsigned char *image, const unsigned char *files, size_t length);
 // Removes the files marked in removed (indexed from 0), moves the later ones down and
 // zeroes the room freed.
 void remove_files(unsigned char *image, const bool *removed);

@@ -23,6 +23,12 @@ void tally_add(bram_tally *tally, const unsigned char *bytes, size_t count)
     tally->length += count - k;
 }
 
+void tally_whole(bram_tally *tally, const unsigned char *bytes, size_t length)
+{
+    tally_start(tally);
+    tally_add(tally, bytes, length);
+}
+
 unsigned get_le16(const unsigned char *bytes)
 {
     return bytes[0] | static_cast<unsigned>(bytes[1]) << 8;

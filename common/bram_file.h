@@ -26,6 +26,8 @@ struct bram_tally {
 
 void tally_start(bram_tally *tally);
 void tally_add(bram_tally *tally, const unsigned char *bytes, size_t count);
+// The tally of a file held whole in memory.
+void tally_whole(bram_tally *tally, const unsigned char *bytes, size_t length);
 
 unsigned get_le16(const unsigned char *bytes);
 void put_le16(unsigned char *bytes, unsigned value);
