@@ -53,12 +53,4 @@ TEST_P(file_checks, agree_however_the_bytes_arrive)
 INSTANTIATE_TEST_SUITE_P(table, file_checks, testing::ValuesIn(cases),
                          [](const auto &info) { return test_name(info.param.name); });
 
-TEST(file_names, are_shown_readably)
-{
-    unsigned char header[16] = {0, 0, 0, 0, 0, 0, 'A', '\\', 0x82, ' ', 'z', 0x7F, ' ', ' ', ' ', ' '};
-    char text[64];
-    printable_name(header, text, sizeof text);
-    EXPECT_STREQ(text, "A\\x5C\\x82 z\\x7F    ");
-}
-
 } // namespace

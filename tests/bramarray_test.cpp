@@ -114,10 +114,7 @@ TEST_P(bramarray_runs, as_a_user_sees_it)
 {
     const bramarray_case &row = GetParam();
     scratch_dir dir;
-    for (const auto &[name, bytes] : row.files) {
-        std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
-        write_file(dir / name, bytes);
-    }
+    write_files(dir, row.files);
     run_result result = run_program(bramarray, row.args, "", dir.path);
     EXPECT_EQ(result.out, row.out);
     EXPECT_EQ(result.err, row.err);

@@ -21,19 +21,12 @@ std::string summary(int size, int pages, int lines, int bytes)
            "\nRemaining bytes: " + std::to_string(bytes) + "\n";
 }
 
-std::string page_of_prompts(int page)
+// The heading and the prompts of a full page, each prompt followed by after.
+std::string page_of_prompts(int page, const std::string &after = "")
 {
     std::string text = " -- Page " + std::to_string(page) + " --\n";
     for (int line = 0; line < 16; line++)
-        text += (line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": ";
-    return text;
-}
-
-std::string page_of_prompts_from_file()
-{
-    std::string text;
-    for (int line = 0; line < 16; line++)
-        text += (line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": " + echo;
+        text += (line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": " + after;
     return text;
 }
 
@@ -124,7 +117,7 @@ const dumpentry_case cases[] = {
      summary(16, 0, 2, 0) + "Warning: last page, line 1: 15 hex digits found, 16 expected\n" + mistyped(1), 0,
      "\x01\x23\x45\x67\x89\xAB\xCD\xEF\x01\x23\x45\x67\x89\xAB\xDE\x0F"},
     {"screen layout from a file", {"out.bin", "in.txt"}, "00 0081\n" + eight_lines_0_to_7 + "\n00 00 81\nfe\n",
-     header_prompt + echo + " -- Page 0 --\n" + page_of_prompts_from_file() + " -- Last page --\n" +
+     header_prompt + echo + page_of_prompts(0, echo) + " -- Last page --\n" +
          lines_of("Last line (1 bytes) : " + echo, 3) + done,
      summary(129, 1, 0, 1), 0, page_bytes + "\xFE"},
     {"warnings point at the file's lines", {"out.bin", "in.txt"}, "00 0010\n\n0011\n\n0011223344556677\n",

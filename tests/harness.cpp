@@ -46,6 +46,14 @@ void write_file(const std::string &path, const std::string &bytes)
     stream << bytes;
 }
 
+void write_files(const scratch_dir &dir, const std::map<std::string, std::string> &files)
+{
+    for (const auto &[name, bytes] : files) {
+        std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
+        write_file(dir / name, bytes);
+    }
+}
+
 bool file_exists(const std::string &path)
 {
     return std::filesystem::exists(std::filesystem::symlink_status(path));

@@ -2,6 +2,7 @@
 #define BRAMTOOLS_TESTS_HARNESS_H
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ run_result run_program(const std::string &program, const std::vector<std::string
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes);
 bool file_exists(const std::string &path);
+// Makes each file, and the folders its name leads through, in dir.
+void write_files(const scratch_dir &dir, const std::map<std::string, std::string> &files);
 
 // Random bytes from a fixed seed, so that a failure can be replayed.
 std::string random_bytes(size_t count, unsigned seed);
