@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "../common/bram_file.h"
 #include "../common/bramtools.h"
@@ -8,7 +9,6 @@
 #include "bramarray.h"
 
 static const char output_name[] = "filedata.dat";
-static const char input_is_output[] = "Input file '%s' is also the output file 'filedata.dat'\n";
 static const char head[] = "const char bram_data[] = {\n";
 static const char tail[] = "\n0X00, 0X00\n};\n";
 
@@ -86,13 +86,6 @@ void output_c(int c)
     fail(2, "Couldn't write file '%s'\n", output_name);
 }
 
-// Keeps what has been written so far when the run ends on a failure.
-[[noreturn]] static void fail_keeping_output(FILE *out, const char *message, const char *input_name)
-{
-    flush_elements(out);
-    fail(1, message, input_name);
-}
-
 // A restoration CD walks the files by their size fields: say which inputs would lead it astray.
 static void check_packed_file(const bram_tally *tally, const char *name)
 {
@@ -116,7 +109,7 @@ static void output_file(FILE *out, const char *name)
 {
     FILE *in = fopen(name, "rb");
     if (!in || is_directory(in))
-        fail_keeping_output(out, "Couldn't open file '%s' for input\n", name);
+        fail(1, "Couldn't open file '%s' for input\n", name);
     printf("Processing %s ...\n", name);
 
     static unsigned char bytes[input_block_size];
@@ -132,29 +125,23 @@ static void output_file(FILE *out, const char *name)
             fail_to_write();
     }
     if (ferror(in))
-        fail_keeping_output(out, "Couldn't read file '%s'\n", name);
+        fail(1, "Couldn't read file '%s'\n", name);
     fclose(in);
     check_packed_file(&tally, name);
 }
 
-// Opens filedata.dat and empties it only once it is known to be none of the inputs (by any
-// name: ./filedata.dat reaches it only once it exists) and not where standard output or
-// error go.
+// Opens filedata.dat once it is known to be none of the inputs (by any name, also before it
+// exists: ./filedata.dat) and not where standard output or error go. It is written beside
+// the old one and replaces it only when the run completes.
 static FILE *open_filedata(char **inputs, int input_count)
 {
-    bool created = false;
-    int fd = open_output(output_name, &created);
-    if (fd < 0)
-        fail(2, "Couldn't open file '%s' for output\n", output_name);
     for (int k = 0; k < input_count; k++)
-        if (same_file_as_path(fd, inputs[k]))
-            refuse_output(created, output_name, input_is_output, inputs[k]);
-    int stream = standard_stream_of(fd);
-    if (stream == 1)
-        refuse_output(created, output_name, "Output file '%s' is also standard output\n", output_name);
-    if (stream == 2)
-        refuse_output(created, output_name, "Output file '%s' is also standard error\n", output_name);
-    FILE *out = truncate_output(fd);
+        if (same_place(output_name, inputs[k]))
+            fail(1, "Input file '%s' is also the output file 'filedata.dat'\n", inputs[k]);
+    struct stat output;
+    if (look_at(output_name, &output))
+        refuse_standard_streams(&output, output_name);
+    FILE *out = start_output(output_name);
     if (!out)
         fail(2, "Couldn't open file '%s' for output\n", output_name);
     return out;
@@ -178,7 +165,7 @@ int main(int argc, char **argv)
         warn("Warning: the files take %lu bytes, more than the %lu bytes of room of a 2 KiB backup memory\n",
              packed_bytes, bram_room_2k);
 
-    close_or_fail(out, 2, output_name);
+    finish_output_or_fail(out, 2, output_name);
     print_contact();
     return EXIT_SUCCESS;
 }

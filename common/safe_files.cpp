@@ -11,6 +11,41 @@
 #include "bramtools.h"
 #include "safe_files.h"
 
+// The one output being written through a temporary file: a failed or interrupted run
+// removes the temporary file, so the file it would replace stays as it was.
+static char unfinished_path[PATH_MAX + 32];
+static volatile sig_atomic_t unfinished_pending;
+static char replaced_path[PATH_MAX];
+static struct stat replaced;
+static bool replaced_existed;
+static FILE *replacement;
+
+static void remove_unfinished_output()
+{
+    if (unfinished_pending)
+        unlink(unfinished_path);
+    unfinished_pending = 0;
+}
+
+static void end_on_signal(int signal_number)
+{
+    if (unfinished_pending)
+        unlink(unfinished_path);
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+static void remove_output_on(int signal_number)
+{
+    struct sigaction old;
+    if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+        return; // run under nohup: the signal stays ignored
+    struct sigaction action {};
+    action.sa_handler = end_on_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+}
+
 void start_safely()
 {
     for (int fd = 0; fd <= 2; fd++) {
@@ -21,98 +56,266 @@ void start_safely()
             fail(1, "Couldn't open /dev/null for a closed standard stream\n"); // nothing sound to print on
     }
     signal(SIGPIPE, SIG_IGN);
+    remove_output_on(SIGINT);
+    remove_output_on(SIGTERM);
+    remove_output_on(SIGHUP);
+    atexit(remove_unfinished_output);
 }
 
-int open_output(const char *path, bool *created)
+bool look_at(const char *path, struct stat *st)
 {
-    int fd = open(path, O_RDWR | O_CREAT | O_EXCL, 0666);
-    *created = fd >= 0;
-    if (fd < 0 && errno == EEXIST)
-        fd = open(path, O_RDWR);
-    if (fd < 0 && errno == EACCES)
-        fd = open(path, O_WRONLY); // a file one may write but not read
-    return fd;
+    return stat(path, st) == 0;
 }
 
-static bool same_inode(const struct stat &a, const struct stat &b)
+bool same_file(const struct stat *a, const struct stat *b)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return a->st_dev == b->st_dev && a->st_ino == b->st_ino;
 }
 
-bool same_file(int fd, int other_fd)
+bool same_file_as_descriptor(const struct stat *st, int fd)
+{
+    struct stat other;
+    return fstat(fd, &other) == 0 && same_file(st, &other);
+}
+
+// The folder that holds path, and its last name.
+static bool split_path(const char *path, char *folder, size_t size, const char **base)
+{
+    const char *slash = strrchr(path, '/');
+    *base = slash ? slash + 1 : path;
+    int length = slash ? snprintf(folder, size, "%.*s", static_cast<int>(slash - path + 1), path)
+                       : snprintf(folder, size, ".");
+    return length >= 0 && static_cast<size_t>(length) < size;
+}
+
+bool same_place(const char *path, const char *other_path)
 {
     struct stat a, b;
-    return fstat(fd, &a) == 0 && fstat(other_fd, &b) == 0 && same_inode(a, b);
+    bool a_exists = look_at(path, &a), b_exists = look_at(other_path, &b);
+    if (a_exists || b_exists)
+        return a_exists && b_exists && same_file(&a, &b);
+    char folder[PATH_MAX], other_folder[PATH_MAX];
+    const char *base, *other_base;
+    return split_path(path, folder, sizeof folder, &base) &&
+           split_path(other_path, other_folder, sizeof other_folder, &other_base) && strcmp(base, other_base) == 0 &&
+           look_at(folder, &a) && look_at(other_folder, &b) && same_file(&a, &b);
 }
 
-bool same_file_as_path(int fd, const char *path)
+void refuse_standard_streams(const struct stat *output, const char *name)
 {
-    struct stat a, b;
-    return fstat(fd, &a) == 0 && stat(path, &b) == 0 && same_inode(a, b);
-}
-
-int standard_stream_of(int fd)
-{
-    for (int stream = 0; stream <= 2; stream++) {
+    static const char *const streams[] = {nullptr, "standard output", "standard error"};
+    for (int stream = 1; stream <= 2; stream++) {
         struct stat st;
-        if (fstat(stream, &st) == 0 && S_ISREG(st.st_mode) && same_file(fd, stream))
-            return stream;
+        if (fstat(stream, &st) == 0 && S_ISREG(st.st_mode) && same_file(output, &st))
+            fail(1, "Output file '%s' is also %s\n", name, streams[stream]);
     }
-    return -1;
 }
 
-void refuse_output(bool created, const char *path, const char *format, const char *name)
+void text_start(text_reading *reading)
 {
-    if (created)
-        unlink(path);
-    fail(1, format, name);
+    memset(reading, 0, sizeof *reading);
+    reading->utf8 = reading->little = reading->big = true;
 }
 
-FILE *truncate_output(int fd)
+static bool printable(unsigned long code)
+{
+    if (code < 0x20)
+        return code >= '\t' && code <= '\r'; // tab, LF, VT, FF, CR
+    bool control = code >= 0x7F && code <= 0x9F;
+    bool noncharacter = (code & 0xFFFE) == 0xFFFE || (code >= 0xFDD0 && code <= 0xFDEF);
+    bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return !control && !noncharacter && !surrogate && code <= 0x10FFFF;
+}
+
+static void utf8_add(text_reading *reading, unsigned char c)
+{
+    if (reading->utf8_pending > 0) {
+        reading->utf8 = (c & 0xC0) == 0x80;
+        reading->utf8_code = reading->utf8_code << 6 | (c & 0x3F);
+        if (--reading->utf8_pending == 0)
+            reading->utf8 = reading->utf8_code >= reading->utf8_least && printable(reading->utf8_code);
+        return;
+    }
+    static const struct {
+        unsigned char first, last, continuations;
+        unsigned long least;
+    } leads[] = {{0x00, 0x7F, 0, 0}, {0xC2, 0xDF, 1, 0x80}, {0xE0, 0xEF, 2, 0x800}, {0xF0, 0xF4, 3, 0x10000}};
+    for (const auto &lead : leads) {
+        if (c < lead.first || c > lead.last)
+            continue;
+        reading->utf8_pending = lead.continuations;
+        reading->utf8_least = lead.least;
+        reading->utf8_code = c & (0x7F >> lead.continuations);
+        if (lead.continuations == 0)
+            reading->utf8 = printable(c);
+        return;
+    }
+    reading->utf8 = false;
+}
+
+// One UTF-16 code unit of one byte order; the byte order mark is let through and not counted.
+static bool utf16_add(unsigned unit, unsigned *high, unsigned long *ascii)
+{
+    if (*high) {
+        unsigned long code = 0x10000 + ((*high - 0xD800UL) << 10) + (unit - 0xDC00UL);
+        bool paired = unit >= 0xDC00 && unit <= 0xDFFF;
+        *high = 0;
+        return paired && printable(code);
+    }
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        *high = unit;
+        return true;
+    }
+    *ascii += unit < 0x80;
+    return unit == 0xFEFF || printable(unit);
+}
+
+void text_add(text_reading *reading, const unsigned char *bytes, size_t count)
+{
+    for (size_t k = 0; k < count && (reading->utf8 || reading->little || reading->big); k++) {
+        unsigned char c = bytes[k];
+        if (reading->utf8)
+            utf8_add(reading, c);
+        reading->unit[reading->length % 2] = c;
+        reading->length++;
+        if (reading->length % 2 != 0)
+            continue;
+        unsigned little_unit = reading->unit[0] | static_cast<unsigned>(reading->unit[1]) << 8;
+        unsigned big_unit = reading->unit[1] | static_cast<unsigned>(reading->unit[0]) << 8;
+        bool mark = reading->length == 2 && (little_unit == 0xFEFF || big_unit == 0xFEFF);
+        reading->units += !mark;
+        reading->little = reading->little && utf16_add(little_unit, &reading->little_high, &reading->little_ascii);
+        reading->big = reading->big && utf16_add(big_unit, &reading->big_high, &reading->big_ascii);
+    }
+}
+
+// A typed dump is hex digits, spaces and line ends: in UTF-16 most of its characters are
+// ASCII, which random bytes read as UTF-16 almost never are.
+bool text_verdict(const text_reading *reading)
+{
+    if (reading->length == 0)
+        return false;
+    if (reading->utf8 && reading->utf8_pending == 0)
+        return true;
+    bool whole_units = reading->length % 2 == 0 && reading->units > 0;
+    bool little = reading->little && !reading->little_high && reading->little_ascii * 2 >= reading->units;
+    bool big = reading->big && !reading->big_high && reading->big_ascii * 2 >= reading->units;
+    return whole_units && (little || big);
+}
+
+bool holds_only_text(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    static unsigned char block[1 << 16];
+    text_reading reading;
+    text_start(&reading);
+    ssize_t count;
+    while ((count = read(fd, block, sizeof block)) > 0)
+        text_add(&reading, block, static_cast<size_t>(count));
+    close(fd);
+    return count == 0 && text_verdict(&reading);
+}
+
+// The file that path names, through a link: replacing the link would cut it from its file.
+static bool link_target(const char *path, char *target, size_t size)
+{
+    struct stat link;
+    if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode))
+        return realpath(path, target) != nullptr;
+    return snprintf(target, size, "%s", path) < static_cast<int>(size);
+}
+
+static FILE *start_replacement(const char *path)
+{
+    if (!link_target(path, replaced_path, sizeof replaced_path))
+        return nullptr;
+    replaced_existed = look_at(replaced_path, &replaced);
+    int length = snprintf(unfinished_path, sizeof unfinished_path, "%s.unfinished-XXXXXX", replaced_path);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof unfinished_path)
+        return nullptr;
+    // No signal may come between making the file and noting it for removal.
+    sigset_t ending, old;
+    sigemptyset(&ending);
+    sigaddset(&ending, SIGINT);
+    sigaddset(&ending, SIGTERM);
+    sigaddset(&ending, SIGHUP);
+    sigprocmask(SIG_BLOCK, &ending, &old);
+    int fd = mkstemp(unfinished_path);
+    unfinished_pending = fd >= 0;
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    if (fd < 0)
+        return nullptr;
+    replacement = fdopen(fd, "wb");
+    if (!replacement) {
+        close(fd);
+        remove_unfinished_output();
+    }
+    return replacement;
+}
+
+FILE *start_output(const char *path)
 {
     struct stat st;
-    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0))
-        return nullptr;
-    return fdopen(fd, "wb");
-}
-
-static bool is_text_byte(unsigned char c)
-{
-    return (c >= 0x20 && c <= 0x7E) || c == '\t' || c == '\n' || c == '\r';
-}
-
-// Reads the file from its start; each of the three readings stays possible while every byte
-// fits it, a byte order mark at the start included.
-bool holds_only_text(int fd)
-{
-    static const unsigned char utf8_mark[] = {0xEF, 0xBB, 0xBF}, little_mark[] = {0xFF, 0xFE},
-                               big_mark[] = {0xFE, 0xFF};
-    static unsigned char block[1 << 16];
-    bool utf8 = true, little = true, big = true;
-    size_t start8 = 0, start16 = 0, position = 0;
-    ssize_t count = 0;
-    while ((utf8 || little || big) && (count = pread(fd, block, sizeof block, static_cast<off_t>(position))) > 0) {
-        for (ssize_t k = 0; k < count; k++, position++) {
-            unsigned char c = block[k];
-            if (position == 0) {
-                start8 = c == utf8_mark[0] ? sizeof utf8_mark : 0;
-                start16 = c == little_mark[0] || c == big_mark[0] ? sizeof little_mark : 0;
-            }
-            utf8 = utf8 && (position < start8 ? c == utf8_mark[position] : is_text_byte(c));
-            if (position < start16) {
-                little = little && c == little_mark[position];
-                big = big && c == big_mark[position];
-                continue;
-            }
-            bool low_half = (position - start16) % 2 == 0;
-            little = little && (low_half ? is_text_byte(c) : c == 0);
-            big = big && (low_half ? c == 0 : is_text_byte(c));
-        }
+    bool exists = look_at(path, &st);
+    if (exists && !S_ISREG(st.st_mode)) {
+        int fd = open(path, O_WRONLY);
+        return fd < 0 ? nullptr : fdopen(fd, "wb");
     }
-    if (count < 0 || position == 0)
+    if (exists && access(path, W_OK) != 0)
+        return nullptr; // write-protected: the user meant to keep it
+    return start_replacement(path);
+}
+
+// The permission bits the new file gets: the old file's, or those a new file would get.
+static mode_t new_permission_bits()
+{
+    if (replaced_existed)
+        return replaced.st_mode & 07777;
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// A rename is only lasting once the folder that holds it is on disk too.
+static void sync_folder(const char *path)
+{
+    char folder[PATH_MAX];
+    const char *base;
+    if (!split_path(path, folder, sizeof folder, &base))
+        return;
+    int fd = open(folder, O_RDONLY);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+bool finish_output(FILE *stream)
+{
+    if (stream != replacement)
+        return close_written(stream);
+    replacement = nullptr;
+    int fd = fileno(stream);
+    bool written = fflush(stream) == 0 && ferror(stream) == 0;
+    // Only a privileged process may give a file away; otherwise it stays the caller's.
+    bool owned = !replaced_existed || fchown(fd, replaced.st_uid, replaced.st_gid) == 0 || errno == EPERM;
+    written = written && owned && fchmod(fd, new_permission_bits()) == 0 && fsync(fd) == 0;
+    written = fclose(stream) == 0 && written;
+    if (!written || rename(unfinished_path, replaced_path) != 0) {
+        remove_unfinished_output();
         return false;
-    bool whole_units = (position - start16) % 2 == 0;
-    return utf8 || ((little || big) && whole_units);
+    }
+    unfinished_pending = 0;
+    sync_folder(replaced_path);
+    return true;
+}
+
+void finish_output_or_fail(FILE *stream, int status, const char *name)
+{
+    if (!finish_output(stream))
+        fail(status, "Couldn't write file '%s'\n", name);
 }
 
 bool close_written(FILE *stream)
@@ -121,59 +324,11 @@ bool close_written(FILE *stream)
     return fclose(stream) == 0 && !write_failed;
 }
 
-void close_or_fail(FILE *stream, int status, const char *name)
-{
-    if (!close_written(stream))
-        fail(status, "Couldn't write file '%s'\n", name);
-}
-
-static bool write_all(int fd, const unsigned char *bytes, size_t length)
-{
-    while (length > 0) {
-        ssize_t written = write(fd, bytes, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// The permission bits the file at path has, or those a new file would get.
-static mode_t permission_bits(const char *path)
-{
-    struct stat old;
-    if (stat(path, &old) == 0)
-        return old.st_mode & 07777;
-    mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 bool replace_file(const char *path, const unsigned char *bytes, size_t length)
 {
-    // Replacing a link would cut it from the file it leads to: replace that file instead.
-    char target[PATH_MAX];
-    struct stat link;
-    if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
-        if (!realpath(path, target))
-            return false;
-    } else if (snprintf(target, sizeof target, "%s", path) >= static_cast<int>(sizeof target)) {
+    FILE *stream = start_output(path);
+    if (!stream)
         return false;
-    }
-    char temporary[PATH_MAX + 8];
-    if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", target) >= static_cast<int>(sizeof temporary))
-        return false;
-    int fd = mkstemp(temporary);
-    if (fd < 0)
-        return false;
-    bool written = write_all(fd, bytes, length) && fsync(fd) == 0 &&
-                   fchmod(fd, permission_bits(target)) == 0;
-    if (close(fd) != 0 || !written || rename(temporary, target) != 0) {
-        unlink(temporary);
-        return false;
-    }
-    return true;
+    fwrite(bytes, 1, length, stream);
+    return finish_output(stream);
 }

@@ -5,45 +5,67 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <sys/stat.h>
 
 // Opens /dev/null on any of the descriptors 0, 1 and 2 that is closed, so that no file the
-// program opens takes a standard stream's place, and lets a broken pipe fail a write instead
-// of ending the program. Comes first in main.
+// program opens takes a standard stream's place; lets a broken pipe fail a write instead of
+// ending the program; and has SIGINT, SIGTERM and SIGHUP remove an unfinished output before
+// they end it. Comes first in main.
 void start_safely();
 
-// Opens path for writing without truncating it, creating it if need be (*created says so);
-// for reading too where it may, so that what it holds can be looked at. -1 on failure.
-int open_output(const char *path, bool *created);
+// What the file at path is, following links; false when there is none.
+bool look_at(const char *path, struct stat *st);
 
-// True when both descriptors, or the descriptor and the file at path, are the same file.
-bool same_file(int fd, int other_fd);
-bool same_file_as_path(int fd, const char *path);
+// True when the two are the same file, or the descriptor and the file described.
+bool same_file(const struct stat *a, const struct stat *b);
+bool same_file_as_descriptor(const struct stat *st, int fd);
+// True when both paths name one file, or would once made: an input that does not exist yet
+// is the output if it names the same place.
+bool same_place(const char *path, const char *other_path);
 
-// The standard stream (0, 1 or 2) that is a regular file and the same file as fd; -1 if none.
-int standard_stream_of(int fd);
+// Fails with status 1 when the existing output is a regular file that standard output or
+// error goes to: writing the output would mix the two.
+void refuse_standard_streams(const struct stat *output, const char *name);
 
-// Refuses an output before it is changed: removes it if this run created it, so that the
-// refusal leaves nothing behind, and ends the run with status 1 and the message.
-[[noreturn]] void refuse_output(bool created, const char *path, const char *format, const char *name);
+// Reading a file's bytes as text, a block at a time: UTF-8, or UTF-16 of either byte order
+// with or without a byte order mark, whose characters are printable or tab, CR, LF, form feed
+// or vertical tab.
+struct text_reading {
+    unsigned long length;
+    bool utf8, little, big;        // each reading still possible
+    unsigned utf8_pending;         // continuation bytes still due
+    unsigned long utf8_code;       // the character they build
+    unsigned long utf8_least;      // the least character of that many bytes (no overlong forms)
+    unsigned char unit[2];         // a UTF-16 code unit being gathered
+    unsigned little_high, big_high; // a high surrogate waiting for its low half (0: none)
+    unsigned long little_ascii, big_ascii, units;
+};
+void text_start(text_reading *reading);
+void text_add(text_reading *reading, const unsigned char *bytes, size_t count);
+bool text_verdict(const text_reading *reading);
 
-// Empties an output that passed its checks (a regular file; a device is left as it is) and
-// opens a stream on it.
-FILE *truncate_output(int fd);
+// True when the file at path holds only text (see text_reading). An empty file holds none.
+bool holds_only_text(const char *path);
 
-// True when the file holds only text: printable ASCII, tabs and line ends, as UTF-8 (a byte
-// order mark allowed) or UTF-16 of either byte order. An empty file holds none.
-bool holds_only_text(int fd);
+// Opens the output at path for writing. A device, named pipe or terminal is written straight
+// through; a regular file (or none yet) is written to a new file beside it, which
+// finish_output puts in its place and which a failed or interrupted run removes. Null when
+// it cannot be opened or is a file the user may not write.
+FILE *start_output(const char *path);
+
+// Flushes, syncs and closes the output and puts it in place of the old file, which keeps
+// its permission bits, owner and group; true when every byte reached it. On false the old
+// file is left as it was.
+bool finish_output(FILE *stream);
+
+// The same, ending the run with status when a write failed.
+void finish_output_or_fail(FILE *stream, int status, const char *name);
 
 // Flushes and closes a stream that was written to; false if any write to it failed.
 bool close_written(FILE *stream);
 
-// The same, ending the run with status when a write failed.
-void close_or_fail(FILE *stream, int status, const char *name);
-
-// Puts bytes in place of the file at path (or of the file a link at path leads to): writes
-// them to a new file in the same folder, syncs it, gives it the old file's permission bits and
-// renames it over the old one. On failure the new file is removed, the old one left as it was,
-// and false is returned.
+// Puts bytes in place of the file at path (or of the file a link at path leads to) through
+// start_output and finish_output.
 bool replace_file(const char *path, const unsigned char *bytes, size_t length);
 
 #endif

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "../common/bramtools.h"
@@ -17,7 +18,10 @@ static unsigned long text_line;          // the input's line that the last read 
 static unsigned long next_text_line = 1; // the input's line that the next read begins on
 static char header_text[256];            // the header as typed, for the pages that repeat it
 static int mistyped_lines;               // lines kept although they drew a warning
+static const int named_mistyped_most = 10; // the closing warning names this many of them
+static char mistyped_names[named_mistyped_most][48];
 static const size_t header_digits = 6;   // the encoding and the size
+static const int status_check_fails = 5; // written, but the save's own check fails
 
 const decoder parse_intermediate_form[] = {parse_plain};
 const int decoder_count = sizeof parse_intermediate_form / sizeof parse_intermediate_form[0];
@@ -166,6 +170,28 @@ static const char *text_position()
     return position;
 }
 
+// Counts a line kept although it drew a warning; where names it as the warning did.
+static void note_mistyped(const char *where)
+{
+    if (mistyped_lines < named_mistyped_most) {
+        size_t length = strlen(where);
+        while (length > 0 && (where[length - 1] == ' ' || where[length - 1] == ':'))
+            length--;
+        snprintf(mistyped_names[mistyped_lines], sizeof mistyped_names[0], "%.*s", static_cast<int>(length), where);
+    }
+    mistyped_lines++;
+}
+
+void describe_mistyped_lines(char *text, size_t size)
+{
+    int used = snprintf(text, size, "Warning: %d line%s looked mistyped:", mistyped_lines,
+                        mistyped_lines == 1 ? "" : "s");
+    for (int k = 0; k < mistyped_lines && k < named_mistyped_most && used >= 0 && static_cast<size_t>(used) < size; k++)
+        used += snprintf(text + used, size - static_cast<size_t>(used), "%s %s", k ? ";" : "", mistyped_names[k]);
+    if (mistyped_lines > named_mistyped_most && used >= 0 && static_cast<size_t>(used) < size)
+        snprintf(text + used, size - static_cast<size_t>(used), "; and %d more", mistyped_lines - named_mistyped_most);
+}
+
 // Takes the answer in transformed_buffer, or, at a terminal, asks for it again after a warning.
 // rejected holds the answer warned about before, empty at first: a warned answer is never
 // empty, since an empty header has no encoding and an empty line is passed over.
@@ -175,22 +201,25 @@ static bool take_answer(char *rejected, size_t rejected_size, size_t expected_di
     if (!describe_line_fault(transformed_buffer, expected_digits, fault, sizeof fault))
         return true;
     if (rejected[0] && strcasecmp(rejected, transformed_buffer) == 0) {
-        mistyped_lines++; // typed the same again (in either case): the user stands by it
+        note_mistyped(where); // typed the same again (in either case): the user stands by it
         return true;
     }
     warn("Warning: %s%s%s\n", where, fault, text_position());
     if (!second_chance_possible()) {
-        mistyped_lines++;
+        note_mistyped(where);
         return true;
     }
     snprintf(rejected, rejected_size, "%s", transformed_buffer);
     return false;
 }
 
-// A blank line never stands for data, nor does the header where a page of the screen shows it.
-static bool is_layout(bool first_of_page)
+// A blank line never stands for data, nor does the header where a page of the screen shows it,
+// unless the line expected there has as many digits as the header: then it is that line.
+static bool is_layout(bool first_of_page, size_t expected_digits)
 {
-    return !transformed_buffer[0] || (first_of_page && strcasecmp(transformed_buffer, header_text) == 0);
+    bool header_again = first_of_page && expected_digits != strlen(header_text) &&
+                        strcasecmp(transformed_buffer, header_text) == 0;
+    return !transformed_buffer[0] || header_again;
 }
 
 decode_result read_answer(const char *prompt, size_t expected_digits, const char *where, bool first_of_page)
@@ -200,7 +229,7 @@ decode_result read_answer(const char *prompt, size_t expected_digits, const char
         fputs(prompt, stdout);
         if (!readline())
             return why_input_ended();
-        if (!is_layout(first_of_page) && take_answer(rejected, sizeof rejected, expected_digits, where))
+        if (!is_layout(first_of_page, expected_digits) && take_answer(rejected, sizeof rejected, expected_digits, where))
             return decode_complete;
     }
 }
@@ -253,6 +282,8 @@ decode_result transcribe(FILE *out, int *encoding)
         puts("Enter the header of the dump (available on all page) :");
         if (!readline())
             return why_input_ended();
+        if (!transformed_buffer[0])
+            continue; // a blank line before the header, or Enter at its prompt
         unsigned value;
         if (parse_hex_field(transformed_buffer, 2, &value) == 0)
             return decode_no_encoding;
@@ -287,32 +318,26 @@ static void fail_unless_complete(decode_result result, const char *output_name, 
     }
 }
 
-// Opens the dump file, and the input file when one is named, without changing a file of the
+// Opens the input file when one is named, and the dump file, without changing a file of the
 // user's that the dump file would overwrite by mistake: the input itself, a file that standard
-// input, output or error go to, or a typed dump named first by a slip of the hand.
+// input, output or error go to, or a typed dump named first by a slip of the hand. The dump
+// file is written beside the old one and replaces it only when the run completes.
 static FILE *open_files(const char *output_name, const char *input_name)
 {
-    bool created = false;
-    int fd = open_output(output_name, &created);
-    if (fd < 0)
-        fail(1, "Couldn't open file '%s' for output\n", output_name);
     if (input_name) {
         in_name = input_name;
         in = fopen(input_name, "r");
     }
-    const char *refusal = nullptr;
-    int stream = standard_stream_of(fd);
-    if ((in && same_file(fd, fileno(in))) || stream == 0)
-        refusal = "Output file '%s' is also the input file\n";
-    else if (stream == 1)
-        refusal = "Output file '%s' is also standard output\n";
-    else if (stream == 2)
-        refusal = "Output file '%s' is also standard error\n";
-    else if (holds_only_text(fd))
-        refusal = "Output file '%s' holds text; it may be a typed dump, so it is left as it is\n";
-    if (refusal)
-        refuse_output(created, output_name, refusal, output_name);
-    FILE *out = truncate_output(fd);
+    struct stat output;
+    if (look_at(output_name, &output)) {
+        bool regular = S_ISREG(output.st_mode);
+        if ((in && same_file_as_descriptor(&output, fileno(in))) || (regular && same_file_as_descriptor(&output, 0)))
+            fail(1, "Output file '%s' is also the input file\n", output_name);
+        refuse_standard_streams(&output, output_name);
+        if (regular && holds_only_text(output_name))
+            fail(1, "Output file '%s' holds text; it may be a typed dump, so it is left as it is\n", output_name);
+    }
+    FILE *out = start_output(output_name);
     if (!out)
         fail(1, "Couldn't open file '%s' for output\n", output_name);
     if (input_name && (!in || is_directory(in)))
@@ -336,15 +361,18 @@ int main(int argc, char **argv)
     if (in && input_goes_on(in))
         warn("Warning: the input goes on after the end of the dump\n");
     char mismatch[160];
-    if (describe_save_mismatch(&written, mismatch, sizeof mismatch))
+    bool check_fails = describe_save_mismatch(&written, mismatch, sizeof mismatch);
+    if (check_fails)
         warn("%s", mismatch);
-    if (mistyped_lines > 0)
-        warn("Warning: %d line%s looked mistyped; see the warnings above\n", mistyped_lines,
-             mistyped_lines == 1 ? "" : "s");
-    close_or_fail(out, 1, output_name);
+    if (mistyped_lines > 0) {
+        char names[640];
+        describe_mistyped_lines(names, sizeof names);
+        warn("%s\n", names);
+    }
+    finish_output_or_fail(out, 1, output_name);
     if (in)
         fclose(in);
     puts(" ** DONE **");
     print_contact();
-    return EXIT_SUCCESS;
+    return check_fails ? status_check_fails : EXIT_SUCCESS;
 }

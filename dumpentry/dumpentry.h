@@ -41,6 +41,8 @@ decode_result read_answer(const char *prompt, size_t expected_digits, const char
 decode_result write_dump_bytes(FILE *out, const unsigned *values, int count);
 // The warning for a dump whose size field or checksum, but not both, disagrees; false if none.
 bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size);
+// The closing warning that names the lines kept although they drew a warning.
+void describe_mistyped_lines(char *text, size_t size);
 
 int hex_digit_value(char c);
 int parse_hex_field(const char *text, int max_digits, unsigned *value);

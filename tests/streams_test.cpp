@@ -1,6 +1,12 @@
 // The programs run with their standard streams closed, redirected onto the user's files,
 // into a broken pipe, or onto a full disk: no file is lost, no dump is cut short.
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <map>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -86,5 +92,87 @@ TEST_P(stream_runs, lose_nothing)
 
 INSTANTIATE_TEST_SUITE_P(table, stream_runs, testing::ValuesIn(cases),
                          [](const auto &info) { return test_name(info.param.name); });
+
+} // namespace
+
+namespace {
+
+// dumpentry stopped by a signal while it waits for a line: the earlier dump file stays, and
+// no unfinished file is left, except after SIGKILL, which nothing can catch.
+struct signal_case {
+    int signal_number;
+    bool leftover;
+};
+
+class interrupted : public testing::TestWithParam<signal_case> {};
+
+TEST_P(interrupted, keeps_the_earlier_dump)
+{
+    scratch_dir dir;
+    write_file(dir / "out.bin", kept);
+    int typed_in[2];
+    ASSERT_EQ(pipe(typed_in), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(typed_in[0], 0);
+        close(typed_in[1]);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        if (chdir(dir.path.c_str()) != 0)
+            _exit(126);
+        execl(DUMPENTRY_PATH, DUMPENTRY_PATH, "out.bin", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(typed_in[0]);
+    const std::string some_lines = "00 0100\n0011223344556677\n";
+    ASSERT_EQ(write(typed_in[1], some_lines.data(), some_lines.size()), static_cast<ssize_t>(some_lines.size()));
+    for (int tries = 0; tries < 500 && std::distance(std::filesystem::directory_iterator(dir.path), {}) < 2; tries++)
+        usleep(10000);
+    usleep(100000); // the lines typed are read
+    kill(child, GetParam().signal_number);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(typed_in[1]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam().signal_number);
+    EXPECT_EQ(read_file(dir / "out.bin"), kept);
+    std::vector<std::string> others;
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path))
+        if (entry.path().filename() != "out.bin")
+            others.push_back(entry.path().filename());
+    if (GetParam().leftover) {
+        ASSERT_EQ(others.size(), 1u);
+        EXPECT_EQ(others[0].rfind("out.bin.unfinished-", 0), 0u) << others[0];
+    } else {
+        EXPECT_TRUE(others.empty()) << others[0];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(by, interrupted,
+                         testing::Values(signal_case{SIGINT, false}, signal_case{SIGTERM, false},
+                                         signal_case{SIGHUP, false}, signal_case{SIGKILL, true}),
+                         [](const auto &info) { return std::string(sigabbrev_np(info.param.signal_number)); });
+
+// The replaced file keeps its owner and group (as root, who may give files away), and a
+// link to it stays a link.
+TEST(replaced, keeps_owner_group_and_link)
+{
+    scratch_dir dir;
+    write_file(dir / "in.txt", typed);
+    write_file(dir / "out.bin", kept);
+    std::filesystem::create_symlink("out.bin", dir / "link.bin");
+    bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown((dir / "out.bin").c_str(), 65534, 65534), 0);
+    }
+    run_result result = run_program(DUMPENTRY_PATH, {"link.bin", "in.txt"}, "", dir.path);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.bin"));
+    EXPECT_EQ(read_file(dir / "out.bin"), "\xAA");
+    struct stat st;
+    ASSERT_EQ(stat((dir / "out.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, root ? 65534u : geteuid());
+    EXPECT_EQ(st.st_gid, root ? 65534u : getegid());
+}
 
 } // namespace
