@@ -11,18 +11,20 @@ static void check(bool condition)
         __builtin_trap();
 }
 
-// The size the header announces: the header is the first line, at most 254 characters.
+// The size the header announces: the header is the first line (of at most 254 characters a
+// read) that holds a letter or a digit.
 static unsigned announced_size(const uint8_t *data, size_t size)
 {
-    char raw[256], header[256];
-    size_t length = 0;
-    while (length < size && length < 254 && data[length] != '\n') {
-        raw[length] = static_cast<char>(data[length]);
-        length++;
+    char raw[256], header[256] = "";
+    for (size_t at = 0; at < size && !header[0];) {
+        size_t length = 0;
+        while (at < size && length < 254) {
+            raw[length++] = static_cast<char>(data[at]);
+            if (data[at++] == '\n')
+                break;
+        }
+        filter_line(raw, length, header);
     }
-    if (length < size && length < 254)
-        raw[length++] = '\n';
-    filter_line(raw, length, header);
     unsigned encoding = 0, dump_size = 0;
     parse_plain_header(header, &encoding, &dump_size);
     return dump_size;
