@@ -11,28 +11,43 @@
 #include "bramtools.h"
 #include "safe_files.h"
 
-// The one output being written through a temporary file: a failed or interrupted run
-// removes the temporary file, so the file it would replace stays as it was.
-static char unfinished_path[PATH_MAX + 32];
-static volatile sig_atomic_t unfinished_pending;
-static char replaced_path[PATH_MAX];
-static struct stat replaced;
-static bool replaced_existed;
-static FILE *replacement;
+// The outputs being written through a temporary file (the dump, and a text being mended): a
+// failed or interrupted run removes their temporary files, so the files they would replace
+// stay as they were.
+struct pending_output {
+    volatile sig_atomic_t live;
+    FILE *stream;
+    char temporary[PATH_MAX + 32];
+    char target[PATH_MAX];
+    struct stat old;
+    bool existed;
+};
+static pending_output pending[2];
+static void (*restore_on_signal)();
 
-static void remove_unfinished_output()
+static void remove_unfinished_outputs()
 {
-    if (unfinished_pending)
-        unlink(unfinished_path);
-    unfinished_pending = 0;
+    for (pending_output &output : pending)
+        if (output.live) {
+            unlink(output.temporary);
+            output.live = 0;
+        }
 }
 
 static void end_on_signal(int signal_number)
 {
-    if (unfinished_pending)
-        unlink(unfinished_path);
+    for (const pending_output &output : pending)
+        if (output.live)
+            unlink(output.temporary);
+    if (restore_on_signal)
+        restore_on_signal();
     signal(signal_number, SIG_DFL);
     raise(signal_number);
+}
+
+void on_ending_signal(void (*restore)())
+{
+    restore_on_signal = restore;
 }
 
 static void remove_output_on(int signal_number)
@@ -59,7 +74,7 @@ void start_safely()
     remove_output_on(SIGINT);
     remove_output_on(SIGTERM);
     remove_output_on(SIGHUP);
-    atexit(remove_unfinished_output);
+    atexit(remove_unfinished_outputs);
 }
 
 bool look_at(const char *path, struct stat *st)
@@ -229,11 +244,15 @@ static bool link_target(const char *path, char *target, size_t size)
 
 static FILE *start_replacement(const char *path)
 {
-    if (!link_target(path, replaced_path, sizeof replaced_path))
+    pending_output *output = nullptr;
+    for (pending_output &free_slot : pending)
+        if (!free_slot.live && !output)
+            output = &free_slot;
+    if (!output || !link_target(path, output->target, sizeof output->target))
         return nullptr;
-    replaced_existed = look_at(replaced_path, &replaced);
-    int length = snprintf(unfinished_path, sizeof unfinished_path, "%s.unfinished-XXXXXX", replaced_path);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof unfinished_path)
+    output->existed = look_at(output->target, &output->old);
+    int length = snprintf(output->temporary, sizeof output->temporary, "%s.unfinished-XXXXXX", output->target);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof output->temporary)
         return nullptr;
     // No signal may come between making the file and noting it for removal.
     sigset_t ending, old;
@@ -242,17 +261,18 @@ static FILE *start_replacement(const char *path)
     sigaddset(&ending, SIGTERM);
     sigaddset(&ending, SIGHUP);
     sigprocmask(SIG_BLOCK, &ending, &old);
-    int fd = mkstemp(unfinished_path);
-    unfinished_pending = fd >= 0;
+    int fd = mkstemp(output->temporary);
+    output->live = fd >= 0;
     sigprocmask(SIG_SETMASK, &old, nullptr);
     if (fd < 0)
         return nullptr;
-    replacement = fdopen(fd, "wb");
-    if (!replacement) {
+    output->stream = fdopen(fd, "wb");
+    if (!output->stream) {
         close(fd);
-        remove_unfinished_output();
+        unlink(output->temporary);
+        output->live = 0;
     }
-    return replacement;
+    return output->stream;
 }
 
 FILE *start_output(const char *path)
@@ -269,10 +289,10 @@ FILE *start_output(const char *path)
 }
 
 // The permission bits the new file gets: the old file's, or those a new file would get.
-static mode_t new_permission_bits()
+static mode_t new_permission_bits(const pending_output *output)
 {
-    if (replaced_existed)
-        return replaced.st_mode & 07777;
+    if (output->existed)
+        return output->old.st_mode & 07777;
     mode_t mask = umask(0);
     umask(mask);
     return 0666 & ~mask;
@@ -294,21 +314,25 @@ static void sync_folder(const char *path)
 
 bool finish_output(FILE *stream)
 {
-    if (stream != replacement)
+    pending_output *output = nullptr;
+    for (pending_output &slot : pending)
+        if (slot.live && slot.stream == stream)
+            output = &slot;
+    if (!output)
         return close_written(stream);
-    replacement = nullptr;
     int fd = fileno(stream);
     bool written = fflush(stream) == 0 && ferror(stream) == 0;
     // Only a privileged process may give a file away; otherwise it stays the caller's.
-    bool owned = !replaced_existed || fchown(fd, replaced.st_uid, replaced.st_gid) == 0 || errno == EPERM;
-    written = written && owned && fchmod(fd, new_permission_bits()) == 0 && fsync(fd) == 0;
+    bool owned = !output->existed || fchown(fd, output->old.st_uid, output->old.st_gid) == 0 || errno == EPERM;
+    written = written && owned && fchmod(fd, new_permission_bits(output)) == 0 && fsync(fd) == 0;
     written = fclose(stream) == 0 && written;
-    if (!written || rename(unfinished_path, replaced_path) != 0) {
-        remove_unfinished_output();
+    if (!written || rename(output->temporary, output->target) != 0) {
+        unlink(output->temporary);
+        output->live = 0;
         return false;
     }
-    unfinished_pending = 0;
-    sync_folder(replaced_path);
+    output->live = 0;
+    sync_folder(output->target);
     return true;
 }
 

@@ -13,6 +13,9 @@
 // they end it. Comes first in main.
 void start_safely();
 
+// Has those signals also call restore (async-signal-safe: it puts the terminal back).
+void on_ending_signal(void (*restore)());
+
 // What the file at path is, following links; false when there is none.
 bool look_at(const char *path, struct stat *st);
 

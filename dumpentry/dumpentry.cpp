@@ -8,12 +8,18 @@
 #include "../common/bramtools.h"
 #include "../common/safe_files.h"
 #include "dumpentry.h"
+#include "line_editor.h"
 #include "plain.h"
 
 FILE *in = nullptr;
 const char *in_name = nullptr;
 char transformed_buffer[256];
-static bram_tally written;               // the dump's bytes so far, for the check of the whole save
+unsigned char dump_bytes[0x10000];
+size_t dump_length;
+static size_t dump_position;             // where the next bytes go: the end, but while mending
+bool mending;                            // lines asked again after the dump was complete
+unsigned long answer_text_line;          // the line of its text the last answer stands on (0: none)
+static unsigned long line_sources[sizeof dump_bytes / 8 + 1]; // the same for each line of the dump
 static unsigned long text_line;          // the input's line that the last read began on
 static unsigned long next_text_line = 1; // the input's line that the next read begins on
 static char header_text[256];            // the header as typed, for the pages that repeat it
@@ -93,6 +99,34 @@ char *readline()
     return length > 0 ? transformed_buffer : nullptr;
 }
 
+char *ask(const char *prompt)
+{
+    go_on_at_terminal_after_transcript();
+    if (in || !editor_active()) {
+        fputs(prompt, stdout);
+        return readline();
+    }
+    char raw[256];
+    text_line = 0;
+    size_t length = editor_read(prompt, raw, 254);
+    filter_line(raw, length, transformed_buffer);
+    return length > 0 ? transformed_buffer : nullptr;
+}
+
+size_t ask_raw(const char *prompt, char *raw, size_t size)
+{
+    size_t length;
+    if (editor_active()) {
+        length = editor_read(prompt, raw, size - 1);
+    } else {
+        fputs(prompt, stdout);
+        fflush(stdout);
+        length = read_raw_line(stdin, raw, size - 1);
+    }
+    raw[length] = '\0';
+    return length;
+}
+
 decode_result why_input_ended()
 {
     return ferror(in ? in : stdin) ? decode_read_error : decode_end_of_input;
@@ -154,10 +188,11 @@ bool describe_line_fault(const char *text, size_t expected_digits, char *fault, 
     return true;
 }
 
-// Only someone typing at a terminal can be asked a line again; a file or a pipe is read once.
+// Only someone typing at a terminal can be asked a line again; a file or a pipe is read once,
+// and so is a pasted block: its next line must not be taken for the retry.
 static bool second_chance_possible()
 {
-    return !in && isatty(STDIN_FILENO);
+    return !in && isatty(STDIN_FILENO) && !input_waiting();
 }
 
 // Where a warning about the line just read points in the input file; empty at a terminal.
@@ -226,22 +261,37 @@ decode_result read_answer(const char *prompt, size_t expected_digits, const char
 {
     char rejected[256] = "";
     for (;;) {
-        fputs(prompt, stdout);
-        if (!readline())
+        if (!ask(prompt))
             return why_input_ended();
-        if (!is_layout(first_of_page, expected_digits) && take_answer(rejected, sizeof rejected, expected_digits, where))
-            return decode_complete;
+        if (is_layout(first_of_page, expected_digits) || !take_answer(rejected, sizeof rejected, expected_digits, where))
+            continue;
+        bool page_break = first_of_page && dump_position > 0 && expected_digits != strlen(header_text);
+        answer_text_line = in ? text_line : keep_typed_line(transformed_buffer, page_break);
+        return decode_complete;
     }
 }
 
 decode_result write_dump_bytes(FILE *out, const unsigned *values, int count)
 {
-    unsigned char bytes[16];
-    for (int k = 0; k < count; k++)
-        bytes[k] = static_cast<unsigned char>(values[k] & 0xFF);
-    tally_add(&written, bytes, static_cast<size_t>(count));
-    fwrite(bytes, 1, static_cast<size_t>(count), out);
+    size_t line = dump_position / 8;
+    for (int k = 0; k < count && dump_position < sizeof dump_bytes; k++)
+        dump_bytes[dump_position++] = static_cast<unsigned char>(values[k] & 0xFF);
+    if (dump_position > dump_length)
+        dump_length = dump_position;
+    fwrite(dump_bytes + line * 8, 1, static_cast<size_t>(count), out);
+    if (mending)
+        mend_text_line(line_sources[line], transformed_buffer);
+    else
+        line_sources[line] = answer_text_line;
     return ferror(out) ? decode_write_error : decode_complete;
+}
+
+bool seek_dump(FILE *out, size_t offset)
+{
+    if (offset > dump_length || fseek(out, static_cast<long>(offset), SEEK_SET) != 0)
+        return false;
+    dump_position = offset;
+    return true;
 }
 
 bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size)
@@ -274,13 +324,12 @@ bool input_goes_on(FILE *stream)
 // Asks for the header and runs the decoder of its encoding, which *encoding receives.
 decode_result transcribe(FILE *out, int *encoding)
 {
-    tally_start(&written);
+    dump_length = dump_position = 0;
     mistyped_lines = 0;
     next_text_line = 1;
     char rejected[256] = "";
     for (;;) {
-        puts("Enter the header of the dump (available on all page) :");
-        if (!readline())
+        if (!ask("Enter the header of the dump (available on all page) :\n"))
             return why_input_ended();
         if (!transformed_buffer[0])
             continue; // a blank line before the header, or Enter at its prompt
@@ -296,6 +345,7 @@ decode_result transcribe(FILE *out, int *encoding)
             break;
     }
     snprintf(header_text, sizeof header_text, "%s", transformed_buffer);
+    keep_typed_header(transformed_buffer);
     // The decoder rereads the header from transformed_buffer: no line may be read in between.
     return parse_intermediate_form[*encoding](out);
 }
@@ -345,23 +395,15 @@ static FILE *open_files(const char *output_name, const char *input_name)
     return out;
 }
 
-int main(int argc, char **argv)
+// The warnings of a complete dump; true when the save's own check fails.
+static bool warn_about_the_dump()
 {
-    start_safely();
-    exit_if_help_or_version(argc, argv, "dumpentry", print_usage, 1);
-    if (argc != 2 && argc != 3)
-        exit_with_usage(argv[0], print_usage, 1);
-    const char *output_name = argv[1];
-    FILE *out = open_files(output_name, argc == 3 ? argv[2] : nullptr);
-
-    int encoding = 0;
-    decode_result result = transcribe(out, &encoding);
-    fail_unless_complete(result, output_name, encoding);
-
     if (in && input_goes_on(in))
         warn("Warning: the input goes on after the end of the dump\n");
+    bram_tally tally;
+    tally_whole(&tally, dump_bytes, dump_length);
     char mismatch[160];
-    bool check_fails = describe_save_mismatch(&written, mismatch, sizeof mismatch);
+    bool check_fails = describe_save_mismatch(&tally, mismatch, sizeof mismatch);
     if (check_fails)
         warn("%s", mismatch);
     if (mistyped_lines > 0) {
@@ -369,6 +411,31 @@ int main(int argc, char **argv)
         describe_mistyped_lines(names, sizeof names);
         warn("%s\n", names);
     }
+    return check_fails;
+}
+
+int main(int argc, char **argv)
+{
+    start_safely();
+    exit_if_help_or_version(argc, argv, "dumpentry", print_usage, 1);
+    if (argc != 2 && argc != 3)
+        exit_with_usage(argv[0], print_usage, 1);
+    const char *output_name = argv[1];
+    const char *input_name = argc == 3 ? argv[2] : nullptr;
+    FILE *out = open_files(output_name, input_name);
+    editor_start();
+    if (input_name)
+        note_input_text(input_name);
+    else
+        start_transcript(output_name);
+
+    int encoding = 0;
+    decode_result result = transcribe(out, &encoding);
+    fail_unless_complete(result, output_name, encoding);
+
+    bool check_fails = warn_about_the_dump();
+    if (check_fails && isatty(STDIN_FILENO) && seek_dump(out, 0))
+        check_fails = !mend_at_terminal(out);
     finish_output_or_fail(out, 1, output_name);
     if (in)
         fclose(in);

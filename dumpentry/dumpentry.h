@@ -9,6 +9,9 @@
 extern FILE *in;                     // the input file; null means standard input
 extern const char *in_name;          // its name, for the warnings
 extern char transformed_buffer[256]; // filtered text of the most recent line
+extern unsigned char dump_bytes[0x10000]; // the dump as written, for its check and for mending
+extern size_t dump_length;
+extern bool mending;                 // lines asked again after the dump was complete
 
 enum decode_result {
     decode_complete,
@@ -30,6 +33,10 @@ decode_result transcribe(FILE *out, int *encoding);
 char char_accepted(int c);
 size_t filter_line(const char *raw, size_t length, char *filtered);
 char *readline();
+// Shows the prompt and reads one line: from the input file, or typed, edited at a terminal.
+char *ask(const char *prompt);
+// The same, for a raw answer that is no line of the dump; returns its length.
+size_t ask_raw(const char *prompt, char *raw, size_t size);
 decode_result why_input_ended();
 
 // Asks until an answer is accepted; a mistyped one is warned about with where in front and,
@@ -37,8 +44,10 @@ decode_result why_input_ended();
 // are passed over. Leaves the answer in transformed_buffer.
 decode_result read_answer(const char *prompt, size_t expected_digits, const char *where, bool first_of_page);
 
-// Writes the low 8 bits of each value, tallying them for the check of the whole save.
+// Writes the low 8 bits of each value where the dump stands, at its end but while mending.
 decode_result write_dump_bytes(FILE *out, const unsigned *values, int count);
+// Puts the place where the next bytes go at offset; false when the output cannot seek.
+bool seek_dump(FILE *out, size_t offset);
 // The warning for a dump whose size field or checksum, but not both, disagrees; false if none.
 bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size);
 // The closing warning that names the lines kept although they drew a warning.
@@ -49,5 +58,22 @@ int parse_hex_field(const char *text, int max_digits, unsigned *value);
 int parse_hex_fields(const char *text, unsigned *values, int count);
 bool describe_line_fault(const char *text, size_t expected_digits, char *fault, size_t size);
 bool input_goes_on(FILE *stream);
+
+// The session at a terminal (session.cpp).
+// Keeps what is typed in OUTPUT.txt, after offering to go on from what it holds.
+void start_transcript(const char *output_name);
+// The lines of a named text file are mended in that file.
+void note_input_text(const char *path);
+// Once the transcript has been read to its end, the prompts go on at the terminal.
+void go_on_at_terminal_after_transcript();
+void keep_typed_header(const char *filtered);
+// Keeps a line typed; returns its line in the transcript, 0 when there is none.
+unsigned long keep_typed_line(const char *filtered, bool page_break);
+// Puts a line typed again in place of line number of the text it came from.
+void mend_text_line(unsigned long number, const char *filtered);
+// Asks for lines to type again until the save's check holds (true) or the user keeps the dump.
+bool mend_at_terminal(FILE *out);
+// Hex digits in upper-case pairs, separated by single spaces.
+void format_pairs(const char *filtered, char *text, size_t size);
 
 #endif

@@ -1,6 +1,12 @@
+// dumpentry at a real terminal, through a pseudo-terminal: each prompt must be on screen before
+// the program waits for the answer, so the test types a line only once it has seen the prompt
+// for it, as a person does.
 #include <fcntl.h>
+#include <map>
+#include <optional>
 #include <poll.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,8 +15,6 @@
 
 namespace {
 
-// dumpentry at a real terminal: each prompt must be on screen before the program waits for
-// the answer, so the test types a line only once it has seen the prompt for it.
 struct terminal_session {
     int master = -1;
     pid_t child = -1;
@@ -18,8 +22,7 @@ struct terminal_session {
     size_t seen = 0; // how much of screen has been matched already
 };
 
-bool start_at_terminal(terminal_session &session, const std::string &program,
-                       const std::string &arg, const std::string &cwd)
+bool start_at_terminal(terminal_session &session, const std::vector<std::string> &args, const std::string &cwd)
 {
     session.master = posix_openpt(O_RDWR | O_NOCTTY);
     if (session.master < 0 || grantpt(session.master) != 0 || unlockpt(session.master) != 0)
@@ -36,8 +39,13 @@ bool start_at_terminal(terminal_session &session, const std::string &program,
         dup2(slave, 2);
         close(slave);
         close(session.master);
+        setenv("TERM", "xterm", 1);
+        std::vector<char *> argv{const_cast<char *>(DUMPENTRY_PATH)};
+        for (const std::string &arg : args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
         alarm(60);
-        execl(program.c_str(), program.c_str(), arg.c_str(), static_cast<char *>(nullptr));
+        execv(DUMPENTRY_PATH, argv.data());
         _exit(127);
     }
     return session.child > 0;
@@ -63,58 +71,234 @@ bool wait_for(terminal_session &session, const std::string &text)
     }
 }
 
-void type(terminal_session &session, const std::string &line)
-{
-    std::string typed = line + "\n";
-    ASSERT_EQ(write(session.master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
-}
-
-// What the program shows, and what is typed once it is on screen ("": nothing is typed).
+// What the program shows, and the keys typed once it is on screen, sent at once ("": none).
 using dialogue = std::vector<std::pair<std::string, std::string>>;
 
-void talk(const dialogue &lines, const std::string &dump)
+const std::string header_prompt = "Enter the header of the dump (available on all page) :";
+const std::string left = "\x1b[D", backspace = "\x7f", ctrl_c = "\x03";
+const std::string mend_prompt = "Line to type again, or Enter to keep the dump: ";
+const std::string holds_now = "The size field and the checksum hold now";
+
+// worked_save typed, with the last line as given; and its transcript.
+dialogue typing_save(const std::string &last_line)
 {
-    scratch_dir dir;
-    terminal_session session;
-    ASSERT_TRUE(start_at_terminal(session, DUMPENTRY_PATH, "save.bin", dir.path));
-    for (const auto &[shown, answer] : lines) {
-        ASSERT_TRUE(wait_for(session, shown)) << "no '" << shown << "' on:\n" << session.screen;
-        if (!answer.empty())
-            type(session, answer);
+    return {{header_prompt, "00 00 14\n"},
+            {"Line  0: ", "14 00 07 FE 00 00 53 41\n"},
+            {"Line  1: ", "56 45 20 20 20 20 20 20\n"},
+            {"Last line (4 bytes) : ", last_line + "\n"}};
+}
+
+std::string save_transcript(const std::string &last_line)
+{
+    return "00 00 14\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n" + last_line + "\n";
+}
+
+dialogue operator+(dialogue first, const dialogue &second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// A 136-byte backup memory file, its checksum holding: a full page, then one line.
+std::string long_save()
+{
+    std::string file(136, '\0');
+    file[0] = static_cast<char>(136);
+    for (size_t k = 6; k < 136; k++)
+        file[k] = static_cast<char>(k * 7);
+    unsigned sum = 0;
+    for (size_t k = 4; k < 136; k++)
+        sum += static_cast<unsigned char>(file[k]);
+    unsigned checksum = (0x10000 - (sum & 0xFFFF)) & 0xFFFF;
+    file[2] = static_cast<char>(checksum & 0xFF);
+    file[3] = static_cast<char>(checksum >> 8);
+    return file;
+}
+
+std::string pairs_of(const std::string &bytes, size_t from, size_t count)
+{
+    std::string text;
+    for (size_t k = from; k < from + count; k++) {
+        char pair[4];
+        snprintf(pair, sizeof pair, "%02X", static_cast<unsigned char>(bytes[k]));
+        text += (k > from ? " " : "") + std::string(pair);
     }
-    EXPECT_TRUE(wait_for(session, " ** DONE **"));
+    return text;
+}
+
+// long_save typed, line 3 of page 0 with its first byte given instead.
+dialogue typing_long_save(const std::string &line_3)
+{
+    std::string save = long_save();
+    dialogue lines = {{header_prompt, "00 00 88\n"}};
+    for (size_t line = 0; line < 16; line++) {
+        std::string prompt = (line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": ";
+        lines.push_back({prompt, (line == 3 ? line_3 : pairs_of(save, line * 8, 8)) + "\n"});
+    }
+    lines.push_back({" -- Last page --", ""});
+    lines.push_back({"Line  0: ", pairs_of(save, 128, 8) + "\n"});
+    return lines;
+}
+
+std::string long_transcript(const std::string &line_3)
+{
+    std::string save = long_save(), text = "00 00 88\n";
+    for (size_t line = 0; line < 16; line++)
+        text += (line == 3 ? line_3 : pairs_of(save, line * 8, 8)) + "\n";
+    return text + "\n00 00 88\n" + pairs_of(save, 128, 8) + "\n";
+}
+
+const std::string earlier_dump = "an earlier dump\x01";
+const std::string wrong_line_3 = "FF" + pairs_of(long_save(), 25, 7).insert(0, " ");
+
+struct terminal_case {
+    const char *name;
+    std::vector<std::string> args;
+    std::map<std::string, std::string> files; // made before the run
+    dialogue lines;
+    int status; // exit status, or 128 + signal number
+    std::map<std::string, std::optional<std::string>> after; // nullopt: must not exist
+};
+
+const terminal_case cases[] = {
+    {"prompts show before each answer", {"save.bin"}, {},
+     {{"What you type is kept in 'save.bin.txt'", ""}, {header_prompt, "00 00 12\n"}, {" -- Last page --", ""},
+      {"Line  0: ", "01 23 45 67 89 ab CD ef\n"}, {"Line  1: ", "fe-dc-ba-98-76-54-32-10\n"},
+      {"Last line (2 bytes) : ", "A5 5a\n"}, {" ** DONE **", ""}},
+     0,
+     {{"save.bin", "\x01\x23\x45\x67\x89\xAB\xCD\xEF\xFE\xDC\xBA\x98\x76\x54\x32\x10\xA5\x5A"},
+      {"save.bin.txt", "00 00 12\n01 23 45 67 89 AB CD EF\nFE DC BA 98 76 54 32 10\nA5 5A\n"}}},
+    {"a mistyped line is asked again: the right answer or the same again stands", {"save.bin"}, {},
+     {{header_prompt, "00 00 9\n"}, {"Warning: header: 5 hex digits found, 6 expected", ""},
+      {header_prompt, "00 00 09\n"}, {"Line  0: ", "01 23 45 67 89 ab CD e\n"},
+      {"Warning: last page, line 0: 15 hex digits found, 16 expected", ""}, {"Line  0: ", "01 23 45 6\n"},
+      {"Warning: last page, line 0: 7 hex digits found, 16 expected", ""}, {"Line  0: ", "01 23 45 67 89 ab CD ef\n"},
+      {"Last line (1 bytes) : ", "G1\n"}, {"Warning: last line: 'G' is not a hex digit", ""},
+      {"Last line (1 bytes) : ", "g 1\n"}, {"Warning: 1 line looked mistyped: last line", ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", std::string("\x01\x23\x45\x67\x89\xAB\xCD\xEF\x00", 9)},
+         {"save.bin.txt", "00 00 09\n01 23 45 67 89 AB CD EF\nG1\n"}}},
+    {"the editing keys mend a digit where it stands", {"save.bin"}, {},
+     {{header_prompt, "00 00 08\n"}, {"Line  0: ", "12 34 56 78 9A BC DE F0" + left + left + left + left + backspace + "7\n"},
+      {" ** DONE **", ""}},
+     0, {{"save.bin", "\x12\x34\x56\x78\x9A\xBC\x7E\xF0"}, {"save.bin.txt", "00 00 08\n12 34 56 78 9A BC 7E F0\n"}}},
+    {"a new page in the transcript starts with the header again", {"save.bin"}, {},
+     typing_long_save(pairs_of(long_save(), 24, 8)) + dialogue{{" ** DONE **", ""}}, 0,
+     {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}},
+    {"Ctrl-C keeps the earlier dump and every line typed", {"save.bin"}, {{"save.bin", earlier_dump}},
+     {{header_prompt, "00 00 14\n"}, {"Line  0: ", "14 00 07 FE 00 00 53 41\n"}, {"Line  1: ", "56 45" + ctrl_c}}, 128 + 2,
+     {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n14 00 07 FE 00 00 53 41\n"}}},
+    {"going on from where a session stopped", {"save.bin"},
+     {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n14 00 07 FE 00 00 53 41\n"}},
+     {{"'save.bin.txt' keeps what was typed before: 2 lines, the last one '14 00 07 FE 00 00 53 41'", ""},
+      {"Go on from there? [Y/n] ", "\n"}, {"Line  0: read from file", ""},
+      {"Line  1: ", "56 45 20 20 20 20 20 20\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}},
+    {"going on from a transcript cut off after a line end was lost", {"save.bin"},
+     {{"save.bin.txt", "00 00 14\n14 00 07 FE 00 00 53 41"}},
+     {{"Go on from there? [Y/n] ", "y\n"}, {"Line  1: ", "56 45 20 20 20 20 20 20\n"},
+      {"Last line (4 bytes) : ", "01 02 03 04\n"}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}},
+    {"no: nothing changes", {"save.bin"}, {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n"}},
+     {{"Go on from there? [Y/n] ", "n\n"},
+      {"Nothing was changed. To start again, move 'save.bin.txt' away, then run dumpentry again", ""}},
+     1, {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n"}}},
+    {"a whole transcript gives the dump with no line asked", {"save.bin"},
+     {{"save.bin.txt", save_transcript("01 02 03 04")}},
+     {{"Go on from there? [Y/n] ", "\n"}, {" ** DONE **", ""}}, 0,
+     {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}},
+    {"an empty transcript counts as none", {"save.bin"}, {{"save.bin.txt", "\n \n"}},
+     typing_save("01 02 03 04") + dialogue{{" ** DONE **", ""}}, 0,
+     {{"save.bin", worked_save}, {"save.bin.txt", "\n \n" + save_transcript("01 02 03 04")}}},
+    {"no transcript where none can be written", {"save.bin"}, {{"save.bin.txt/x", ""}},
+     dialogue{{"Warning: Couldn't keep what you type in 'save.bin.txt': Is a directory; the dump goes on without it",
+               ""}} + typing_save("01 02 03 04") + dialogue{{" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}}},
+    {"mending the last line", {"save.bin"}, {},
+     typing_save("01 52 03 04") +
+         dialogue{{"the typed bytes add up +0x0050 off", ""}, {mend_prompt, "last line\n"},
+                  {"Typed before: 01 52 03 04", ""}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""},
+                  {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}},
+    {"a line that is not there, then Enter keeps the dump", {"save.bin"}, {},
+     typing_save("01 52 03 04") +
+         dialogue{{mend_prompt, "9 9\n"}, {"This dump has no page 9, line 9", ""}, {mend_prompt, "last 2\n"},
+                  {"This dump has no last page, line 2", ""}, {mend_prompt, "line 2\n"}, {"names no line", ""},
+                  {mend_prompt, "\n"}, {" ** DONE **", ""}},
+     5, {{"save.bin", worked_save.substr(0, 17) + "\x52" + worked_save.substr(18)},
+         {"save.bin.txt", save_transcript("01 52 03 04")}}},
+    {"mending a line by page and line, then by last page and line", {"save.bin"}, {},
+     typing_long_save(wrong_line_3) +
+         dialogue{{mend_prompt, "last 0\n"}, {"Line  0: ", pairs_of(long_save(), 128, 8) + "\n"},
+                  {"Warning: the checksum does not hold", ""}, {mend_prompt, "0 3\n"},
+                  {"Typed before: " + wrong_line_3, ""}, {"Line  3: ", pairs_of(long_save(), 24, 8) + "\n"},
+                  {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}},
+    {"mending a whole page", {"save.bin"}, {},
+     typing_long_save(wrong_line_3) + [] {
+         dialogue lines = {{mend_prompt, "0\n"}};
+         for (size_t line = 0; line < 16; line++)
+             lines.push_back({(line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": ",
+                              pairs_of(long_save(), line * 8, 8) + "\n"});
+         return lines + dialogue{{holds_now, ""}, {" ** DONE **", ""}};
+     }(),
+     0, {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}},
+    {"a named text with CRLF is mended at its line", {"save.bin", "in.txt"},
+     {{"in.txt", "00 0014\r\n14 00 07 FE 00 00 53 41\r\n\r\n56 45 20 20 20 20 20 20\r\n01 52 03 04\r\n"}},
+     {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", std::nullopt},
+         {"in.txt", "00 0014\r\n14 00 07 FE 00 00 53 41\r\n\r\n56 45 20 20 20 20 20 20\r\n01 02 03 04\r\n"}}},
+    {"a pasted block with a short line stays in step", {"save.bin"}, {},
+     {{header_prompt, "00 00 14\n14 00 07 FE 00 00 53 41\n56 45 20 20\n01 02 03 04\n"},
+      {"Warning: last page, line 1: 8 hex digits found, 16 expected", ""},
+      {"Warning: 1 line looked mistyped: last page, line 1", ""}, {mend_prompt, "\n"}, {" ** DONE **", ""}},
+     5, {{"save.bin", worked_save.substr(0, 12) + std::string(4, '\0') + worked_save.substr(16)},
+         {"save.bin.txt", "00 00 14\n14 00 07 FE 00 00 53 41\n56 45 20 20\n01 02 03 04\n"}}},
+};
+
+void PrintTo(const terminal_case &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+class terminal_runs : public testing::TestWithParam<terminal_case> {};
+
+// After the dialogue: the status, the files, the terminal put back as it was, and a transcript
+// that gives the same dump again when named as the input.
+TEST_P(terminal_runs, as_a_user_types)
+{
+    const terminal_case &row = GetParam();
+    scratch_dir dir;
+    write_files(dir, row.files);
+    terminal_session session;
+    ASSERT_TRUE(start_at_terminal(session, row.args, dir.path));
+    for (const auto &[shown, keys] : row.lines) {
+        ASSERT_TRUE(wait_for(session, shown)) << "no '" << shown << "' on:\n" << session.screen;
+        if (!keys.empty()) {
+            ASSERT_EQ(write(session.master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+        }
+    }
     int status = -1;
     waitpid(session.child, &status, 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), row.status) << session.screen;
+    struct termios terminal;
+    ASSERT_EQ(tcgetattr(session.master, &terminal), 0);
+    EXPECT_TRUE((terminal.c_lflag & ICANON) && (terminal.c_lflag & ECHO)) << "the terminal was left raw";
     close(session.master);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(read_file(dir / "save.bin"), dump);
+    for (const auto &[name, bytes] : row.after) {
+        if (bytes) {
+            EXPECT_EQ(read_file(dir / name), *bytes) << name;
+        } else {
+            EXPECT_FALSE(file_exists(dir / name)) << name;
+        }
+    }
+    if (row.status == 0 && row.after.count("save.bin.txt") && row.after.at("save.bin.txt")) {
+        run_result again = run_program(DUMPENTRY_PATH, {"again.bin", "save.bin.txt"}, "", dir.path);
+        EXPECT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(read_file(dir / "again.bin"), read_file(dir / "save.bin"));
+    }
 }
 
-TEST(terminal, prompts_show_before_each_answer)
-{
-    talk({{"Enter the header of the dump (available on all page) :", "00 00 12"},
-          {" -- Last page --", ""},
-          {"Line  0: ", "01 23 45 67 89 ab CD ef"},
-          {"Line  1: ", "fe-dc-ba-98-76-54-32-10"},
-          {"Last line (2 bytes) : ", "A5 5a"}},
-         "\x01\x23\x45\x67\x89\xAB\xCD\xEF\xFE\xDC\xBA\x98\x76\x54\x32\x10\xA5\x5A");
-}
-
-// A mistyped line is asked again: the right answer replaces it, the same text again stands.
-TEST(terminal, second_chance_for_a_mistyped_line)
-{
-    talk({{"Enter the header of the dump (available on all page) :", "00 00 9"},
-          {"Warning: header: 5 hex digits found, 6 expected", ""},
-          {"Enter the header of the dump (available on all page) :", "00 00 09"},
-          {"Line  0: ", "01 23 45 67 89 ab CD e\x1b[D"},
-          {"Warning: last page, line 0: 15 hex digits found, 16 expected", ""},
-          {"Line  0: ", "01 23 45 6"},
-          {"Warning: last page, line 0: 7 hex digits found, 16 expected", ""},
-          {"Line  0: ", "01 23 45 67 89 ab CD ef"},
-          {"Last line (1 bytes) : ", "G1"},
-          {"Warning: last line: 'G' is not a hex digit", ""},
-          {"Last line (1 bytes) : ", "g 1"}},
-         std::string("\x01\x23\x45\x67\x89\xAB\xCD\xEF\x00", 9));
-}
+INSTANTIATE_TEST_SUITE_P(table, terminal_runs, testing::ValuesIn(cases),
+                         [](const auto &info) { return test_name(info.param.name); });
 
 } // namespace

@@ -1,0 +1,20 @@
+#ifndef LINE_EDITOR_H
+#define LINE_EDITOR_H
+
+// Lines typed at a terminal, edited with the keys of any shell (Left, Right, Home, End,
+// Backspace, Delete); standard input as it comes everywhere else.
+
+#include <cstddef>
+
+// Starts the editor when standard input is a terminal; false otherwise.
+bool editor_start();
+bool editor_active();
+
+// Shows prompt and reads one line of at most limit bytes into raw, its line end included;
+// returns its length, 0 at the end of input. The rest of a longer line is the next line.
+size_t editor_read(const char *prompt, char *raw, size_t limit);
+
+// True when more typed or pasted input is waiting already.
+bool input_waiting();
+
+#endif
