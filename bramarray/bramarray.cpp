@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "../common/bram_file.h"
+#include "../common/bram_image.h"
 #include "../common/bramtools.h"
 #include "../common/safe_files.h"
 #include "bramarray.h"
@@ -48,7 +49,7 @@ struct packed_file {
     unsigned char header[bram_header_size];
     const char *input_name;
 };
-static packed_file packed_files[bram_room_2k / bram_header_size];
+static packed_file packed_files[fresh_memory_room / bram_header_size];
 static size_t packed_count;
 static unsigned long packed_bytes; // all inputs together
 
@@ -161,9 +162,9 @@ int main(int argc, char **argv)
     for (int k = first_input; k < argc; k++)
         output_file(out, argv[k]);
     fputs(tail, out);
-    if (packed_bytes > bram_room_2k)
+    if (packed_bytes > fresh_memory_room)
         warn("Warning: the files take %lu bytes, more than the %lu bytes of room of a 2 KiB backup memory\n",
-             packed_bytes, bram_room_2k);
+             packed_bytes, fresh_memory_room);
 
     finish_output_or_fail(out, 2, output_name);
     print_contact();

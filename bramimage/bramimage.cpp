@@ -9,151 +9,58 @@
 #include "../common/safe_files.h"
 #include "bramimage.h"
 
-static const unsigned char magic[4] = {'H', 'U', 'B', 'M'};
-static const size_t end_address_at = 4;
-static const size_t free_address_at = 6;
-static const size_t largest_image = 1 << 20; // larger files are not taken for images
-static const size_t largest_dump = 0xFFFF;   // what a size field can say
+static const size_t largest_dump = 0xFFFF; // what a size field can say
 
-static unsigned char image[largest_image + 1];
-static size_t image_length;
-static size_t file_offsets[most_files]; // where the image's files start, as it was read
-static size_t file_count;
+static bram_image image;                    // the one image a run reads, and changes
+static unsigned char dump[largest_dump + 1];
+static unsigned char added[0x8000];         // files to append: more than any memory holds
+static const unsigned char image_magic[4] = {'H', 'U', 'B', 'M'};
 
 void print_usage(const char *exe_name)
 {
     printf("---[ USAGE ]------------------------------------------------------------------\n"
-           "  %s list <image>\n"
+           "  %s list <image or dump file>\n"
            "  %s extract <image> [<folder>]\n"
            "  %s add <image> <dump filename> [<dump filename ...>]\n"
+           "  %s copy <from image> <to image> [<number> ...]\n"
            "  %s remove <image> <number> [<number ...>]\n"
            "  Moves files between a backup memory image, as emulators and flash carts\n"
            "  keep it, and dump files such as 'dumpentry' writes and 'bramarray' reads\n",
-           exe_name, exe_name, exe_name, exe_name);
+           exe_name, exe_name, exe_name, exe_name, exe_name);
 }
 
-size_t memory_size(const unsigned char *image)
+// The list line of one file: its name padded to 10 characters on screen, not bytes.
+static void list_file(const char *number, const unsigned char *file, size_t length, FILE *out)
 {
-    return get_le16(image + end_address_at) - memory_address;
+    bram_tally tally;
+    tally_whole(&tally, file, length);
+    char name[64];
+    size_t characters = printable_name(file, name, sizeof name);
+    int padding = characters < bram_name_length ? static_cast<int>(bram_name_length - characters) : 0;
+    fprintf(out, "%3s  %s%*s  ID %02X %02X  %5u bytes  checksum %s\n", number, name, padding, "", file[bram_id_at],
+            file[bram_id_at + 1], get_le16(file), checksum_holds(&tally) ? "holds" : "does not hold");
 }
 
-size_t free_offset(const unsigned char *image)
+void list_image(const bram_image *shown, FILE *out)
 {
-    return get_le16(image + free_address_at) - memory_address;
-}
-
-static const char *describe_memory_fault(const unsigned char *image, size_t length, char *text, size_t size)
-{
-    unsigned end = get_le16(image + end_address_at);
-    if (end < memory_address + image_header_size + 2) {
-        snprintf(text, size, "the end address 0x%04X at byte %zu leaves no room for files", end, end_address_at);
-        return text;
+    if (!shown->formatted) {
+        fputs("0 files: not formatted yet ('add' and 'copy' format it)\n", out);
+        return;
     }
-    if (length < memory_size(image)) {
-        snprintf(text, size, "it is %zu bytes long, shorter than the %zu bytes its header says at byte %zu", length,
-                 memory_size(image), end_address_at);
-        return text;
+    for (size_t k = 0; k < shown->count; k++) {
+        char number[24];
+        snprintf(number, sizeof number, "%zu", k + 1);
+        const unsigned char *file = shown->bytes + shown->offsets[k];
+        list_file(number, file, get_le16(file), out);
     }
-    unsigned first_free = get_le16(image + free_address_at);
-    if (first_free < memory_address + image_header_size || first_free - memory_address + 2 > memory_size(image)) {
-        snprintf(text, size, "the first-free address 0x%04X at byte %zu is outside the memory", first_free,
-                 free_address_at);
-        return text;
-    }
-    return nullptr;
+    fprintf(out, "%zu file%s, %zu bytes used, %zu bytes free\n", shown->count, shown->count == 1 ? "" : "s",
+            first_free(shown) - image_header_size, image_room(shown));
 }
 
-bool describe_image_fault(const unsigned char *image, size_t length, char *text, size_t size)
+static bool is_name_character(unsigned char c)
 {
-    if (length < image_header_size || memcmp(image, magic, sizeof magic) != 0) {
-        snprintf(text, size, "no \"HUBM\" at byte 0");
-        return true;
-    }
-    if (describe_memory_fault(image, length, text, size))
-        return true;
-    size_t first_free = free_offset(image);
-    for (size_t at = image_header_size; at < first_free;) {
-        unsigned file_size = get_le16(image + at);
-        if (file_size < bram_header_size) {
-            snprintf(text, size, "the file at byte %zu has a size of %u, under 16", at, file_size);
-            return true;
-        }
-        if (at + file_size > first_free) {
-            snprintf(text, size, "the file at byte %zu runs past the first free byte, %zu", at, first_free);
-            return true;
-        }
-        at += file_size;
-    }
-    if (image[first_free] != 0 || image[first_free + 1] != 0) {
-        snprintf(text, size, "no two zero bytes at the first free byte, %zu", first_free);
-        return true;
-    }
-    return false;
-}
-
-size_t find_files(const unsigned char *image, size_t *offsets)
-{
-    size_t count = 0;
-    for (size_t at = image_header_size; at < free_offset(image); at += get_le16(image + at))
-        offsets[count++] = at;
-    return count;
-}
-
-void format_image(unsigned char *image)
-{
-    memset(image, 0, fresh_memory_size);
-    memcpy(image, magic, sizeof magic);
-    put_le16(image + end_address_at, static_cast<unsigned>(memory_address + fresh_memory_size));
-    put_le16(image + free_address_at, static_cast<unsigned>(memory_address + image_header_size));
-}
-
-void list_image(const unsigned char *image, FILE *out)
-{
-    static size_t offsets[most_files];
-    size_t count = find_files(image, offsets);
-    for (size_t k = 0; k < count; k++) {
-        const unsigned char *file = image + offsets[k];
-        bram_tally tally;
-        tally_whole(&tally, file, get_le16(file));
-        char name[64];
-        printable_name(file, name, sizeof name);
-        fprintf(out, "%3zu  %-10s  ID %02X %02X  %5u bytes  checksum %s\n", k + 1, name, file[bram_id_at],
-                file[bram_id_at + 1], get_le16(file), checksum_holds(&tally) ? "holds" : "does not hold");
-    }
-    size_t used = free_offset(image) - image_header_size;
-    fprintf(out, "%zu file%s, %zu bytes used, %zu bytes free\n", count, count == 1 ? "" : "s", used,
-            memory_size(image) - free_offset(image) - 2);
-}
-
-static void set_first_free(unsigned char *image, size_t offset)
-{
-    put_le16(image + free_address_at, static_cast<unsigned>(memory_address + offset));
-    image[offset] = 0;
-    image[offset + 1] = 0;
-}
-
-void append_files(unsigned char *image, const unsigned char *files, size_t length)
-{
-    size_t at = free_offset(image);
-    memcpy(image + at, files, length);
-    set_first_free(image, at + length);
-}
-
-void remove_files(unsigned char *image, const bool *removed)
-{
-    static size_t offsets[most_files];
-    size_t count = find_files(image, offsets);
-    size_t old_end = free_offset(image) + 2;
-    size_t kept_end = image_header_size;
-    for (size_t k = 0; k < count; k++) {
-        size_t length = get_le16(image + offsets[k]);
-        if (removed[k])
-            continue;
-        memmove(image + kept_end, image + offsets[k], length);
-        kept_end += length;
-    }
-    memset(image + kept_end, 0, old_end - kept_end);
-    set_first_free(image, kept_end);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+           c == '.';
 }
 
 void dump_file_base(const unsigned char *header, size_t number, char *name, size_t size)
@@ -165,153 +72,293 @@ void dump_file_base(const unsigned char *header, size_t number, char *name, size
         snprintf(name, size, "file-%zu", number);
         return;
     }
-    size_t k = 0;
-    for (; k < length && k + 1 < size; k++) {
-        char c = static_cast<char>(header[bram_name_at + k]);
-        bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                    c == '_' || c == '.';
-        name[k] = kept ? c : '_';
+    size_t used = 0;
+    for (size_t k = 0; k < length && used + 4 <= size; k++) {
+        unsigned char c = header[bram_name_at + k];
+        if (is_katakana(c))
+            used += katakana_utf8(c, name + used);
+        else
+            name[used++] = is_name_character(c) && !(k == 0 && c == '.') ? static_cast<char>(c) : '_';
     }
-    name[k] = '\0';
+    name[used] = '\0';
 }
 
-// Reads the whole file at path into buffer; ends the run when it cannot be read, or when it
-// holds more than capacity bytes (then the return value is capacity + 1).
-static size_t read_whole_file(const char *path, unsigned char *buffer, size_t capacity)
+[[noreturn]] static void fail_to_open(const char *path)
+{
+    fail(1, "Couldn't open file '%s' for input: %s\n", path, strerror(errno));
+}
+
+// Opens a file to read; a directory opens but cannot be read.
+static FILE *open_to_read(const char *path)
 {
     FILE *stream = fopen(path, "rb");
-    if (!stream || is_directory(stream))
-        fail(1, "Couldn't open file '%s' for input\n", path);
-    size_t length = fread(buffer, 1, capacity + 1, stream);
-    if (ferror(stream))
-        fail(1, "Couldn't read file '%s'\n", path);
+    if (!stream)
+        fail_to_open(path);
+    if (is_directory(stream)) {
+        errno = EISDIR;
+        fail_to_open(path);
+    }
+    return stream;
+}
+
+static void read_whole_image(const char *path)
+{
+    FILE *stream = open_to_read(path);
+    if (!read_image(stream, &image))
+        fail(1, "Couldn't read file '%s': %s\n", path, strerror(errno));
     fclose(stream);
-    return length;
+}
+
+// Ends the run with status 2 when the image is no well-formed one.
+static void check_image(const char *path)
+{
+    char fault[128];
+    if (describe_image_fault(&image, fault, sizeof fault))
+        fail(2, "'%s' is not a backup memory image: %s\n", path, fault);
 }
 
 static void load_image(const char *path)
 {
-    image_length = read_whole_file(path, image, largest_image);
-    char fault[128];
-    if (image_length > largest_image)
-        fail(2, "'%s' is not a backup memory image: it is larger than %zu bytes\n", path, largest_image);
-    if (describe_image_fault(image, image_length, fault, sizeof fault))
-        fail(2, "'%s' is not a backup memory image: %s\n", path, fault);
-    file_count = find_files(image, file_offsets);
+    read_whole_image(path);
+    check_image(path);
+}
+
+// Before an image is changed: it must be one that may be replaced, and no other run may
+// change it meanwhile. A missing image is made, an unformatted one formatted.
+static void load_image_to_change(const char *path)
+{
+    char why[96];
+    if (describe_unreplaceable(path, why, sizeof why))
+        fail(1, "Couldn't change '%s': %s\n", path, why);
+    if (!lock_folder_of(path))
+        fail(1, "Couldn't write file '%s': %s\n", path, strerror(errno));
+    struct stat st;
+    if (look_at(path, &st)) {
+        load_image(path);
+    } else {
+        image.length = 0;
+        image.compressed = false;
+        image.unpacked = true;
+        check_image(path);
+    }
+    if (!image.formatted)
+        format_image(&image);
 }
 
 static void save_image(const char *path)
 {
-    if (!replace_file(path, image, image_length))
-        fail(1, "Couldn't write file '%s'\n", path);
+    FILE *out = start_output(path);
+    if (!out || !write_image(out, &image) || !finish_output(out))
+        fail(1, "Couldn't write file '%s': %s\n", path, strerror(errno ? errno : EIO));
+}
+
+static size_t read_dump_file(const char *path)
+{
+    FILE *stream = open_to_read(path);
+    size_t length = fread(dump, 1, sizeof dump, stream);
+    if (ferror(stream))
+        fail(1, "Couldn't read file '%s': %s\n", path, strerror(errno));
+    fclose(stream);
+    return length;
+}
+
+// A file that is no image: shown as a dump file, with what its size field and checksum say.
+// Ends the run: status 0 when it is a well-formed backup memory file, else 3.
+[[noreturn]] static void list_dump(const char *path)
+{
+    size_t length = read_dump_file(path);
+    bram_tally tally;
+    tally_whole(&tally, dump, length);
+    if (tally_has_header(&tally))
+        list_file("-", dump, length, stdout);
+    char fault[160];
+    bool faulty = length > largest_dump || describe_file_fault(&tally, fault, sizeof fault);
+    if (length > largest_dump)
+        snprintf(fault, sizeof fault, "is longer than %zu bytes", largest_dump);
+    if (faulty)
+        printf("'%s' is a dump file, not an image, and it %s\n", path, fault);
+    else
+        printf("'%s' is a dump file, not an image: its size field and checksum hold\n", path);
+    finish_standard_output(1);
+    exit(faulty ? 3 : EXIT_SUCCESS);
 }
 
 static void list_command(const char *path)
 {
-    load_image(path);
-    list_image(image, stdout);
+    read_whole_image(path);
+    bool dump_file = !image.compressed && image.length >= 4 && memcmp(image.bytes, image_magic, 4) != 0;
+    char fault[128];
+    if (dump_file && describe_image_fault(&image, fault, sizeof fault))
+        list_dump(path);
+    check_image(path);
+    list_image(&image, stdout);
+}
+
+// Names chosen so far, in a table whose lookups do not grow with the number of files.
+static const size_t name_slots = 4 * most_files;
+struct name_slot {
+    char name[48];
+    unsigned next_suffix; // for a base name: the suffix to try next
+};
+static name_slot chosen_names[name_slots], base_names[name_slots];
+static char dump_names[most_files][48];
+
+static size_t name_hash(const char *name)
+{
+    size_t hash = 2166136261u;
+    for (const char *c = name; *c; c++)
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    return hash % name_slots;
+}
+
+// The slot that holds name, or the free one where it would go.
+static name_slot *find_name(name_slot *table, const char *name)
+{
+    size_t slot = name_hash(name);
+    while (table[slot].name[0] && strcmp(table[slot].name, name) != 0)
+        slot = (slot + 1) % name_slots;
+    return &table[slot];
 }
 
 // The dump file names of all files, "-2", "-3", ... added where two would meet.
-static void choose_dump_names(char (*names)[32])
+static void choose_dump_names()
 {
-    for (size_t k = 0; k < file_count; k++) {
-        char base[16];
-        dump_file_base(image + file_offsets[k], k + 1, base, sizeof base);
-        snprintf(names[k], sizeof names[k], "%s.bin", base);
-        for (unsigned suffix = 2; suffix < 2 + most_files; suffix++) {
-            bool taken = false;
-            for (size_t earlier = 0; earlier < k && !taken; earlier++)
-                taken = strcmp(names[earlier], names[k]) == 0;
-            if (!taken)
-                break;
-            snprintf(names[k], sizeof names[k], "%s-%u.bin", base, suffix);
+    for (size_t k = 0; k < image.count; k++) {
+        char base[40];
+        dump_file_base(image.bytes + image.offsets[k], k + 1, base, sizeof base);
+        name_slot *family = find_name(base_names, base);
+        if (!family->name[0]) {
+            snprintf(family->name, sizeof family->name, "%s", base);
+            family->next_suffix = 2;
         }
+        snprintf(dump_names[k], sizeof dump_names[k], "%s.bin", base);
+        name_slot *slot = find_name(chosen_names, dump_names[k]);
+        while (slot->name[0]) {
+            snprintf(dump_names[k], sizeof dump_names[k], "%s-%u.bin", base, family->next_suffix++);
+            slot = find_name(chosen_names, dump_names[k]);
+        }
+        memcpy(slot->name, dump_names[k], sizeof slot->name);
     }
+}
+
+// The folder extract writes into: made when missing, one level only.
+static void make_folder(const char *folder)
+{
+    struct stat st;
+    if (look_at(folder, &st)) {
+        if (!S_ISDIR(st.st_mode))
+            fail(1, "Couldn't open folder '%s': %s\n", folder, strerror(ENOTDIR));
+        return;
+    }
+    if (mkdir(folder, 0777) != 0)
+        fail(1, "Couldn't make folder '%s': %s\n", folder, strerror(errno));
+}
+
+static void dump_path(const char *folder, size_t k, char *path, size_t size)
+{
+    int length = folder ? snprintf(path, size, "%s/%s", folder, dump_names[k]) : snprintf(path, size, "%s", dump_names[k]);
+    if (length < 0 || static_cast<size_t>(length) >= size)
+        fail(1, "Couldn't open folder '%s': %s\n", folder, strerror(ENAMETOOLONG));
 }
 
 // Writes every file as a dump file into folder (null: the current folder), none over another.
 static void extract_command(const char *path, const char *folder)
 {
     load_image(path);
+    if (folder)
+        make_folder(folder);
+    choose_dump_names();
+    char file_path[4096 + 64];
     struct stat st;
-    if (folder && (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)))
-        fail(1, "Couldn't open folder '%s'\n", folder);
-    static char names[most_files][32];
-    static char paths[most_files][4096 + 32];
-    choose_dump_names(names);
-    for (size_t k = 0; k < file_count; k++) {
-        int length = folder ? snprintf(paths[k], sizeof paths[k], "%s/%s", folder, names[k])
-                            : snprintf(paths[k], sizeof paths[k], "%s", names[k]);
-        if (length < 0 || static_cast<size_t>(length) >= sizeof paths[k])
-            fail(1, "Couldn't open folder '%s'\n", folder);
-        if (lstat(paths[k], &st) == 0)
-            fail(3, "'%s' exists already: nothing was extracted\n", paths[k]);
+    for (size_t k = 0; k < image.count; k++) {
+        dump_path(folder, k, file_path, sizeof file_path);
+        if (lstat(file_path, &st) == 0)
+            fail(3, "'%s' exists already: nothing was extracted\n", file_path);
     }
-    for (size_t k = 0; k < file_count; k++) {
-        FILE *out = fopen(paths[k], "wbx");
+    for (size_t k = 0; k < image.count; k++) {
+        dump_path(folder, k, file_path, sizeof file_path);
+        FILE *out = fopen(file_path, "wbx");
         if (!out)
-            fail(1, "Couldn't open file '%s' for output\n", paths[k]);
-        fwrite(image + file_offsets[k], 1, get_le16(image + file_offsets[k]), out);
+            fail(1, "Couldn't open file '%s' for output: %s\n", file_path, strerror(errno));
+        fwrite(image.bytes + image.offsets[k], 1, get_le16(image.bytes + image.offsets[k]), out);
         if (!close_written(out)) {
-            remove(paths[k]);
-            fail(1, "Couldn't write file '%s'\n", paths[k]);
+            int reason = errno;
+            remove(file_path);
+            fail(1, "Couldn't write file '%s': %s\n", file_path, strerror(reason));
         }
-        puts(paths[k]);
+        puts(file_path);
     }
 }
 
-// A dump that may go into the image: well-formed, and of a name that neither the image nor
-// an earlier dump of the same run holds.
-static size_t read_dump(char **dump_paths, int k, const char *image_path, unsigned char *dump)
+// The files to append, held one after another in added, each named for the messages: a dump
+// file's name, or a file number of the image copied from. Files past the room are only counted.
+static size_t added_length, added_count;
+static size_t added_at[most_files];
+static const char *added_names[most_files];
+static const char *copied_from; // the image copied from; null for dump files
+
+static void describe_added(size_t k, char *text, size_t size)
 {
-    static unsigned char given[most_files][bram_header_size]; // the headers of earlier dumps
-    size_t length = read_whole_file(dump_paths[k], dump, largest_dump);
-    bram_tally tally;
-    tally_whole(&tally, dump, length);
-    char fault[160];
-    if (length > largest_dump)
-        fail(3, "'%s' is not a well-formed backup memory file: it is longer than %zu bytes\n", dump_paths[k],
-             largest_dump);
-    if (describe_file_fault(&tally, fault, sizeof fault))
-        fail(3, "'%s' is not a well-formed backup memory file: it %s\n", dump_paths[k], fault);
-    for (size_t file = 0; file < file_count; file++)
-        if (same_key(image + file_offsets[file], dump))
-            fail(3, "'%s' has the same ID and name as file %zu of '%s'\n", dump_paths[k], file + 1, image_path);
-    for (int earlier = 0; earlier < k && earlier < static_cast<int>(most_files); earlier++)
-        if (same_key(given[earlier], dump))
-            fail(3, "'%s' and '%s' have the same ID and name\n", dump_paths[earlier], dump_paths[k]);
-    if (k < static_cast<int>(most_files))
-        memcpy(given[k], dump, bram_header_size);
-    return length;
+    if (copied_from)
+        snprintf(text, size, "file %s of '%s'", added_names[k], copied_from);
+    else
+        snprintf(text, size, "'%s'", added_names[k]);
+}
+
+static void add_to_list(const unsigned char *file, size_t length, const char *name)
+{
+    if (added_count == most_files || added_length + length > sizeof added) {
+        added_length += length; // too much for any memory: the room check says so
+        return;
+    }
+    added_names[added_count] = name;
+    char label[4160], earlier[4160];
+    describe_added(added_count, label, sizeof label);
+    for (size_t k = 0; k < added_count; k++)
+        if (same_key(added + added_at[k], file)) {
+            describe_added(k, earlier, sizeof earlier);
+            fail(3, "%s and %s have the same ID and name\n", earlier, label);
+        }
+    memcpy(added + added_length, file, length);
+    added_at[added_count++] = added_length;
+    added_length += length;
+}
+
+// Refuses files of the same ID and name as one the image holds, and files past its room.
+static void append_added(const char *path)
+{
+    for (size_t k = 0; k < added_count; k++)
+        for (size_t file = 0; file < image.count; file++)
+            if (same_key(image.bytes + image.offsets[file], added + added_at[k])) {
+                char label[4160];
+                describe_added(k, label, sizeof label);
+                fail(3, "%s has the same ID and name as file %zu of '%s'\n", label, file + 1, path);
+            }
+    if (added_length > sizeof added || !append_files(&image, added, added_length)) {
+        size_t room = image_room(&image);
+        fail(3, "Too little room in '%s': the files take %zu bytes, %zu are free: %zu bytes missing\n", path,
+             added_length, room, added_length - room);
+    }
 }
 
 static void add_command(const char *path, char **dump_paths, int dump_count)
 {
-    struct stat st;
-    if (stat(path, &st) != 0 && errno == ENOENT) {
-        format_image(image);
-        image_length = fresh_memory_size;
-        file_count = 0;
-    } else {
-        load_image(path);
-    }
-    static unsigned char dump[largest_dump + 1];
-    static unsigned char added[fresh_memory_size * 16]; // more than any memory holds
-    size_t room = memory_size(image) - free_offset(image) - 2;
-    size_t needed = 0;
+    load_image_to_change(path);
     for (int k = 0; k < dump_count; k++) {
-        size_t length = read_dump(dump_paths, k, path, dump);
-        if (needed + length <= room)
-            memcpy(added + needed, dump, length);
-        needed += length;
+        size_t length = read_dump_file(dump_paths[k]);
+        bram_tally tally;
+        tally_whole(&tally, dump, length);
+        char fault[160];
+        if (length > largest_dump)
+            fail(3, "'%s' is not a well-formed backup memory file: it is longer than %zu bytes\n", dump_paths[k],
+                 largest_dump);
+        if (describe_file_fault(&tally, fault, sizeof fault))
+            fail(3, "'%s' is not a well-formed backup memory file: it %s\n", dump_paths[k], fault);
+        add_to_list(dump, length, dump_paths[k]);
     }
-    if (needed > room)
-        fail(3, "Too little room in '%s': the files take %zu bytes, %zu are free: %zu bytes missing\n", path,
-             needed, room, needed - room);
-    append_files(image, added, needed);
+    append_added(path);
     save_image(path);
-    list_image(image, stdout);
+    list_image(&image, stdout);
 }
 
 // A number as list shows it: digits only, from 1 to count; 0 when it is not one.
@@ -326,20 +373,49 @@ static size_t file_number(const char *text, size_t count)
     return number <= count ? number : 0;
 }
 
+// Marks the files numbered; ends the run when a number names none.
+static void mark_numbered(char **numbers, int number_count, const char *path, bool *marked)
+{
+    for (int k = 0; k < number_count; k++) {
+        size_t number = file_number(numbers[k], image.count);
+        if (number == 0)
+            fail(3, "No file number '%s' in '%s': it holds %zu file%s\n", numbers[k], path, image.count,
+                 image.count == 1 ? "" : "s");
+        marked[number - 1] = true;
+    }
+}
+
 static void remove_command(const char *path, char **numbers, int number_count)
 {
-    load_image(path);
+    load_image_to_change(path);
     static bool removed[most_files];
-    for (int k = 0; k < number_count; k++) {
-        size_t number = file_number(numbers[k], file_count);
-        if (number == 0)
-            fail(3, "No file number '%s' in '%s': it holds %zu file%s\n", numbers[k], path, file_count,
-                 file_count == 1 ? "" : "s");
-        removed[number - 1] = true;
-    }
-    remove_files(image, removed);
+    mark_numbered(numbers, number_count, path, removed);
+    remove_files(&image, removed);
     save_image(path);
-    list_image(image, stdout);
+    list_image(&image, stdout);
+}
+
+// Appends the files of one image, all or the numbered ones, to another; the first is only read.
+static void copy_command(const char *from, const char *to, char **numbers, int number_count)
+{
+    load_image(from);
+    static bool chosen[most_files];
+    if (number_count == 0)
+        memset(chosen, 1, sizeof chosen);
+    mark_numbered(numbers, number_count, from, chosen);
+    static char numbers_shown[most_files][24];
+    copied_from = from;
+    for (size_t k = 0; k < image.count; k++) {
+        if (!chosen[k])
+            continue;
+        snprintf(numbers_shown[k], sizeof numbers_shown[k], "%zu", k + 1);
+        const unsigned char *file = image.bytes + image.offsets[k];
+        add_to_list(file, get_le16(file), numbers_shown[k]);
+    }
+    load_image_to_change(to);
+    append_added(to);
+    save_image(to);
+    list_image(&image, stdout);
 }
 
 int main(int argc, char **argv)
@@ -355,9 +431,12 @@ int main(int argc, char **argv)
         extract_command(argv[2], argc == 4 ? argv[3] : nullptr);
     else if (strcmp(command, "add") == 0 && argc >= 4)
         add_command(argv[2], argv + 3, argc - 3);
+    else if (strcmp(command, "copy") == 0 && argc >= 4)
+        copy_command(argv[2], argv[3], argv + 4, argc - 4);
     else if (strcmp(command, "remove") == 0 && argc >= 4)
         remove_command(argv[2], argv + 3, argc - 3);
     else
         fail(3, "Cannot read the command line: '%s --help' shows how it goes\n", argv[0]);
+    finish_standard_output(1);
     return EXIT_SUCCESS;
 }

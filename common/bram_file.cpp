@@ -102,22 +102,45 @@ bool same_key(const unsigned char *header_a, const unsigned char *header_b)
     return memcmp(header_a + bram_id_at, header_b + bram_id_at, bram_key_length) == 0;
 }
 
-void printable_name(const unsigned char *header, char *text, size_t size)
+bool is_katakana(unsigned char c)
 {
-    size_t used = 0;
+    return c >= 0xA1 && c <= 0xDF;
+}
+
+// Half-width katakana 0xA1-0xDF are U+FF61-U+FF9F, three bytes of UTF-8 each.
+size_t katakana_utf8(unsigned char c, char *text)
+{
+    unsigned code = 0xFF61 + (c - 0xA1u);
+    text[0] = static_cast<char>(0xE0 | code >> 12);
+    text[1] = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    text[2] = static_cast<char>(0x80 | (code & 0x3F));
+    return 3;
+}
+
+size_t printable_name(const unsigned char *header, char *text, size_t size)
+{
+    size_t used = 0, characters = 0;
     text[0] = '\0';
     for (size_t k = 0; k < bram_name_length; k++) {
         unsigned char c = header[bram_name_at + k];
-        bool plain = c >= 0x20 && c <= 0x7E && c != '\\';
         char piece[8];
-        if (plain)
-            snprintf(piece, sizeof piece, "%c", c);
-        else
-            snprintf(piece, sizeof piece, "\\x%02X", c);
-        size_t length = strlen(piece);
+        size_t length;
+        if (is_katakana(c)) {
+            length = katakana_utf8(c, piece);
+            characters++;
+        } else if (c >= 0x20 && c <= 0x7E && c != '\\') {
+            piece[0] = static_cast<char>(c);
+            length = 1;
+            characters++;
+        } else {
+            length = static_cast<size_t>(snprintf(piece, sizeof piece, "\\x%02X", c));
+            characters += length;
+        }
         if (used + length >= size)
             break;
-        memcpy(text + used, piece, length + 1);
+        memcpy(text + used, piece, length);
         used += length;
+        text[used] = '\0';
     }
+    return characters;
 }

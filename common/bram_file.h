@@ -14,7 +14,6 @@ const size_t bram_id_at = 4;        // two bytes, then the name
 const size_t bram_name_at = 6;
 const size_t bram_name_length = 10; // ASCII, padded with spaces
 const size_t bram_key_length = 12;  // ID and name: what tells two files apart on the console
-const unsigned long bram_room_2k = 2048 - 16 - 2; // a 2 KiB memory's header and end mark
 
 // What the checks need of a file, gathered while its bytes go by: its first 16 bytes, its
 // length and the 16-bit sum of its bytes from the fifth on.
@@ -47,7 +46,11 @@ int checksum_offset(const bram_tally *tally);
 bool describe_file_fault(const bram_tally *tally, char *text, size_t size);
 
 bool same_key(const unsigned char *header_a, const unsigned char *header_b);
-// The name with every byte outside printable ASCII (and the backslash) written as \xNN.
-void printable_name(const unsigned char *header, char *text, size_t size);
+// The name as UTF-8, half-width katakana as such, every other byte outside printable ASCII
+// (and the backslash) written as \xNN; returns how many characters it takes on screen.
+size_t printable_name(const unsigned char *header, char *text, size_t size);
+bool is_katakana(unsigned char c);
+// Writes the katakana c as its three bytes of UTF-8; returns 3.
+size_t katakana_utf8(unsigned char c, char *text);
 
 #endif

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -310,6 +311,33 @@ static void sync_folder(const char *path)
         fsync(fd);
         close(fd);
     }
+}
+
+bool lock_folder_of(const char *path)
+{
+    char target[PATH_MAX], folder[PATH_MAX];
+    const char *base;
+    if (!link_target(path, target, sizeof target) || !split_path(target, folder, sizeof folder, &base))
+        return false;
+    int fd = open(folder, O_RDONLY);
+    return fd >= 0 && flock(fd, LOCK_EX) == 0; // the descriptor stays open: the lock lasts the run
+}
+
+bool describe_unreplaceable(const char *path, char *text, size_t size)
+{
+    struct stat st;
+    if (!look_at(path, &st))
+        return false;
+    if (!S_ISREG(st.st_mode))
+        snprintf(text, size, "it is no regular file");
+    else if (st.st_nlink > 1)
+        snprintf(text, size, "it has %lu hard links, which a new file would split",
+                 static_cast<unsigned long>(st.st_nlink));
+    else if (access(path, W_OK) != 0)
+        snprintf(text, size, "it is write-protected");
+    else
+        return false;
+    return true;
 }
 
 bool finish_output(FILE *stream)

@@ -64,6 +64,15 @@ bool finish_output(FILE *stream);
 // The same, ending the run with status when a write failed.
 void finish_output_or_fail(FILE *stream, int status, const char *name);
 
+// Waits for, then holds until the run ends, the lock of the folder that holds the file at
+// path (or the file a link at path leads to): runs that change files there take turns.
+bool lock_folder_of(const char *path);
+
+// Says why the existing file at path may not be replaced: it is no regular file, it has more
+// than one hard link (a new file would split them), or the caller may not write it. False
+// when it may be, or does not exist.
+bool describe_unreplaceable(const char *path, char *text, size_t size);
+
 // Flushes and closes a stream that was written to; false if any write to it failed.
 bool close_written(FILE *stream);
 

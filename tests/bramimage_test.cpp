@@ -1,6 +1,8 @@
 #include <map>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -78,8 +80,12 @@ const bramimage_case cases[] = {
      "out/BETA.bin\n", "", 0, {{"out/BETA.bin", b}}},
     {"extract refuses a file that exists", {"extract", "x.sav"}, {{"x.sav", image_of({a, b})}, {"BETA.bin", "mine"}},
      "", "'BETA.bin' exists already: nothing was extracted\n", 3, {{"ALPHA.bin", std::nullopt}}},
-    {"extract into a missing folder", {"extract", "x.sav", "nofolder"}, {{"x.sav", image_of({a})}}, "",
-     "Couldn't open folder 'nofolder'\n", 1, {}},
+    {"extract makes the folder it is given", {"extract", "x.sav", "new"}, {{"x.sav", image_of({a})}},
+     "new/ALPHA.bin\n", "", 0, {{"new/ALPHA.bin", a}}},
+    {"extract makes one folder, not two", {"extract", "x.sav", "no/new"}, {{"x.sav", image_of({a})}}, "",
+     "Couldn't make folder 'no/new': No such file or directory\n", 1, {{"no", std::nullopt}}},
+    {"extract into a file that is no folder", {"extract", "x.sav", "a.bin"}, {{"x.sav", image_of({a})}, {"a.bin", a}},
+     "", "Couldn't open folder 'a.bin': Not a directory\n", 1, {}},
     {"remove moves the later files down", {"remove", "x.sav", "1", "3", "1"}, {{"x.sav", image_of({a, b, c})}},
      "  1  BETA        ID 00 00    116 bytes  checksum holds\n1 file, 116 bytes used, 1914 bytes free\n", "", 0,
      {{"x.sav", image_of({b})}}},
@@ -98,9 +104,9 @@ const bramimage_case cases[] = {
      {"big.bin", bram_file("BIG", std::string(1900, 'x'))}, {"b.bin", b}}, "",
      "Too little room in 'x.sav': the files take 2032 bytes, 2011 are free: 21 bytes missing\n", 3, {}},
     {"add a missing dump", {"add", "new.sav", "a.bin", "nosuch.bin"}, {{"a.bin", a}}, "",
-     "Couldn't open file 'nosuch.bin' for input\n", 1, {{"new.sav", std::nullopt}}},
+     "Couldn't open file 'nosuch.bin' for input: No such file or directory\n", 1, {{"new.sav", std::nullopt}}},
     {"add into a missing folder", {"add", "nofolder/x.sav", "a.bin"}, {{"a.bin", a}}, "",
-     "Couldn't write file 'nofolder/x.sav'\n", 1, {}},
+     "Couldn't write file 'nofolder/x.sav': No such file or directory\n", 1, {}},
     {"no HUBM", {"add", "x.sav", "a.bin"}, {{"x.sav", "HUB"}, {"a.bin", a}}, "",
      "'x.sav' is not a backup memory image: no \"HUBM\" at byte 0\n", 2, {}},
     {"shorter than its header says", {"list", "x.sav"}, {{"x.sav", fresh.substr(0, 2047)}}, "",
@@ -116,8 +122,77 @@ const bramimage_case cases[] = {
     {"no end mark", {"extract", "x.sav"}, {{"x.sav", with_byte(image_of({a}), 36, 1)}}, "",
      "'x.sav' is not a backup memory image: no two zero bytes at the first free byte, 35\n", 2,
      {{"ALPHA.bin", std::nullopt}}},
-    {"a directory as image", {"list", "."}, {}, "", "Couldn't open file '.' for input\n", 1, {}},
+    {"a directory as image", {"list", "."}, {}, "", "Couldn't open file '.' for input: Is a directory\n", 1, {}},
     {"version", {"--version"}, {}, "bramimage 1.0.0\n", "", 0, {}},
+    {"an end address past a 2 KiB file: the memory ends with the file", {"add", "x.sav", "b.bin"},
+     {{"x.sav", with_byte(image_of({a}), 5, '\xA0')}, {"b.bin", b}},
+     alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0,
+     {{"x.sav", with_byte(image_of({a, b}), 5, '\xA0')}}},
+    {"an end address past a 2 KiB file still bounds the room", {"add", "x.sav", "big.bin"},
+     {{"x.sav", with_byte(image_of({a}), 5, '\xA0')}, {"big.bin", bram_file("BIG", std::string(1996, 'x'))}}, "",
+     "Too little room in 'x.sav': the files take 2012 bytes, 2011 are free: 1 bytes missing\n", 3, {}},
+    {"files that exactly fill the memory", {"add", "x.sav", "big.bin"},
+     {{"x.sav", image_of({a})}, {"big.bin", bram_file("BIG", std::string(1995, 'x'))}},
+     alpha_line + "  2  BIG         ID 00 00   2011 bytes  checksum holds\n2 files, 2030 bytes used, 0 bytes free\n", "", 0,
+     {{"x.sav", image_of({a, bram_file("BIG", std::string(1995, 'x'))})}}},
+    {"an 8 KiB image keeps its zeros", {"add", "x.sav", "b.bin"},
+     {{"x.sav", image_of({a}, std::string(6144, '\0'))}, {"b.bin", b}},
+     alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0,
+     {{"x.sav", image_of({a, b}, std::string(6144, '\0'))}}},
+    {"a 2 KiB memory and a 128 KiB one in one file", {"remove", "x.sav", "1"},
+     {{"x.sav", image_of({a, b}, random_bytes(131072, 9))}},
+     "  1  BETA        ID 00 00    116 bytes  checksum holds\n1 file, 116 bytes used, 1914 bytes free\n", "", 0,
+     {{"x.sav", image_of({b}, random_bytes(131072, 9))}}},
+    {"katakana names listed as such, in columns", {"list", "x.sav"},
+     {{"x.sav", image_of({bram_file("SHE\xBD\xC1\xB0\xD1\xCA\xB0\xC2", ""), bram_file("\xB1", "")})}},
+     "  1  SHE\xEF\xBD\xBD\xEF\xBE\x81\xEF\xBD\xB0\xEF\xBE\x91\xEF\xBE\x8A\xEF\xBD\xB0\xEF\xBE\x82  ID 00 00     16 bytes  "
+     "checksum holds\n  2  \xEF\xBD\xB1           ID 00 00     16 bytes  checksum holds\n"
+     "2 files, 32 bytes used, 1998 bytes free\n", "", 0, {}},
+    {"extract names katakana as UTF-8 and a leading dot as _", {"extract", "x.sav"},
+     {{"x.sav", image_of({bram_file("\xB1\xDF", ""), bram_file(".HIDE", "")})}},
+     "\xEF\xBD\xB1\xEF\xBE\x9F.bin\n_HIDE.bin\n", "", 0,
+     {{"\xEF\xBD\xB1\xEF\xBE\x9F.bin", bram_file("\xB1\xDF", "")}, {"_HIDE.bin", bram_file(".HIDE", "")}}},
+    {"extract names a file past one named like a second", {"extract", "x.sav"},
+     {{"x.sav", image_of({a, c, bram_file("ALPHA-2", "")})}}, "ALPHA.bin\nALPHA-2.bin\nALPHA-2-2.bin\n", "", 0,
+     {{"ALPHA.bin", a}, {"ALPHA-2.bin", c}, {"ALPHA-2-2.bin", bram_file("ALPHA-2", "")}}},
+    {"an empty file is not formatted", {"list", "x.sav"}, {{"x.sav", ""}},
+     "0 files: not formatted yet ('add' and 'copy' format it)\n", "", 0, {}},
+    {"add formats an empty file", {"add", "x.sav", "a.bin"}, {{"x.sav", ""}, {"a.bin", a}},
+     alpha_line + "1 file, 19 bytes used, 2011 bytes free\n", "", 0, {{"x.sav", image_of({a})}}},
+    {"add formats 2 KiB of zeros", {"add", "x.sav", "a.bin"}, {{"x.sav", std::string(2048, '\0')}, {"a.bin", a}},
+     alpha_line + "1 file, 19 bytes used, 2011 bytes free\n", "", 0, {{"x.sav", image_of({a})}}},
+    {"a dump file listed", {"list", "a.bin"}, {{"a.bin", a}},
+     "  -  ALPHA       ID 00 00     19 bytes  checksum holds\n"
+     "'a.bin' is a dump file, not an image: its size field and checksum hold\n", "", 0, {}},
+    {"a dump file that fails its check listed", {"list", "bad.bin"}, {{"bad.bin", with_byte(a, 0, 20)}},
+     "  -  ALPHA       ID 00 00     20 bytes  checksum holds\n"
+     "'bad.bin' is a dump file, not an image, and it has a size field of 20 bytes but holds 19\n", "", 3, {}},
+    {"a short file listed", {"list", "s.bin"}, {{"s.bin", "ABCDE"}},
+     "'s.bin' is a dump file, not an image, and it is shorter than 16 bytes\n", "", 3, {}},
+    {"copy every file into a new image", {"copy", "from.sav", "to.sav"}, {{"from.sav", image_of({a, b})}},
+     alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0, {{"to.sav", image_of({a, b})}}},
+    {"copy the numbered files", {"copy", "from.sav", "to.sav", "2"}, {{"from.sav", image_of({a, b})},
+     {"to.sav", image_of({c})}}, "  1  ALPHA       ID 01 00     17 bytes  checksum holds\n" + beta_line +
+     "2 files, 133 bytes used, 1897 bytes free\n", "", 0, {{"to.sav", image_of({c, b})}}},
+    {"copy a name the image holds", {"copy", "from.sav", "to.sav"}, {{"from.sav", image_of({a, b})},
+     {"to.sav", image_of({b})}}, "", "file 2 of 'from.sav' has the same ID and name as file 1 of 'to.sav'\n", 3, {}},
+    {"copy too much", {"copy", "from.sav", "to.sav", "1"},
+     {{"from.sav", image_of({bram_file("BIG", std::string(1900, 'x'))})}, {"to.sav", image_of({b})}}, "",
+     "Too little room in 'to.sav': the files take 1916 bytes, 1914 are free: 2 bytes missing\n", 3, {}},
+    {"copy from a damaged image", {"copy", "from.sav", "to.sav"}, {{"from.sav", "HUBM"}}, "",
+     "'from.sav' is not a backup memory image: no \"HUBM\" at byte 0\n", 2, {{"to.sav", std::nullopt}}},
+    {"copy a number that names no file", {"copy", "from.sav", "to.sav", "9"}, {{"from.sav", image_of({a})}}, "",
+     "No file number '9' in 'from.sav': it holds 1 file\n", 3, {{"to.sav", std::nullopt}}},
+    {"remove file 10 of ten", {"remove", "x.sav", "10"}, {{"x.sav", image_of({a, a, a, a, a, a, a, a, a, b})}},
+     [] {
+         std::string lines;
+         for (int number = 1; number <= 9; number++)
+             lines += "  " + std::to_string(number) + alpha_line.substr(3);
+         return lines;
+     }() + "9 files, 171 bytes used, 1859 bytes free\n", "", 0,
+     {{"x.sav", image_of({a, a, a, a, a, a, a, a, a})}}},
+    {"a file that is no regular file is not changed", {"add", "/dev/null", "a.bin"}, {{"a.bin", a}}, "",
+     "Couldn't change '/dev/null': it is no regular file\n", 1, {}},
     {"unknown command", {"lsit", "x.sav"}, {}, "",
      "Cannot read the command line: '" + bramimage + " --help' shows how it goes\n", 3, {}},
 };
@@ -180,6 +255,104 @@ TEST(bramimage, round_trip_keeps_the_image)
     struct stat st;
     ASSERT_EQ(stat((dir / "old.sav").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+} // namespace
+
+namespace {
+
+std::string gzipped(const std::string &bytes)
+{
+    z_stream packed{};
+    deflateInit2(&packed, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&packed, bytes.size()) + 32, '\0');
+    packed.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data()));
+    packed.avail_in = static_cast<uInt>(bytes.size());
+    packed.next_out = reinterpret_cast<Bytef *>(out.data());
+    packed.avail_out = static_cast<uInt>(out.size());
+    deflate(&packed, Z_FINISH);
+    out.resize(packed.total_out);
+    deflateEnd(&packed);
+    return out;
+}
+
+std::string gunzipped(const std::string &bytes)
+{
+    z_stream packed{};
+    inflateInit2(&packed, 15 + 16);
+    std::string out(1 << 20, '\0');
+    packed.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data()));
+    packed.avail_in = static_cast<uInt>(bytes.size());
+    packed.next_out = reinterpret_cast<Bytef *>(out.data());
+    packed.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(inflate(&packed, Z_FINISH), Z_STREAM_END);
+    out.resize(packed.total_out);
+    inflateEnd(&packed);
+    return out;
+}
+
+// A gzip-compressed image is read, and written back compressed; a damaged one is refused.
+TEST(bramimage, gzip_images)
+{
+    scratch_dir dir;
+    write_file(dir / "x.sav", gzipped(image_of({a})));
+    write_file(dir / "b.bin", b);
+    run_result listed = run_program(bramimage, {"list", "x.sav"}, "", dir.path);
+    EXPECT_EQ(listed.out, alpha_line + "1 file, 19 bytes used, 2011 bytes free\n");
+    run_result added = run_program(bramimage, {"add", "x.sav", "b.bin"}, "", dir.path);
+    EXPECT_EQ(added.status, 0) << added.err;
+    std::string written = read_file(dir / "x.sav");
+    EXPECT_EQ(written.substr(0, 2), "\x1F\x8B");
+    EXPECT_EQ(written[9], '\x03') << "the gzip header names no other system";
+    EXPECT_EQ(gunzipped(written), image_of({a, b}));
+    std::string damaged = gzipped(image_of({a}));
+    write_file(dir / "damaged.sav", damaged.substr(0, damaged.size() - 12));
+    run_result refused = run_program(bramimage, {"remove", "damaged.sav", "1"}, "", dir.path);
+    EXPECT_EQ(refused.err, "'damaged.sav' is not a backup memory image: its gzip compression is damaged\n");
+    EXPECT_EQ(refused.status, 2);
+}
+
+// Twenty runs adding to one image at once: each waits for the one before, none is lost.
+TEST(bramimage, runs_at_once_lose_no_update)
+{
+    scratch_dir dir;
+    std::string command = "for n in $(seq 1 20); do " + bramimage + " add x.sav d$n.bin > /dev/null & done; wait";
+    for (int n = 1; n <= 20; n++)
+        write_file(dir / ("d" + std::to_string(n) + ".bin"), bram_file("D", "", static_cast<char>(n)));
+    ASSERT_EQ(run_program("/bin/bash", {"-c", command}, "", dir.path).status, 0);
+    run_result listed = run_program(bramimage, {"list", "x.sav"}, "", dir.path);
+    EXPECT_NE(listed.out.find("20 files, 320 bytes used"), std::string::npos) << listed.out;
+}
+
+// What a new image must keep of the old one, and the images that are not replaced at all.
+TEST(bramimage, keeps_owner_and_refuses_what_it_would_spoil)
+{
+    scratch_dir dir;
+    write_file(dir / "a.bin", a);
+    write_file(dir / "x.sav", image_of({}));
+    write_file(dir / "linked.sav", image_of({}));
+    std::filesystem::create_hard_link(dir / "linked.sav", dir / "second.sav");
+    run_result linked = run_program(bramimage, {"add", "linked.sav", "a.bin"}, "", dir.path);
+    EXPECT_EQ(linked.err, "Couldn't change 'linked.sav': it has 2 hard links, which a new file would split\n");
+    EXPECT_EQ(linked.status, 1);
+    EXPECT_EQ(read_file(dir / "linked.sav"), image_of({}));
+    if (geteuid() != 0)
+        GTEST_SKIP() << "owner and another user need root";
+    ASSERT_EQ(chown((dir / "x.sav").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(run_program(bramimage, {"add", "x.sav", "a.bin"}, "", dir.path).status, 0);
+    struct stat st;
+    ASSERT_EQ(stat((dir / "x.sav").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    std::filesystem::permissions(dir.path, std::filesystem::perms::all);
+    write_file(dir / "protected.sav", image_of({}));
+    ASSERT_EQ(chown((dir / "protected.sav").c_str(), 65534, 65534), 0);
+    std::filesystem::permissions(dir / "protected.sav", std::filesystem::perms(0444));
+    run_result protected_run = run_program("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                               bramimage, "remove", "protected.sav", "1"}, "", dir.path);
+    EXPECT_EQ(protected_run.err, "Couldn't change 'protected.sav': it is write-protected\n");
+    EXPECT_EQ(protected_run.status, 1);
+    EXPECT_EQ(read_file(dir / "protected.sav"), image_of({}));
 }
 
 } // namespace

@@ -48,6 +48,9 @@ const stream_case cases[] = {
     {"usage onto a full disk", "D > /dev/full", write_failed, 1, {}},
     {"bramarray help onto a full disk", "A -h > /dev/full", write_failed, 2, {}},
     {"bramimage version onto a full disk", "I --version > /dev/full", write_failed, 1, {}},
+    {"bramimage list onto a full disk", "I list kept.bin > /dev/full", write_failed, 1, {}},
+    {"bramimage add onto a full disk", "printf '\\x10\\0\\x99\\xfe\\1\\0F         ' > f.bin && I add x.sav f.bin > /dev/full",
+     write_failed, 1, {}},
 };
 
 void PrintTo(const stream_case &row, std::ostream *os)

@@ -28,12 +28,15 @@ expect 4 "$dumpentry" out3.bin early.txt
 expect 0 "$bramarray" out.bin
 expect 1 "$bramarray" out.bin missing.bin
 printf '\x14\x00\x07\xFE\x00\x00SAVE      \x01\x02\x03\x04' > save.bin
+printf '\x14\x00\x06\xFE\x01\x00SAVE      \x01\x02\x03\x04' > save2.bin
 expect 0 "$bramimage" add image.sav save.bin
 expect 3 "$bramimage" add image.sav save.bin
 expect 0 "$bramimage" list image.sav
 mkdir out && expect 0 "$bramimage" extract image.sav out
 cmp -s out/SAVE.bin save.bin || { echo "FAIL: the save came out of the image different"; failed=1; }
 expect 0 "$bramimage" remove image.sav 1
-expect 2 "$bramimage" list save.bin
+expect 0 "$bramimage" list save.bin
+gzip -c image.sav > packed.sav && expect 0 "$bramimage" add packed.sav save2.bin
+expect 3 "$bramimage" list typed.txt
 [ "$failed" = 0 ] && echo "valgrind found nothing"
 exit "$failed"
