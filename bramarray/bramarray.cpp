@@ -37,11 +37,11 @@ static constexpr element_table make_element_table()
 
 static constexpr element_table elements = make_element_table();
 
-// Elements are gathered here, the elements of one block of input at a time, and handed to
-// the stream whole: output_c need not look for room, since the block is flushed after each.
+// Elements are gathered here and handed to the stream a block at a time.
 static const size_t input_block_size = 1 << 16;
 static char element_block[input_block_size * element_length + input_block_size / 8 + 8];
 static size_t element_block_used;
+static const size_t element_room = sizeof elements.text[0] + 1; // one copy, and a line end
 
 // The ID and name of every input seen so far, so that a second file of the same name is
 // noticed: at most this many files of 16 bytes or more fit in a 2 KiB memory.
@@ -70,11 +70,13 @@ void flush_elements(FILE *out)
     element_block_used = 0;
 }
 
-// Writes "0X%02X, " for the low 8 bits of c, and a line end after every eighth element, into
-// the element block: the caller hands it to the stream at least every input_block_size elements.
-void output_c(int c)
+// Writes "0X%02X, " for the low 8 bits of c, and a line end after every eighth element,
+// through the element block, which goes to out whenever it is full (and at the end).
+void output_c(FILE *out, int c)
 {
     static unsigned char column = 0; // elements on the current line, over all inputs
+    if (element_block_used + element_room > sizeof element_block)
+        flush_elements(out);
     memcpy(element_block + element_block_used, elements.text[c & 0xFF], sizeof elements.text[0]);
     element_block_used += element_length;
     column = (column + 1) % 8;
@@ -120,8 +122,7 @@ static void output_file(FILE *out, const char *name)
     while ((count = fread(bytes, 1, sizeof bytes, in)) > 0) {
         tally_add(&tally, bytes, count);
         for (size_t k = 0; k < count; k++)
-            output_c(bytes[k]);
-        flush_elements(out);
+            output_c(out, bytes[k]);
         if (ferror(out))
             fail_to_write();
     }
@@ -161,6 +162,7 @@ int main(int argc, char **argv)
     fputs(head, out);
     for (int k = first_input; k < argc; k++)
         output_file(out, argv[k]);
+    flush_elements(out);
     fputs(tail, out);
     if (packed_bytes > fresh_memory_room)
         warn("Warning: the files take %lu bytes, more than the %lu bytes of room of a 2 KiB backup memory\n",

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 void print_usage(const char *exe_name);
-void output_c(int c);
+void output_c(FILE *out, int c);
 void flush_elements(FILE *out);
 
 #endif

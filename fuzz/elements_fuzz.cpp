@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
     size_t expected_length = 0;
     for (size_t k = 0; k < size; k++) {
-        output_c(data[k]);
+        output_c(out, data[k]);
         expected_length += static_cast<size_t>(snprintf(expected + expected_length, 8, "0X%02X, ", data[k]));
         if (++elements_so_far % 8 == 0)
             expected[expected_length++] = '\n';

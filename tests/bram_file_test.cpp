@@ -22,17 +22,14 @@ const file_check_case cases[] = {
      "has a checksum that does not hold (stored 0xFE07, computed 0xFE0A)", -3},
     {"size field one too many", "\x15" + worked_save.substr(1), "has a size field of 21 bytes but holds 20", 0},
     {"fifteen bytes", worked_save.substr(0, 15), "is shorter than 16 bytes", 0},
+    {"checksum 0x7FFF off reads as ahead", worked_save.substr(0, 2) + "\x06\x7E" + worked_save.substr(4),
+     "has a checksum that does not hold (stored 0x7E06, computed 0xFE07)", 0x7FFF},
+    {"checksum 0x8000 off reads as behind", worked_save.substr(0, 2) + "\x07\x7E" + worked_save.substr(4),
+     "has a checksum that does not hold (stored 0x7E07, computed 0xFE07)", -0x8000},
     {"sum past 16 bits", std::string("\x10\x01\x0C\xF5", 4) + std::string(0x110 - 4, '\xFF'), "", 0},
 };
 
-void PrintTo(const file_check_case &row, std::ostream *os)
-{
-    *os << row.name;
-}
-
-class file_checks : public testing::TestWithParam<file_check_case> {};
-
-TEST_P(file_checks, agree_however_the_bytes_arrive)
+TABLE_TEST(file_checks, agree_however_the_bytes_arrive, file_check_case, cases)
 {
     const file_check_case &row = GetParam();
     for (size_t split = 0; split <= row.bytes.size(); split += 7) {
@@ -49,8 +46,5 @@ TEST_P(file_checks, agree_however_the_bytes_arrive)
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(table, file_checks, testing::ValuesIn(cases),
-                         [](const auto &info) { return test_name(info.param.name); });
 
 } // namespace

@@ -103,16 +103,9 @@ const bramarray_case cases[] = {
      "Couldn't open file 'filedata.dat' for output\n", 2, ""},
 };
 
-void PrintTo(const bramarray_case &row, std::ostream *os)
-{
-    *os << row.name;
-}
-
-class bramarray_runs : public testing::TestWithParam<bramarray_case> {};
-
 // A row that makes no filedata.dat of its own runs a second time over an earlier one (mode
 // 0604), which a completed run replaces and any other run leaves byte for byte.
-TEST_P(bramarray_runs, as_a_user_sees_it)
+TABLE_TEST(bramarray_runs, as_a_user_sees_it, bramarray_case, cases)
 {
     const bramarray_case &row = GetParam();
     bool own_filedata = row.files.count("filedata.dat") || row.files.count("filedata.dat/x");
@@ -145,8 +138,6 @@ TEST_P(bramarray_runs, as_a_user_sees_it)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(table, bramarray_runs, testing::ValuesIn(cases),
-                         [](const auto &info) { return test_name(info.param.name); });
 
 TEST(bramarray, refuses_a_link_to_filedata_dat)
 {

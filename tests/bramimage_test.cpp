@@ -197,14 +197,7 @@ const bramimage_case cases[] = {
      "Cannot read the command line: '" + bramimage + " --help' shows how it goes\n", 3, {}},
 };
 
-void PrintTo(const bramimage_case &row, std::ostream *os)
-{
-    *os << row.name;
-}
-
-class bramimage_runs : public testing::TestWithParam<bramimage_case> {};
-
-TEST_P(bramimage_runs, as_a_user_sees_it)
+TABLE_TEST(bramimage_runs, as_a_user_sees_it, bramimage_case, cases)
 {
     const bramimage_case &row = GetParam();
     scratch_dir dir;
@@ -233,8 +226,6 @@ TEST_P(bramimage_runs, as_a_user_sees_it)
     EXPECT_EQ(entries, row.files.size() + made) << "a file left behind";
 }
 
-INSTANTIATE_TEST_SUITE_P(table, bramimage_runs, testing::ValuesIn(cases),
-                         [](const auto &info) { return test_name(info.param.name); });
 
 // An image, extracted and added file by file into a new image, comes back byte for byte; the
 // image replaced keeps its permission bits and the link that leads to it.

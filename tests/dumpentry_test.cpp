@@ -250,16 +250,9 @@ const dumpentry_case cases[] = {
      summary(1, 0, 0, 1) + "Couldn't write file '/dev/full'\n", 1, std::nullopt},
 };
 
-void PrintTo(const dumpentry_case &row, std::ostream *os)
-{
-    *os << row.name;
-}
-
-class dumpentry_runs : public testing::TestWithParam<dumpentry_case> {};
-
 // Each row runs twice: with no dump file yet, and over an earlier one (mode 0640), which a
 // completed run replaces and any other run leaves byte for byte. No other file is left.
-TEST_P(dumpentry_runs, as_a_user_sees_it)
+TABLE_TEST(dumpentry_runs, as_a_user_sees_it, dumpentry_case, cases)
 {
     const dumpentry_case &row = GetParam();
     for (bool earlier : {false, true}) {
@@ -300,8 +293,6 @@ TEST_P(dumpentry_runs, as_a_user_sees_it)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(table, dumpentry_runs, testing::ValuesIn(cases),
-                         [](const auto &info) { return test_name(info.param.name); });
 
 TEST(dumpentry, refuses_an_input_that_is_the_output)
 {

@@ -111,8 +111,10 @@ std::string typed_dump(const std::string &bytes)
     snprintf(pair, sizeof pair, "%04X", static_cast<unsigned>(bytes.size()));
     text += std::string("00 ") + pair + "\n";
     for (size_t k = 0; k < bytes.size(); k++) {
-        const char *format = (k / 8) % 2 ? "%02x" : "%02X";
-        snprintf(pair, sizeof pair, format, static_cast<unsigned char>(bytes[k]));
+        if ((k / 8) % 2)
+            snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(bytes[k]));
+        else
+            snprintf(pair, sizeof pair, "%02X", static_cast<unsigned char>(bytes[k]));
         text += pair;
         bool line_ends_here = k % 8 == 7 || k + 1 == bytes.size();
         text += line_ends_here ? line_ends[(k / 8) % 3] : separators[(k + k / 8) % 7];

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 struct run_result {
     std::string out;
     std::string err;
@@ -43,6 +45,26 @@ std::string array_text(const std::string &bytes);
 
 // A table row's name as a test name: letters and digits, the rest turned to '_'.
 std::string test_name(const char *row_name);
+
+// Names a table's test after its row: letters and digits, the rest turned to '_'.
+struct row_namer {
+    template <class row> std::string operator()(const testing::TestParamInfo<row> &row_info) const
+    {
+        return test_name(row_info.param.name);
+    }
+};
+
+// The block every table test starts with: rows of row_type, printed by their name in a
+// failure, the suite instantiated over all rows, then the body of the test, which reads its
+// row with GetParam().
+#define TABLE_TEST(suite, test, row_type, rows)                                                                     \
+    [[maybe_unused]] void PrintTo(const row_type &row, std::ostream *os)                                          \
+    {                                                                                                              \
+        *os << row.name;                                                                                           \
+    }                                                                                                              \
+    class suite : public testing::TestWithParam<row_type> {};                                                      \
+    INSTANTIATE_TEST_SUITE_P(table, suite, testing::ValuesIn(rows), row_namer());                                  \
+    TEST_P(suite, test)
 
 extern const std::string contact_banner;
 

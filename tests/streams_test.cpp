@@ -53,11 +53,6 @@ const stream_case cases[] = {
      write_failed, 1, {}},
 };
 
-void PrintTo(const stream_case &row, std::ostream *os)
-{
-    *os << row.name;
-}
-
 std::string with_programs(std::string command)
 {
     const std::map<char, std::string> programs = {{'D', DUMPENTRY_PATH}, {'A', BRAMARRAY_PATH}, {'I', BRAMIMAGE_PATH}};
@@ -72,9 +67,7 @@ std::string with_programs(std::string command)
     return command;
 }
 
-class stream_runs : public testing::TestWithParam<stream_case> {};
-
-TEST_P(stream_runs, lose_nothing)
+TABLE_TEST(stream_runs, lose_nothing, stream_case, cases)
 {
     const stream_case &row = GetParam();
     scratch_dir dir;
@@ -93,8 +86,6 @@ TEST_P(stream_runs, lose_nothing)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(table, stream_runs, testing::ValuesIn(cases),
-                         [](const auto &info) { return test_name(info.param.name); });
 
 } // namespace
 
@@ -103,13 +94,15 @@ namespace {
 // dumpentry stopped by a signal while it waits for a line: the earlier dump file stays, and
 // no unfinished file is left, except after SIGKILL, which nothing can catch.
 struct signal_case {
+    const char *name;
     int signal_number;
     bool leftover;
 };
 
-class interrupted : public testing::TestWithParam<signal_case> {};
+const signal_case signals[] = {{"INT", SIGINT, false}, {"TERM", SIGTERM, false}, {"HUP", SIGHUP, false},
+                               {"KILL", SIGKILL, true}};
 
-TEST_P(interrupted, keeps_the_earlier_dump)
+TABLE_TEST(interrupted, keeps_the_earlier_dump, signal_case, signals)
 {
     scratch_dir dir;
     write_file(dir / "out.bin", kept);
@@ -150,11 +143,6 @@ TEST_P(interrupted, keeps_the_earlier_dump)
         EXPECT_TRUE(others.empty()) << others[0];
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(by, interrupted,
-                         testing::Values(signal_case{SIGINT, false}, signal_case{SIGTERM, false},
-                                         signal_case{SIGHUP, false}, signal_case{SIGKILL, true}),
-                         [](const auto &info) { return std::string(sigabbrev_np(info.param.signal_number)); });
 
 // The replaced file keeps its owner and group (as root, who may give files away), and a
 // link to it stays a link.

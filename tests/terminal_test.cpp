@@ -255,16 +255,9 @@ const terminal_case cases[] = {
          {"save.bin.txt", "00 00 14\n14 00 07 FE 00 00 53 41\n56 45 20 20\n01 02 03 04\n"}}},
 };
 
-void PrintTo(const terminal_case &row, std::ostream *os)
-{
-    *os << row.name;
-}
-
-class terminal_runs : public testing::TestWithParam<terminal_case> {};
-
 // After the dialogue: the status, the files, the terminal put back as it was, and a transcript
 // that gives the same dump again when named as the input.
-TEST_P(terminal_runs, as_a_user_types)
+TABLE_TEST(terminal_runs, as_a_user_types, terminal_case, cases)
 {
     const terminal_case &row = GetParam();
     scratch_dir dir;
@@ -298,7 +291,5 @@ TEST_P(terminal_runs, as_a_user_types)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(table, terminal_runs, testing::ValuesIn(cases),
-                         [](const auto &info) { return test_name(info.param.name); });
 
 } // namespace
