@@ -1,7 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "../common/bram_file.h"
 #include "../common/bram_image.h"
@@ -110,7 +109,7 @@ static void check_packed_file(const bram_tally *tally, const char *name)
 
 static void output_file(FILE *out, const char *name)
 {
-    FILE *in = fopen(name, "rb");
+    FILE *in = open_file(name, "rb");
     if (!in || is_directory(in))
         fail(1, "Couldn't open file '%s' for input\n", name);
     printf("Processing %s ...\n", name);
@@ -140,7 +139,7 @@ static FILE *open_filedata(char **inputs, int input_count)
     for (int k = 0; k < input_count; k++)
         if (same_place(output_name, inputs[k]))
             fail(1, "Input file '%s' is also the output file 'filedata.dat'\n", inputs[k]);
-    struct stat output;
+    file_facts output;
     if (look_at(output_name, &output))
         refuse_standard_streams(&output, output_name);
     FILE *out = start_output(output_name);
@@ -151,7 +150,7 @@ static FILE *open_filedata(char **inputs, int input_count)
 
 int main(int argc, char **argv)
 {
-    start_safely();
+    start_safely(&argc, &argv);
     exit_if_help_or_version(argc, argv, "bramarray", print_usage, 2);
     int first_input = argc > 1 && strcmp(argv[1], "-compile") == 0 ? 2 : 1;
     if (first_input >= argc)

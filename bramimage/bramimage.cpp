@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "../common/bram_file.h"
 #include "../common/bramtools.h"
@@ -91,7 +90,7 @@ void dump_file_base(const unsigned char *header, size_t number, char *name, size
 // Opens a file to read; a directory opens but cannot be read.
 static FILE *open_to_read(const char *path)
 {
-    FILE *stream = fopen(path, "rb");
+    FILE *stream = open_file(path, "rb");
     if (!stream)
         fail_to_open(path);
     if (is_directory(stream)) {
@@ -132,8 +131,8 @@ static void load_image_to_change(const char *path)
         fail(1, "Couldn't change '%s': %s\n", path, why);
     if (!lock_folder_of(path))
         fail(1, "Couldn't write file '%s': %s\n", path, strerror(errno));
-    struct stat st;
-    if (look_at(path, &st)) {
+    file_facts facts;
+    if (look_at(path, &facts)) {
         load_image(path);
     } else {
         image.length = 0;
@@ -241,18 +240,6 @@ static void choose_dump_names()
     }
 }
 
-// The folder extract writes into: made when missing, one level only.
-static void make_folder(const char *folder)
-{
-    struct stat st;
-    if (look_at(folder, &st)) {
-        if (!S_ISDIR(st.st_mode))
-            fail(1, "Couldn't open folder '%s': %s\n", folder, strerror(ENOTDIR));
-        return;
-    }
-    if (mkdir(folder, 0777) != 0)
-        fail(1, "Couldn't make folder '%s': %s\n", folder, strerror(errno));
-}
 
 static void dump_path(const char *folder, size_t k, char *path, size_t size)
 {
@@ -265,25 +252,25 @@ static void dump_path(const char *folder, size_t k, char *path, size_t size)
 static void extract_command(const char *path, const char *folder)
 {
     load_image(path);
-    if (folder)
-        make_folder(folder);
+    if (folder && !make_folder_if_missing(folder))
+        fail(1, "Couldn't %s folder '%s': %s\n", errno == ENOTDIR ? "open" : "make", folder, strerror(errno));
     choose_dump_names();
     char file_path[4096 + 64];
-    struct stat st;
+    file_facts facts;
     for (size_t k = 0; k < image.count; k++) {
         dump_path(folder, k, file_path, sizeof file_path);
-        if (lstat(file_path, &st) == 0)
+        if (look_at(file_path, &facts))
             fail(3, "'%s' exists already: nothing was extracted\n", file_path);
     }
     for (size_t k = 0; k < image.count; k++) {
         dump_path(folder, k, file_path, sizeof file_path);
-        FILE *out = fopen(file_path, "wbx");
+        FILE *out = open_new_file(file_path);
         if (!out)
             fail(1, "Couldn't open file '%s' for output: %s\n", file_path, strerror(errno));
         fwrite(image.bytes + image.offsets[k], 1, get_le16(image.bytes + image.offsets[k]), out);
         if (!close_written(out)) {
             int reason = errno;
-            remove(file_path);
+            remove_file(file_path);
             fail(1, "Couldn't write file '%s': %s\n", file_path, strerror(reason));
         }
         puts(file_path);
@@ -420,7 +407,7 @@ static void copy_command(const char *from, const char *to, char **numbers, int n
 
 int main(int argc, char **argv)
 {
-    start_safely();
+    start_safely(&argc, &argv);
     exit_if_help_or_version(argc, argv, "bramimage", print_usage, 1);
     if (argc < 2)
         exit_with_usage(argv[0], print_usage, 1);

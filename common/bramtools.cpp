@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "bramtools.h"
+#include "system.h"
 
 #ifndef BRAMTOOLS_VERSION
 #define BRAMTOOLS_VERSION "0.0.0"
@@ -45,8 +45,8 @@ void warn(const char *format, ...)
 
 bool is_directory(FILE *stream)
 {
-    struct stat st;
-    return fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode);
+    file_facts facts;
+    return facts_of_stream(stream, &facts) && facts.directory;
 }
 
 void finish_standard_output(int status)

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "bramtools.h"
 #include "safe_files.h"
+
+#ifndef PATH_MAX
+#define PATH_MAX 4096
+#endif
 
 // The outputs being written through a temporary file (the dump, and a text being mended): a
 // failed or interrupted run removes their temporary files, so the files they would replace
@@ -20,7 +20,7 @@ struct pending_output {
     FILE *stream;
     char temporary[PATH_MAX + 32];
     char target[PATH_MAX];
-    struct stat old;
+    file_facts old;
     bool existed;
 };
 static pending_output pending[2];
@@ -30,20 +30,16 @@ static void remove_unfinished_outputs()
 {
     for (pending_output &output : pending)
         if (output.live) {
-            unlink(output.temporary);
             output.live = 0;
+            remove_file(output.temporary);
         }
 }
 
-static void end_on_signal(int signal_number)
+static void end_now()
 {
-    for (const pending_output &output : pending)
-        if (output.live)
-            unlink(output.temporary);
+    remove_unfinished_outputs();
     if (restore_on_signal)
         restore_on_signal();
-    signal(signal_number, SIG_DFL);
-    raise(signal_number);
 }
 
 void on_ending_signal(void (*restore)())
@@ -51,53 +47,41 @@ void on_ending_signal(void (*restore)())
     restore_on_signal = restore;
 }
 
-static void remove_output_on(int signal_number)
+void start_safely(int *argc, char ***argv)
 {
-    struct sigaction old;
-    if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
-        return; // run under nohup: the signal stays ignored
-    struct sigaction action {};
-    action.sa_handler = end_on_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, nullptr);
-}
-
-void start_safely()
-{
-    for (int fd = 0; fd <= 2; fd++) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        int opened = open("/dev/null", O_RDWR);
-        if (opened != fd)
-            fail(1, "Couldn't open /dev/null for a closed standard stream\n"); // nothing sound to print on
-    }
-    signal(SIGPIPE, SIG_IGN);
-    remove_output_on(SIGINT);
-    remove_output_on(SIGTERM);
-    remove_output_on(SIGHUP);
+    start_system(argc, argv, end_now);
     atexit(remove_unfinished_outputs);
 }
 
-bool look_at(const char *path, struct stat *st)
+bool look_at(const char *path, file_facts *facts)
 {
-    return stat(path, st) == 0;
+    return facts_of(path, facts);
 }
 
-bool same_file(const struct stat *a, const struct stat *b)
+bool same_file(const file_facts *a, const file_facts *b)
 {
-    return a->st_dev == b->st_dev && a->st_ino == b->st_ino;
+    return a->volume == b->volume && a->index == b->index;
 }
 
-bool same_file_as_descriptor(const struct stat *st, int fd)
+bool same_file_as_stream(const file_facts *facts, FILE *stream)
 {
-    struct stat other;
-    return fstat(fd, &other) == 0 && same_file(st, &other);
+    file_facts other;
+    return facts_of_stream(stream, &other) && same_file(facts, &other);
+}
+
+bool is_standard_stream(const file_facts *facts, int stream)
+{
+    file_facts other;
+    return facts_of_standard_stream(stream, &other) && other.regular && same_file(facts, &other);
 }
 
 // The folder that holds path, and its last name.
 static bool split_path(const char *path, char *folder, size_t size, const char **base)
 {
     const char *slash = strrchr(path, '/');
+    const char *backslash = names_ignore_case() ? strrchr(path, '\\') : nullptr;
+    if (backslash && (!slash || backslash > slash))
+        slash = backslash;
     *base = slash ? slash + 1 : path;
     int length = slash ? snprintf(folder, size, "%.*s", static_cast<int>(slash - path + 1), path)
                        : snprintf(folder, size, ".");
@@ -106,7 +90,7 @@ static bool split_path(const char *path, char *folder, size_t size, const char *
 
 bool same_place(const char *path, const char *other_path)
 {
-    struct stat a, b;
+    file_facts a, b;
     bool a_exists = look_at(path, &a), b_exists = look_at(other_path, &b);
     if (a_exists || b_exists)
         return a_exists && b_exists && same_file(&a, &b);
@@ -117,14 +101,12 @@ bool same_place(const char *path, const char *other_path)
            look_at(folder, &a) && look_at(other_folder, &b) && same_file(&a, &b);
 }
 
-void refuse_standard_streams(const struct stat *output, const char *name)
+void refuse_standard_streams(const file_facts *output, const char *name)
 {
-    static const char *const streams[] = {nullptr, "standard output", "standard error"};
-    for (int stream = 1; stream <= 2; stream++) {
-        struct stat st;
-        if (fstat(stream, &st) == 0 && S_ISREG(st.st_mode) && same_file(output, &st))
-            fail(1, "Output file '%s' is also %s\n", name, streams[stream]);
-    }
+    if (is_standard_stream(output, 1))
+        fail(1, "Output file '%s' is also standard output\n", name);
+    if (is_standard_stream(output, 2))
+        fail(1, "Output file '%s' is also standard error\n", name);
 }
 
 void text_start(text_reading *reading)
@@ -169,7 +151,7 @@ static void utf8_add(text_reading *reading, unsigned char c)
     reading->utf8 = false;
 }
 
-// One UTF-16 code unit of one byte order; the byte order mark is let through and not counted.
+// One UTF-16 code unit of one byte order; the byte order mark is let through.
 static bool utf16_add(unsigned unit, unsigned *high, unsigned long *ascii)
 {
     if (*high) {
@@ -221,26 +203,18 @@ bool text_verdict(const text_reading *reading)
 
 bool holds_only_text(const char *path)
 {
-    int fd = open(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0)
+    FILE *stream = open_file(path, "rb");
+    if (!stream)
         return false;
     static unsigned char block[1 << 16];
     text_reading reading;
     text_start(&reading);
-    ssize_t count;
-    while ((count = read(fd, block, sizeof block)) > 0)
-        text_add(&reading, block, static_cast<size_t>(count));
-    close(fd);
-    return count == 0 && text_verdict(&reading);
-}
-
-// The file that path names, through a link: replacing the link would cut it from its file.
-static bool link_target(const char *path, char *target, size_t size)
-{
-    struct stat link;
-    if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode))
-        return realpath(path, target) != nullptr;
-    return snprintf(target, size, "%s", path) < static_cast<int>(size);
+    size_t count;
+    while ((count = fread(block, 1, sizeof block, stream)) > 0)
+        text_add(&reading, block, count);
+    bool read = !ferror(stream);
+    fclose(stream);
+    return read && text_verdict(&reading);
 }
 
 static FILE *start_replacement(const char *path)
@@ -256,84 +230,52 @@ static FILE *start_replacement(const char *path)
     if (length < 0 || static_cast<size_t>(length) >= sizeof output->temporary)
         return nullptr;
     // No signal may come between making the file and noting it for removal.
-    sigset_t ending, old;
-    sigemptyset(&ending);
-    sigaddset(&ending, SIGINT);
-    sigaddset(&ending, SIGTERM);
-    sigaddset(&ending, SIGHUP);
-    sigprocmask(SIG_BLOCK, &ending, &old);
-    int fd = mkstemp(output->temporary);
-    output->live = fd >= 0;
-    sigprocmask(SIG_SETMASK, &old, nullptr);
-    if (fd < 0)
-        return nullptr;
-    output->stream = fdopen(fd, "wb");
-    if (!output->stream) {
-        close(fd);
-        unlink(output->temporary);
-        output->live = 0;
-    }
+    hold_ending_signals(true);
+    output->stream = create_temporary(output->temporary);
+    output->live = output->stream != nullptr;
+    hold_ending_signals(false);
     return output->stream;
 }
 
 FILE *start_output(const char *path)
 {
-    struct stat st;
-    bool exists = look_at(path, &st);
-    if (exists && !S_ISREG(st.st_mode)) {
-        int fd = open(path, O_WRONLY);
-        return fd < 0 ? nullptr : fdopen(fd, "wb");
-    }
-    if (exists && access(path, W_OK) != 0)
+    file_facts facts;
+    bool exists = look_at(path, &facts);
+    if (exists && !facts.regular)
+        return open_file(path, "wb"); // a device, named pipe or terminal: written straight through
+    if (exists && !may_write(path))
         return nullptr; // write-protected: the user meant to keep it
     return start_replacement(path);
-}
-
-// The permission bits the new file gets: the old file's, or those a new file would get.
-static mode_t new_permission_bits(const pending_output *output)
-{
-    if (output->existed)
-        return output->old.st_mode & 07777;
-    mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-// A rename is only lasting once the folder that holds it is on disk too.
-static void sync_folder(const char *path)
-{
-    char folder[PATH_MAX];
-    const char *base;
-    if (!split_path(path, folder, sizeof folder, &base))
-        return;
-    int fd = open(folder, O_RDONLY);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
 }
 
 bool lock_folder_of(const char *path)
 {
     char target[PATH_MAX], folder[PATH_MAX];
     const char *base;
-    if (!link_target(path, target, sizeof target) || !split_path(target, folder, sizeof folder, &base))
-        return false;
-    int fd = open(folder, O_RDONLY);
-    return fd >= 0 && flock(fd, LOCK_EX) == 0; // the descriptor stays open: the lock lasts the run
+    return link_target(path, target, sizeof target) && split_path(target, folder, sizeof folder, &base) &&
+           lock_folder(folder);
+}
+
+bool make_folder_if_missing(const char *path)
+{
+    file_facts facts;
+    if (look_at(path, &facts)) {
+        errno = ENOTDIR;
+        return facts.directory;
+    }
+    return make_folder(path);
 }
 
 bool describe_unreplaceable(const char *path, char *text, size_t size)
 {
-    struct stat st;
-    if (!look_at(path, &st))
+    file_facts facts;
+    if (!look_at(path, &facts))
         return false;
-    if (!S_ISREG(st.st_mode))
+    if (!facts.regular)
         snprintf(text, size, "it is no regular file");
-    else if (st.st_nlink > 1)
-        snprintf(text, size, "it has %lu hard links, which a new file would split",
-                 static_cast<unsigned long>(st.st_nlink));
-    else if (access(path, W_OK) != 0)
+    else if (facts.links > 1)
+        snprintf(text, size, "it has %lu hard links, which a new file would split", facts.links);
+    else if (!may_write(path))
         snprintf(text, size, "it is write-protected");
     else
         return false;
@@ -348,19 +290,21 @@ bool finish_output(FILE *stream)
             output = &slot;
     if (!output)
         return close_written(stream);
-    int fd = fileno(stream);
     bool written = fflush(stream) == 0 && ferror(stream) == 0;
-    // Only a privileged process may give a file away; otherwise it stays the caller's.
-    bool owned = !output->existed || fchown(fd, output->old.st_uid, output->old.st_gid) == 0 || errno == EPERM;
-    written = written && owned && fchmod(fd, new_permission_bits(output)) == 0 && fsync(fd) == 0;
+    written = written && keep_metadata(stream, output->existed ? &output->old : nullptr) && sync_to_disk(stream);
     written = fclose(stream) == 0 && written;
-    if (!written || rename(output->temporary, output->target) != 0) {
-        unlink(output->temporary);
+    if (!written || !replace_with(output->temporary, output->target)) {
+        int reason = errno;
         output->live = 0;
+        remove_file(output->temporary);
+        errno = reason;
         return false;
     }
     output->live = 0;
-    sync_folder(output->target);
+    char folder[PATH_MAX];
+    const char *base;
+    if (split_path(output->target, folder, sizeof folder, &base))
+        sync_folder(folder);
     return true;
 }
 

@@ -5,30 +5,32 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <sys/stat.h>
 
-// Opens /dev/null on any of the descriptors 0, 1 and 2 that is closed, so that no file the
-// program opens takes a standard stream's place; lets a broken pipe fail a write instead of
-// ending the program; and has SIGINT, SIGTERM and SIGHUP remove an unfinished output before
-// they end it. Comes first in main.
-void start_safely();
+#include "system.h"
 
-// Has those signals also call restore (async-signal-safe: it puts the terminal back).
+// Comes first in main: makes the process safe to start (see start_system), and has a failed
+// or interrupted run remove the unfinished outputs, so that the files they would replace stay
+// as they were.
+void start_safely(int *argc, char ***argv);
+
+// Has an ending signal also call restore (it may only put the terminal back).
 void on_ending_signal(void (*restore)());
 
 // What the file at path is, following links; false when there is none.
-bool look_at(const char *path, struct stat *st);
+bool look_at(const char *path, file_facts *facts);
 
-// True when the two are the same file, or the descriptor and the file described.
-bool same_file(const struct stat *a, const struct stat *b);
-bool same_file_as_descriptor(const struct stat *st, int fd);
+// True when the two are the same file, or the file described and the stream.
+bool same_file(const file_facts *a, const file_facts *b);
+bool same_file_as_stream(const file_facts *facts, FILE *stream);
+// The same for a standard stream that is a regular file.
+bool is_standard_stream(const file_facts *facts, int stream);
 // True when both paths name one file, or would once made: an input that does not exist yet
 // is the output if it names the same place.
 bool same_place(const char *path, const char *other_path);
 
 // Fails with status 1 when the existing output is a regular file that standard output or
 // error goes to: writing the output would mix the two.
-void refuse_standard_streams(const struct stat *output, const char *name);
+void refuse_standard_streams(const file_facts *output, const char *name);
 
 // Reading a file's bytes as text, a block at a time: UTF-8, or UTF-16 of either byte order
 // with or without a byte order mark, whose characters are printable or tab, CR, LF, form feed
@@ -67,6 +69,9 @@ void finish_output_or_fail(FILE *stream, int status, const char *name);
 // Waits for, then holds until the run ends, the lock of the folder that holds the file at
 // path (or the file a link at path leads to): runs that change files there take turns.
 bool lock_folder_of(const char *path);
+
+// Makes the folder at path unless it is one already; false (errno says why) when it cannot.
+bool make_folder_if_missing(const char *path);
 
 // Says why the existing file at path may not be replaced: it is no regular file, it has more
 // than one hard link (a new file would split them), or the caller may not write it. False

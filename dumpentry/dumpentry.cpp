@@ -2,8 +2,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "../common/bramtools.h"
 #include "../common/safe_files.h"
@@ -192,7 +190,7 @@ bool describe_line_fault(const char *text, size_t expected_digits, char *fault, 
 // and so is a pasted block: its next line must not be taken for the retry.
 static bool second_chance_possible()
 {
-    return !in && isatty(STDIN_FILENO) && !input_waiting();
+    return !in && standard_input_is_terminal() && !input_waiting();
 }
 
 // Where a warning about the line just read points in the input file; empty at a terminal.
@@ -376,12 +374,12 @@ static FILE *open_files(const char *output_name, const char *input_name)
 {
     if (input_name) {
         in_name = input_name;
-        in = fopen(input_name, "r");
+        in = open_file(input_name, "rb");
     }
-    struct stat output;
+    file_facts output;
     if (look_at(output_name, &output)) {
-        bool regular = S_ISREG(output.st_mode);
-        if ((in && same_file_as_descriptor(&output, fileno(in))) || (regular && same_file_as_descriptor(&output, 0)))
+        bool regular = output.regular;
+        if ((in && same_file_as_stream(&output, in)) || is_standard_stream(&output, 0))
             fail(1, "Output file '%s' is also the input file\n", output_name);
         refuse_standard_streams(&output, output_name);
         if (regular && holds_only_text(output_name))
@@ -416,7 +414,7 @@ static bool warn_about_the_dump()
 
 int main(int argc, char **argv)
 {
-    start_safely();
+    start_safely(&argc, &argv);
     exit_if_help_or_version(argc, argv, "dumpentry", print_usage, 1);
     if (argc != 2 && argc != 3)
         exit_with_usage(argv[0], print_usage, 1);
@@ -434,7 +432,7 @@ int main(int argc, char **argv)
     fail_unless_complete(result, output_name, encoding);
 
     bool check_fails = warn_about_the_dump();
-    if (check_fails && isatty(STDIN_FILENO) && seek_dump(out, 0))
+    if (check_fails && standard_input_is_terminal() && seek_dump(out, 0))
         check_fails = !mend_at_terminal(out);
     finish_output_or_fail(out, 1, output_name);
     if (in)

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "../common/bramtools.h"
 #include "../common/safe_files.h"
@@ -88,7 +86,7 @@ static bool ask_yes_or_no(const char *prompt)
 // user says no.
 static void offer_to_go_on()
 {
-    FILE *earlier = fopen(transcript_name, "r");
+    FILE *earlier = open_file(transcript_name, "rb");
     if (!earlier)
         return;
     char last[256];
@@ -100,20 +98,20 @@ static void offer_to_go_on()
            count == 1 ? "" : "s", last);
     if (!ask_yes_or_no("Go on from there? [Y/n] "))
         fail(1, "Nothing was changed. To start again, move '%s' away, then run dumpentry again\n", transcript_name);
-    in = fopen(transcript_name, "r");
+    in = open_file(transcript_name, "rb");
     in_name = transcript_name;
     reading_transcript = in != nullptr;
 }
 
 void start_transcript(const char *output_name)
 {
-    struct stat st;
-    if (!isatty(STDIN_FILENO) || (look_at(output_name, &st) && !S_ISREG(st.st_mode)))
+    file_facts facts;
+    if (!standard_input_is_terminal() || (look_at(output_name, &facts) && !facts.regular))
         return;
     snprintf(transcript_name, sizeof transcript_name, "%s.txt", output_name);
-    if (look_at(transcript_name, &st) && S_ISREG(st.st_mode))
+    if (look_at(transcript_name, &facts) && facts.regular)
         offer_to_go_on();
-    transcript = fopen(transcript_name, "a+");
+    transcript = open_file(transcript_name, "a+b");
     if (!transcript) {
         warn("Warning: Couldn't keep what you type in '%s': %s; the dump goes on without it\n", transcript_name,
              strerror(errno));
@@ -158,7 +156,7 @@ static unsigned long keep_in_transcript(const char *text)
     fprintf(transcript, "%s\n", text);
     fflush(transcript);
     if (!input_waiting())
-        fsync(fileno(transcript));
+        sync_to_disk(transcript);
     if (ferror(transcript)) {
         warn("Warning: Couldn't write '%s'; the dump goes on without it\n", transcript_name);
         fclose(transcript);
@@ -223,7 +221,7 @@ static void write_unit(FILE *text, int unit, int width, bool big_endian)
 // encoding and keeping its line end; every other byte stays. The text is replaced whole.
 static bool replace_text_line(const char *path, unsigned long number, const char *line_text)
 {
-    FILE *text = fopen(path, "rb");
+    FILE *text = open_file(path, "rb");
     if (!text)
         return false;
     FILE *mended = start_output(path);

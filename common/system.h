@@ -1,0 +1,58 @@
+#ifndef BRAMTOOLS_SYSTEM_H
+#define BRAMTOOLS_SYSTEM_H
+
+// What the programs need of the operating system, in one place: files by their UTF-8 names,
+// what a file is and whether two names reach one file, the standard streams, and the steps of
+// putting a new file in place of an old one. system_posix.cpp and system_windows.cpp each
+// give all of it; nothing else in the programs asks the system directly.
+
+#include <cstddef>
+#include <cstdio>
+
+struct file_facts {
+    bool regular, directory;
+    unsigned long long volume, index; // the same pair: the same file
+    unsigned long links;              // names the file has
+    unsigned long mode, owner, group; // permission bits and owners, where the system has them
+};
+
+// Makes the process safe to start: a closed standard stream is opened on the null device, a
+// broken pipe fails a write, standard streams carry bytes as they are, the command line is
+// UTF-8; SIGINT, SIGTERM and SIGHUP (or the console's Ctrl-C and close) call on_ending, which
+// may only remove files and put the terminal back, before they end the process.
+void start_system(int *argc, char ***argv, void (*on_ending)());
+
+// Opens path in binary mode ("rb", "wb", "a+b").
+FILE *open_file(const char *path, const char *mode);
+// Makes a new file at path for writing; null when something is there already.
+FILE *open_new_file(const char *path);
+bool remove_file(const char *path); // may be called from on_ending
+
+// What path (following links), an open stream, or standard stream 0, 1 or 2 is; false when
+// there is none.
+bool facts_of(const char *path, file_facts *facts);
+bool facts_of_stream(FILE *stream, file_facts *facts);
+bool facts_of_standard_stream(int stream, file_facts *facts);
+bool may_write(const char *path);
+bool standard_input_is_terminal();
+// True where file names that differ only in case name one file.
+bool names_ignore_case();
+
+// The file a link at path leads to, or path itself; false when the link leads nowhere.
+bool link_target(const char *path, char *target, size_t size);
+// Makes a new file from a name ending in "XXXXXX", which it fills in.
+FILE *create_temporary(char *name_template);
+// Gives the stream's file the old file's permission bits and owners (those a new file gets
+// when old is null); owners only where the process may give files away.
+bool keep_metadata(FILE *stream, const file_facts *old);
+bool sync_to_disk(FILE *stream);
+// Puts the closed file temporary in place of target, in one step.
+bool replace_with(const char *temporary, const char *target);
+void sync_folder(const char *folder);
+// Waits for, then holds until the process ends, the lock of the folder.
+bool lock_folder(const char *folder);
+bool make_folder(const char *path);
+// Holds SIGINT, SIGTERM and SIGHUP back while a file is made and noted for removal.
+void hold_ending_signals(bool hold);
+
+#endif

@@ -1,0 +1,195 @@
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "bramtools.h"
+#include "system.h"
+
+static void (*ending)();
+
+static void end_on_signal(int signal_number)
+{
+    if (ending)
+        ending();
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+static void call_on_ending(int signal_number)
+{
+    struct sigaction old;
+    if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+        return; // run under nohup: the signal stays ignored
+    struct sigaction action {};
+    action.sa_handler = end_on_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+}
+
+void start_system(int *, char ***, void (*on_ending)())
+{
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int opened = open("/dev/null", O_RDWR);
+        if (opened != fd)
+            fail(1, "Couldn't open /dev/null for a closed standard stream\n"); // nothing sound to print on
+    }
+    signal(SIGPIPE, SIG_IGN);
+    ending = on_ending;
+    call_on_ending(SIGINT);
+    call_on_ending(SIGTERM);
+    call_on_ending(SIGHUP);
+}
+
+FILE *open_file(const char *path, const char *mode)
+{
+    return fopen(path, mode);
+}
+
+FILE *open_new_file(const char *path)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    FILE *stream = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (fd >= 0 && !stream)
+        close(fd);
+    return stream;
+}
+
+bool remove_file(const char *path)
+{
+    return unlink(path) == 0;
+}
+
+static void note_facts(const struct stat &st, file_facts *facts)
+{
+    facts->regular = S_ISREG(st.st_mode);
+    facts->directory = S_ISDIR(st.st_mode);
+    facts->volume = st.st_dev;
+    facts->index = st.st_ino;
+    facts->links = st.st_nlink;
+    facts->mode = st.st_mode & 07777;
+    facts->owner = st.st_uid;
+    facts->group = st.st_gid;
+}
+
+bool facts_of(const char *path, file_facts *facts)
+{
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return false;
+    note_facts(st, facts);
+    return true;
+}
+
+static bool facts_of_descriptor(int fd, file_facts *facts)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return false;
+    note_facts(st, facts);
+    return true;
+}
+
+bool facts_of_stream(FILE *stream, file_facts *facts)
+{
+    return facts_of_descriptor(fileno(stream), facts);
+}
+
+bool facts_of_standard_stream(int stream, file_facts *facts)
+{
+    return facts_of_descriptor(stream, facts);
+}
+
+bool may_write(const char *path)
+{
+    return access(path, W_OK) == 0;
+}
+
+bool standard_input_is_terminal()
+{
+    return isatty(STDIN_FILENO) != 0;
+}
+
+bool names_ignore_case()
+{
+    return false;
+}
+
+bool link_target(const char *path, char *target, size_t size)
+{
+    struct stat link;
+    if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode))
+        return size >= PATH_MAX && realpath(path, target) != nullptr;
+    return snprintf(target, size, "%s", path) < static_cast<int>(size);
+}
+
+FILE *create_temporary(char *name_template)
+{
+    int fd = mkstemp(name_template);
+    FILE *stream = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (fd >= 0 && !stream) {
+        close(fd);
+        unlink(name_template);
+    }
+    return stream;
+}
+
+bool keep_metadata(FILE *stream, const file_facts *old)
+{
+    int fd = fileno(stream);
+    if (!old) {
+        mode_t mask = umask(0);
+        umask(mask);
+        return fchmod(fd, 0666 & ~mask) == 0;
+    }
+    // Only a privileged process may give a file away; otherwise it stays the caller's.
+    bool owned = fchown(fd, static_cast<uid_t>(old->owner), static_cast<gid_t>(old->group)) == 0 || errno == EPERM;
+    return owned && fchmod(fd, static_cast<mode_t>(old->mode)) == 0;
+}
+
+bool sync_to_disk(FILE *stream)
+{
+    return fsync(fileno(stream)) == 0;
+}
+
+bool replace_with(const char *temporary, const char *target)
+{
+    return rename(temporary, target) == 0;
+}
+
+void sync_folder(const char *folder)
+{
+    int fd = open(folder, O_RDONLY);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+bool lock_folder(const char *folder)
+{
+    int fd = open(folder, O_RDONLY);
+    return fd >= 0 && flock(fd, LOCK_EX) == 0; // the descriptor stays open: the lock lasts the run
+}
+
+bool make_folder(const char *path)
+{
+    return mkdir(path, 0777) == 0;
+}
+
+void hold_ending_signals(bool hold)
+{
+    sigset_t ending_signals;
+    sigemptyset(&ending_signals);
+    sigaddset(&ending_signals, SIGINT);
+    sigaddset(&ending_signals, SIGTERM);
+    sigaddset(&ending_signals, SIGHUP);
+    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &ending_signals, nullptr);
+}
