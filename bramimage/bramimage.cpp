@@ -126,11 +126,11 @@ static void load_image(const char *path)
 // change it meanwhile. A missing image is made, an unformatted one formatted.
 static void load_image_to_change(const char *path)
 {
+    if (!lock_folder_of(path))
+        fail(1, "Couldn't write file '%s': %s\n", path, strerror(errno));
     char why[96];
     if (describe_unreplaceable(path, why, sizeof why))
         fail(1, "Couldn't change '%s': %s\n", path, why);
-    if (!lock_folder_of(path))
-        fail(1, "Couldn't write file '%s': %s\n", path, strerror(errno));
     file_facts facts;
     if (look_at(path, &facts)) {
         load_image(path);
@@ -202,11 +202,25 @@ struct name_slot {
 static name_slot chosen_names[name_slots], base_names[name_slots];
 static char dump_names[most_files][48];
 
+// Where names differ only in case they are one file (Windows): letters are compared folded.
+static unsigned char folded(char c)
+{
+    return names_ignore_case() && c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A')
+                                                       : static_cast<unsigned char>(c);
+}
+
+static bool same_name(const char *a, const char *b)
+{
+    for (; *a && folded(*a) == folded(*b); a++, b++) {
+    }
+    return folded(*a) == folded(*b);
+}
+
 static size_t name_hash(const char *name)
 {
     size_t hash = 2166136261u;
     for (const char *c = name; *c; c++)
-        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+        hash = (hash ^ folded(*c)) * 16777619u;
     return hash % name_slots;
 }
 
@@ -214,7 +228,7 @@ static size_t name_hash(const char *name)
 static name_slot *find_name(name_slot *table, const char *name)
 {
     size_t slot = name_hash(name);
-    while (table[slot].name[0] && strcmp(table[slot].name, name) != 0)
+    while (table[slot].name[0] && !same_name(table[slot].name, name))
         slot = (slot + 1) % name_slots;
     return &table[slot];
 }
@@ -224,7 +238,10 @@ static void choose_dump_names()
 {
     for (size_t k = 0; k < image.count; k++) {
         char base[40];
-        dump_file_base(image.bytes + image.offsets[k], k + 1, base, sizeof base);
+        dump_file_base(image.bytes + image.offsets[k], k + 1, base + 1, sizeof base - 1);
+        base[0] = '_'; // before a name the system keeps for a device
+        if (!reserved_file_name(base + 1))
+            memmove(base, base + 1, strlen(base));
         name_slot *family = find_name(base_names, base);
         if (!family->name[0]) {
             snprintf(family->name, sizeof family->name, "%s", base);

@@ -20,7 +20,7 @@ void print_contact()
           stdout);
 }
 
-__attribute__((format(printf, 1, 0))) static void report(const char *format, va_list args)
+__attribute__((format(BRAMTOOLS_PRINTF, 1, 0))) static void report(const char *format, va_list args)
 {
     fflush(stdout);
     vfprintf(stderr, format, args);

@@ -5,14 +5,21 @@
 
 #include <cstdio>
 
+// Formats as the printf in use reads them: on Windows MinGW's own C99 printf, not msvcrt's.
+#ifdef __MINGW32__
+#define BRAMTOOLS_PRINTF gnu_printf
+#else
+#define BRAMTOOLS_PRINTF printf
+#endif
+
 void print_contact();
 
 // Prints the formatted message to standard error and ends the process with status.
-[[noreturn]] void fail(int status, const char *format, ...) __attribute__((format(printf, 2, 3)));
+[[noreturn]] void fail(int status, const char *format, ...) __attribute__((format(BRAMTOOLS_PRINTF, 2, 3)));
 
 // Prints the formatted message to standard error, after what standard output holds so far,
 // so that a log of both reads in the order things happened.
-void warn(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void warn(const char *format, ...) __attribute__((format(BRAMTOOLS_PRINTF, 1, 2)));
 
 // True when the stream is open on a directory, which opens but cannot be read.
 bool is_directory(FILE *stream);

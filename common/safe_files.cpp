@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -8,18 +7,14 @@
 #include "bramtools.h"
 #include "safe_files.h"
 
-#ifndef PATH_MAX
-#define PATH_MAX 4096
-#endif
-
 // The outputs being written through a temporary file (the dump, and a text being mended): a
 // failed or interrupted run removes their temporary files, so the files they would replace
 // stay as they were.
 struct pending_output {
     volatile sig_atomic_t live;
     FILE *stream;
-    char temporary[PATH_MAX + 32];
-    char target[PATH_MAX];
+    char temporary[longest_path + 32];
+    char target[longest_path];
     file_facts old;
     bool existed;
 };
@@ -60,7 +55,8 @@ bool look_at(const char *path, file_facts *facts)
 
 bool same_file(const file_facts *a, const file_facts *b)
 {
-    return a->volume == b->volume && a->index == b->index;
+    bool volumes_agree = a->volume == b->volume || !a->volume_known || !b->volume_known;
+    return a->index == b->index && volumes_agree;
 }
 
 bool same_file_as_stream(const file_facts *facts, FILE *stream)
@@ -94,7 +90,7 @@ bool same_place(const char *path, const char *other_path)
     bool a_exists = look_at(path, &a), b_exists = look_at(other_path, &b);
     if (a_exists || b_exists)
         return a_exists && b_exists && same_file(&a, &b);
-    char folder[PATH_MAX], other_folder[PATH_MAX];
+    char folder[longest_path], other_folder[longest_path];
     const char *base, *other_base;
     return split_path(path, folder, sizeof folder, &base) &&
            split_path(other_path, other_folder, sizeof other_folder, &other_base) && strcmp(base, other_base) == 0 &&
@@ -250,7 +246,7 @@ FILE *start_output(const char *path)
 
 bool lock_folder_of(const char *path)
 {
-    char target[PATH_MAX], folder[PATH_MAX];
+    char target[longest_path], folder[longest_path];
     const char *base;
     return link_target(path, target, sizeof target) && split_path(target, folder, sizeof folder, &base) &&
            lock_folder(folder);
@@ -301,7 +297,7 @@ bool finish_output(FILE *stream)
         return false;
     }
     output->live = 0;
-    char folder[PATH_MAX];
+    char folder[longest_path];
     const char *base;
     if (split_path(output->target, folder, sizeof folder, &base))
         sync_folder(folder);

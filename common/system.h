@@ -9,9 +9,12 @@
 #include <cstddef>
 #include <cstdio>
 
+const size_t longest_path = 4096; // bytes of a UTF-8 path name
+
 struct file_facts {
     bool regular, directory;
     unsigned long long volume, index; // the same pair: the same file
+    bool volume_known;                // false where the system did not say which volume
     unsigned long links;              // names the file has
     unsigned long mode, owner, group; // permission bits and owners, where the system has them
 };
@@ -37,6 +40,8 @@ bool may_write(const char *path);
 bool standard_input_is_terminal();
 // True where file names that differ only in case name one file.
 bool names_ignore_case();
+// True for a name (before its extension) that the system keeps for a device: CON, NUL, ...
+bool reserved_file_name(const char *base);
 
 // The file a link at path leads to, or path itself; false when the link leads nowhere.
 bool link_target(const char *path, char *target, size_t size);

@@ -72,6 +72,7 @@ static void note_facts(const struct stat &st, file_facts *facts)
     facts->regular = S_ISREG(st.st_mode);
     facts->directory = S_ISDIR(st.st_mode);
     facts->volume = st.st_dev;
+    facts->volume_known = true;
     facts->index = st.st_ino;
     facts->links = st.st_nlink;
     facts->mode = st.st_mode & 07777;
@@ -118,6 +119,11 @@ bool standard_input_is_terminal()
 }
 
 bool names_ignore_case()
+{
+    return false;
+}
+
+bool reserved_file_name(const char *)
 {
     return false;
 }

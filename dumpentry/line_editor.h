@@ -17,4 +17,11 @@ size_t editor_read(const char *prompt, char *raw, size_t limit);
 // True when more typed or pasted input is waiting already.
 bool input_waiting();
 
+// What each system's side gives (line_editor_posix.cpp, line_editor_windows.cpp): the editor
+// started at a terminal; one line edited there after the prompt, its line end included, as
+// UTF-8 (0 at the end of input); whether keys wait to be read.
+bool open_line_editor();
+size_t read_edited_line(const char *prompt, char *line, size_t size);
+bool keys_waiting();
+
 #endif

@@ -2,23 +2,23 @@
 // a session that stopped goes on from it, and a line that spoils the save's check is typed
 // again where it stands, in the dump and in the text it came from.
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
 
 #include "../common/bramtools.h"
 #include "../common/safe_files.h"
+#include "../common/system.h"
 #include "dumpentry.h"
 #include "line_editor.h"
 #include "plain.h"
 
-static char transcript_name[PATH_MAX + 8];
+static char transcript_name[longest_path + 8];
 static FILE *transcript;                 // appended to, a line at a time
 static unsigned long transcript_lines;   // complete lines in it
 static bool reading_transcript;          // in is the transcript, read before the prompts go on
 static char header_pairs[256];           // the header as the transcript holds it
-static char text_path[PATH_MAX + 8];     // the text the lines came from, mended in place
+static char text_path[longest_path + 8];     // the text the lines came from, mended in place
 
 void format_pairs(const char *filtered, char *text, size_t size)
 {

@@ -11,7 +11,7 @@ const std::string header_prompt = "Enter the header of the dump (available on al
 const std::string echo = "read from file\n";
 const std::string done = " ** DONE **\n" + contact_banner;
 const std::string usage = "---[ USAGE ]------------------------------------------------------------------\n"
-                          "  " + dumpentry + " <output filename> [<input filename>]\n"
+                          "  " + std::string(DUMPENTRY_NAME) + " <output filename> [<input filename>]\n"
                           "  If no file where to read data is given, standard input is used\n";
 
 std::string summary(int size, int pages, int lines, int bytes)
@@ -255,6 +255,7 @@ const dumpentry_case cases[] = {
 TABLE_TEST(dumpentry_runs, as_a_user_sees_it, dumpentry_case, cases)
 {
     const dumpentry_case &row = GetParam();
+    SKIP_UNDER_WINE_IF(needs_posix(row.args));
     for (bool earlier : {false, true}) {
         SCOPED_TRACE(earlier ? "over an earlier dump file" : "with no dump file yet");
         scratch_dir dir;
@@ -280,7 +281,7 @@ TABLE_TEST(dumpentry_runs, as_a_user_sees_it, dumpentry_case, cases)
         } else {
             EXPECT_FALSE(file_exists(dir / "out.bin"));
         }
-        if (earlier) {
+        if (earlier && !under_wine) { // Windows has no permission bits
             EXPECT_EQ(std::filesystem::status(dir / "out.bin").permissions(), std::filesystem::perms(0640));
         }
         if (from_file) {

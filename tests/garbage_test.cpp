@@ -94,6 +94,8 @@ TEST(garbage, dumpentry_always_ends_as_documented)
         std::string text = garbage_text(random, run % 7);
         write_file(dir / "in.txt", text);
         std::vector<std::string> args{"out.bin"};
+        if (under_wine && run % 11 == 0)
+            continue; // /dev/full
         switch (run % 11) {
         case 0: args = {"/dev/full", "in.txt"}; break;
         case 1: args.push_back("missing.txt"); break;
@@ -127,6 +129,8 @@ TEST(garbage, bramarray_always_ends_as_documented)
     };
     for (int run = 0; run < 120; run++) {
         SCOPED_TRACE("run " + std::to_string(run));
+        if (under_wine && run % 5 == 0)
+            continue; // filedata.dat linked to /dev/full
         scratch_dir dir;
         std::filesystem::create_directory(dir / "folder");
         std::string earlier = "an earlier filedata.dat\n";

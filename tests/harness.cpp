@@ -122,6 +122,14 @@ std::string typed_dump(const std::string &bytes)
     return text;
 }
 
+bool needs_posix(const std::vector<std::string> &args)
+{
+    for (const std::string &arg : args)
+        if (arg.find("/dev/") != std::string::npos)
+            return true;
+    return false;
+}
+
 std::string test_name(const char *row_name)
 {
     std::string name = row_name;

@@ -66,6 +66,19 @@ struct row_namer {
     INSTANTIATE_TEST_SUITE_P(table, suite, testing::ValuesIn(rows), row_namer());                                  \
     TEST_P(suite, test)
 
+// True when the programs under test are Windows .exe files run by wine: the cases that need a
+// POSIX terminal, /dev files or POSIX owners and signals are skipped there.
+#ifdef UNDER_WINE
+const bool under_wine = true;
+#else
+const bool under_wine = false;
+#endif
+// Under wine, a command line that names a /dev file.
+bool needs_posix(const std::vector<std::string> &args);
+#define SKIP_UNDER_WINE_IF(condition)                                                                             \
+    if (under_wine && (condition))                                                                                \
+    GTEST_SKIP() << "needs a POSIX terminal, /dev files or POSIX owners and signals"
+
 extern const std::string contact_banner;
 
 // The worked example of a backup memory file: 20 bytes named "SAVE", its checksum holding.

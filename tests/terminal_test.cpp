@@ -272,6 +272,7 @@ const terminal_case cases[] = {
 TABLE_TEST(terminal_runs, as_a_user_types, terminal_case, cases)
 {
     const terminal_case &row = GetParam();
+    SKIP_UNDER_WINE_IF(true);
     scratch_dir dir;
     write_files(dir, row.files);
     terminal_session session;

@@ -1,0 +1,41 @@
+#include <cstdio>
+#include <cstring>
+
+#include "line_editor.h"
+
+static bool active;
+static char typed[4096]; // the line typed, handed out limit bytes at a time
+static size_t typed_length, typed_used;
+
+bool editor_start()
+{
+    active = open_line_editor();
+    return active;
+}
+
+bool editor_active()
+{
+    return active;
+}
+
+size_t editor_read(const char *prompt, char *raw, size_t limit)
+{
+    if (typed_used == typed_length) {
+        fflush(stdout);
+        typed_length = read_edited_line(prompt, typed, sizeof typed);
+        typed_used = 0;
+        if (typed_length == 0)
+            return 0;
+    } else {
+        fputs(prompt, stdout); // the rest of a long line answers this prompt at once
+    }
+    size_t length = typed_length - typed_used < limit ? typed_length - typed_used : limit;
+    memcpy(raw, typed + typed_used, length);
+    typed_used += length;
+    return length;
+}
+
+bool input_waiting()
+{
+    return typed_used < typed_length || keys_waiting();
+}
