@@ -315,12 +315,3 @@ bool close_written(FILE *stream)
     bool write_failed = fflush(stream) != 0 || ferror(stream) != 0;
     return fclose(stream) == 0 && !write_failed;
 }
-
-bool replace_file(const char *path, const unsigned char *bytes, size_t length)
-{
-    FILE *stream = start_output(path);
-    if (!stream)
-        return false;
-    fwrite(bytes, 1, length, stream);
-    return finish_output(stream);
-}

@@ -81,8 +81,4 @@ bool describe_unreplaceable(const char *path, char *text, size_t size);
 // Flushes and closes a stream that was written to; false if any write to it failed.
 bool close_written(FILE *stream);
 
-// Puts bytes in place of the file at path (or of the file a link at path leads to) through
-// start_output and finish_output.
-bool replace_file(const char *path, const unsigned char *bytes, size_t length);
-
 #endif

@@ -164,6 +164,24 @@ const bramimage_case cases[] = {
     {"file names outside ASCII", {"add", "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.sav", "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.bin"},
      {{"\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.bin", a}}, alpha_line + "1 file, 19 bytes used, 2011 bytes free\n", "", 0,
      {{"\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.sav", image_of({a})}}},
+    {"extract keeps letters and digits at both ends of their ranges", {"extract", "x.sav"},
+     {{"x.sav", image_of({bram_file("azAZ09-_.x", "")})}}, "azAZ09-_.x.bin\n", "", 0,
+     {{"azAZ09-_.x.bin", bram_file("azAZ09-_.x", "")}}},
+    {"an end address that leaves no room", {"list", "x.sav"}, {{"x.sav", with_byte(fresh, 5, '\x80')}}, "",
+     "'x.sav' is not a backup memory image: the end address 0x8000 at byte 4 leaves no room for files\n", 2, {}},
+    {"an image of its header alone", {"list", "x.sav"}, {{"x.sav", fresh.substr(0, 16)}}, "",
+     "'x.sav' is not a backup memory image: it is 16 bytes long, shorter than the 2048 bytes its header says at "
+     "byte 4\n", 2, {}},
+    {"remove from an unformatted file", {"remove", "x.sav", "1"}, {{"x.sav", ""}}, "",
+     "No file number '1' in 'x.sav': it holds 0 files\n", 3, {}},
+    {"add a name twice, not the first", {"add", "x.sav", "b.bin", "a.bin", "a2.bin"}, {{"x.sav", fresh}, {"a.bin", a},
+     {"b.bin", b}, {"a2.bin", a}}, "", "'a.bin' and 'a2.bin' have the same ID and name\n", 3, {}},
+    {"list without an image", {"list"}, {}, "", "Cannot read the command line: '" + std::string(BRAMIMAGE_NAME) +
+     " --help' shows how it goes\n", 3, {}},
+    {"add without a dump", {"add", "x.sav"}, {}, "", "Cannot read the command line: '" + std::string(BRAMIMAGE_NAME) +
+     " --help' shows how it goes\n", 3, {}},
+    {"copy without a second image", {"copy", "x.sav"}, {}, "", "Cannot read the command line: '" +
+     std::string(BRAMIMAGE_NAME) + " --help' shows how it goes\n", 3, {}},
     {"an empty file is not formatted", {"list", "x.sav"}, {{"x.sav", ""}},
      "0 files: not formatted yet ('add' and 'copy' format it)\n", "", 0, {}},
     {"add formats an empty file", {"add", "x.sav", "a.bin"}, {{"x.sav", ""}, {"a.bin", a}},
@@ -299,6 +317,10 @@ std::string gunzipped(const std::string &bytes)
 TEST(bramimage, gzip_images)
 {
     scratch_dir dir;
+    std::string large = image_of({a}, random_bytes(131072, 4)); // compressed, more than a window and a read
+    write_file(dir / "large.sav", gzipped(large));
+    ASSERT_EQ(run_program(bramimage, {"remove", "large.sav", "1"}, "", dir.path).status, 0);
+    EXPECT_EQ(gunzipped(read_file(dir / "large.sav")), image_of({}, random_bytes(131072, 4)));
     write_file(dir / "x.sav", gzipped(image_of({a})));
     write_file(dir / "b.bin", b);
     run_result listed = run_program(bramimage, {"list", "x.sav"}, "", dir.path);
@@ -341,6 +363,16 @@ TEST(bramimage, keeps_owner_and_refuses_what_it_would_spoil)
     EXPECT_EQ(linked.err, "Couldn't change 'linked.sav': it has 2 hard links, which a new file would split\n");
     EXPECT_EQ(linked.status, 1);
     EXPECT_EQ(read_file(dir / "linked.sav"), image_of({}));
+    write_file(dir / "x.sav", image_of({a}));
+    ASSERT_EQ(run_program(bramimage, {"extract", "x.sav", "made"}, "", dir.path).status, 0);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(std::filesystem::status(dir / "made").permissions(), std::filesystem::perms(0777 & ~mask));
+    std::filesystem::create_symlink("nowhere", dir / "ALPHA.bin");
+    run_result dangling = run_program(bramimage, {"extract", "x.sav"}, "", dir.path);
+    EXPECT_EQ(dangling.err, "Couldn't open file 'ALPHA.bin' for output: File exists\n");
+    EXPECT_EQ(dangling.status, 1);
+    write_file(dir / "x.sav", image_of({}));
     if (geteuid() != 0)
         GTEST_SKIP() << "owner and another user need root";
     ASSERT_EQ(chown((dir / "x.sav").c_str(), 65534, 65534), 0);

@@ -161,6 +161,15 @@ std::string long_transcript(const std::string &line_3)
 }
 
 const std::string earlier_dump = "an earlier dump\x01";
+
+// The text as UTF-16, little-endian, with its byte order mark.
+std::string utf16(const std::string &text)
+{
+    std::string wide = "\xFF\xFE";
+    for (char c : text)
+        wide += std::string{c, '\0'};
+    return wide;
+}
 const std::string wrong_line_3 = "FF" + pairs_of(long_save(), 25, 7).insert(0, " ");
 
 struct terminal_case {
@@ -259,6 +268,17 @@ const terminal_case cases[] = {
      {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
      0, {{"save.bin", worked_save}, {"save.bin.txt", std::nullopt},
          {"in.txt", "00 0014\r\n14 00 07 FE 00 00 53 41\r\n\r\n56 45 20 20 20 20 20 20\r\n01 02 03 04\r\n"}}},
+    {"a UTF-16 text is mended in its own encoding", {"save.bin", "in.txt"},
+     {{"in.txt", utf16("00 0014\r\n14 00 07 FE 00 00 53 41\r\n56 45 20 20 20 20 20 20\r\n01 52 03 04\r\n")}},
+     {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save},
+         {"in.txt", utf16("00 0014\r\n14 00 07 FE 00 00 53 41\r\n56 45 20 20 20 20 20 20\r\n01 02 03 04\r\n")}}},
+    {"line names of two digits, spaces around", {"save.bin"}, {},
+     typing_long_save(wrong_line_3) +
+         dialogue{{mend_prompt, "0 13\n"}, {"Line 13: ", pairs_of(long_save(), 104, 8) + "\n"},
+                  {"Warning: the checksum does not hold", ""}, {mend_prompt, "  0   3 \n"},
+                  {"Line  3: ", pairs_of(long_save(), 24, 8) + "\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}},
     {"a pasted block with a short line stays in step", {"save.bin"}, {},
      {{header_prompt, "00 00 14\n14 00 07 FE 00 00 53 41\n56 45 20 20\n01 02 03 04\n"},
       {"Warning: last page, line 1: 8 hex digits found, 16 expected", ""},
