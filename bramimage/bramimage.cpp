@@ -194,7 +194,7 @@ static void list_command(const char *path)
 }
 
 // Names chosen so far, in a table whose lookups do not grow with the number of files.
-static const size_t name_slots = 4 * most_files;
+static const size_t name_slots = 2 * most_files;
 struct name_slot {
     char name[48];
     unsigned next_suffix; // for a base name: the suffix to try next

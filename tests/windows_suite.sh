@@ -5,10 +5,10 @@
 # Usage: windows_suite.sh TREE_DIR
 set -euo pipefail
 tree=$1
-export WINEPREFIX=$tree/wineprefix WINEDEBUG=-all
-mkdir -p "$WINEPREFIX"
-wineserver -k 2>/dev/null || true
+# The prefix lives outside the tree: its z: drive leads to /, which a walk of the tree would follow.
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/bramtools-wine-XXXXXX")
+export WINEPREFIX WINEDEBUG=-all
 wineserver -p
-trap 'wineserver -k || true' EXIT
+trap 'wineserver -k || true; wineserver -w || true; rm -rf "$WINEPREFIX"' EXIT
 wineboot --init >/dev/null 2>&1 || true
 ctest --test-dir "$tree/tests" -j2 -L quick -E '^(man_pages|install_and_package)$' --output-on-failure
