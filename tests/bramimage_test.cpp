@@ -182,6 +182,14 @@ const bramimage_case cases[] = {
      " --help' shows how it goes\n", 3, {}},
     {"copy without a second image", {"copy", "x.sav"}, {}, "", "Cannot read the command line: '" +
      std::string(BRAMIMAGE_NAME) + " --help' shows how it goes\n", 3, {}},
+    {"extract from an unformatted file", {"extract", "x.sav"}, {{"x.sav", ""}}, "", "", 0, {}},
+    {"a file that starts like an image is listed as a dump", {"list", "h.bin"}, {{"h.bin", "HUBX" + std::string(16, ' ')}},
+     "  -  " + std::string(10, ' ') + "  ID 20 20  21832 bytes  checksum does not hold\n"
+     "'h.bin' is a dump file, not an image, and it has a size field of 21832 bytes but holds 20 and has a checksum "
+     "that does not hold (stored 0x5842, computed 0xFE00)\n", "", 3, {}},
+    {"add a dump longer than a size field says", {"add", "x.sav", "big.bin"}, {{"big.bin", std::string(65536, '\0')}},
+     "", "'big.bin' is not a well-formed backup memory file: it is longer than 65535 bytes\n", 3,
+     {{"x.sav", std::nullopt}}},
     {"an empty file is not formatted", {"list", "x.sav"}, {{"x.sav", ""}},
      "0 files: not formatted yet ('add' and 'copy' format it)\n", "", 0, {}},
     {"add formats an empty file", {"add", "x.sav", "a.bin"}, {{"x.sav", ""}, {"a.bin", a}},
@@ -317,10 +325,13 @@ std::string gunzipped(const std::string &bytes)
 TEST(bramimage, gzip_images)
 {
     scratch_dir dir;
-    std::string large = image_of({a}, random_bytes(131072, 4)); // compressed, more than a window and a read
+    std::string repeated; // far matches: more than a small window, more than one read when compressed
+    for (int k = 0; k < 6; k++)
+        repeated += random_bytes(20000, 4);
+    std::string large = image_of({a}, repeated);
     write_file(dir / "large.sav", gzipped(large));
     ASSERT_EQ(run_program(bramimage, {"remove", "large.sav", "1"}, "", dir.path).status, 0);
-    EXPECT_EQ(gunzipped(read_file(dir / "large.sav")), image_of({}, random_bytes(131072, 4)));
+    EXPECT_EQ(gunzipped(read_file(dir / "large.sav")), image_of({}, repeated));
     write_file(dir / "x.sav", gzipped(image_of({a})));
     write_file(dir / "b.bin", b);
     run_result listed = run_program(bramimage, {"list", "x.sav"}, "", dir.path);

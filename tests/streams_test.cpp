@@ -209,6 +209,18 @@ TEST(replaced, keeps_owner_group_and_link)
     ASSERT_EQ(stat((dir / "out.bin").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, root ? 65534u : geteuid());
     EXPECT_EQ(st.st_gid, root ? 65534u : getegid());
+    if (!root)
+        return;
+    // Another user may replace a file he may write, though not give the new one away.
+    std::filesystem::permissions(dir.path, std::filesystem::perms::all);
+    write_file(dir / "shared.bin", kept);
+    std::filesystem::permissions(dir / "shared.bin", std::filesystem::perms(0666));
+    run_result other = run_program("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                        DUMPENTRY_PATH, "shared.bin", "in.txt"}, "", dir.path);
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_EQ(read_file(dir / "shared.bin"), "\xAA");
+    ASSERT_EQ(stat((dir / "shared.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
 }
 
 } // namespace
