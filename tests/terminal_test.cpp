@@ -111,15 +111,16 @@ dialogue operator+(dialogue first, const dialogue &second)
     return first;
 }
 
-// A 136-byte backup memory file, its checksum holding: a full page, then one line.
-std::string long_save()
+// A backup memory file of 136 bytes (a full page, then one line), or of size, its checksum
+// holding.
+std::string long_save(size_t size = 136)
 {
-    std::string file(136, '\0');
-    file[0] = static_cast<char>(136);
-    for (size_t k = 6; k < 136; k++)
+    std::string file(size, '\0');
+    file[0] = static_cast<char>(size);
+    for (size_t k = 6; k < size; k++)
         file[k] = static_cast<char>(k * 7);
     unsigned sum = 0;
-    for (size_t k = 4; k < 136; k++)
+    for (size_t k = 4; k < size; k++)
         sum += static_cast<unsigned char>(file[k]);
     unsigned checksum = (0x10000 - (sum & 0xFFFF)) & 0xFFFF;
     file[2] = static_cast<char>(checksum & 0xFF);
@@ -273,6 +274,28 @@ const terminal_case cases[] = {
      {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
      0, {{"save.bin", worked_save},
          {"in.txt", utf16("00 0014\r\n14 00 07 FE 00 00 53 41\r\n56 45 20 20 20 20 20 20\r\n01 02 03 04\r\n")}}},
+    {"an unmarked UTF-16 text is mended in its own encoding", {"save.bin", "in.txt"},
+     {{"in.txt", utf16("00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 52 03 04\n").substr(2)}},
+     {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save},
+         {"in.txt", utf16("00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04\n").substr(2)}}},
+    {"a last page of one byte is mended as a page", {"save.bin", "in.txt"},
+     {{"in.txt", [] {
+           std::string save = long_save(129), text = "00 00 81\n";
+           for (size_t line = 0; line < 16; line++)
+               text += (line == 3 ? "00 00 00 00 00 00 00 00" : pairs_of(save, line * 8, 8)) + "\n";
+           return text + pairs_of(save, 128, 1) + "\n";
+       }()}},
+     {{mend_prompt, "last\n"}, {"Typed before: " + pairs_of(long_save(129), 128, 1), ""},
+      {"Last line (1 bytes) : ", pairs_of(long_save(129), 128, 1) + "\n"}, {mend_prompt, "0 3\n"},
+      {"Line  3: ", pairs_of(long_save(129), 24, 8) + "\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", long_save(129)}}},
+    {"Ctrl-D at a prompt ends the input", {"save.bin"}, {{"save.bin", earlier_dump}},
+     {{header_prompt, "00 00 14\n"}, {"Line  0: ", "\x04"}, {"Unexpected end of input", ""}}, 4,
+     {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n"}}},
+    {"an answer longer than a line", {"save.bin"}, {{"save.bin.txt", "00 00 14\n"}},
+     {{"Go on from there? [Y/n] ", std::string(300, 'x') + "\n"}, {"Go on from there? [Y/n] ", "n\n"}}, 1,
+     {{"save.bin.txt", "00 00 14\n"}, {"save.bin", std::nullopt}}},
     {"line names of two digits, spaces around", {"save.bin"}, {},
      typing_long_save(wrong_line_3) +
          dialogue{{mend_prompt, "0 13\n"}, {"Line 13: ", pairs_of(long_save(), 104, 8) + "\n"},
