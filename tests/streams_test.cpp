@@ -95,7 +95,8 @@ const stream_case cases[] = {
 std::string with_programs(std::string command)
 {
     const std::map<char, std::string> programs = {{'D', DUMPENTRY_PATH}, {'A', BRAMARRAY_PATH}, {'I', BRAMIMAGE_PATH},
-                                                  {'L', "LD_PRELOAD=" FAIL_CALL_LIBRARY}};
+                                                  // AddressSanitizer wants to be first; the library only wraps calls
+                                                  {'L', "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" FAIL_CALL_LIBRARY}};
     for (size_t k = 0; k < command.size(); k++) {
         bool alone = (k == 0 || command[k - 1] == ' ') && (k + 1 == command.size() || command[k + 1] == ' ');
         if (alone && programs.count(command[k])) {

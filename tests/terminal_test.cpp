@@ -71,7 +71,7 @@ bool wait_for(terminal_session &session, const std::string &text)
     }
 }
 
-// Editing keys mean something only once the line editor has the terminal out of its line
+// Editing keys and Ctrl-D mean something only once the line editor has the terminal out of its line
 // mode; typed before, the terminal itself would take them.
 void wait_for_line_editor(const terminal_session &session)
 {
@@ -322,7 +322,7 @@ TABLE_TEST(terminal_runs, as_a_user_types, terminal_case, cases)
     ASSERT_TRUE(start_at_terminal(session, row.args, dir.path));
     for (const auto &[shown, keys] : row.lines) {
         ASSERT_TRUE(wait_for(session, shown)) << "no '" << shown << "' on:\n" << session.screen;
-        if (keys.find_first_of("\x1b\x7f") != std::string::npos)
+        if (keys.find_first_of("\x1b\x7f\x04") != std::string::npos)
             wait_for_line_editor(session);
         if (!keys.empty()) {
             ASSERT_EQ(write(session.master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));

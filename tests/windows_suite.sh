@@ -7,7 +7,7 @@ set -euo pipefail
 tree=$1
 # The prefix lives outside the tree: its z: drive leads to /, which a walk of the tree would follow.
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/bramtools-wine-XXXXXX")
-export WINEPREFIX WINEDEBUG=-all
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko to install
 wineserver -p
 trap 'wineserver -k || true; wineserver -w || true; rm -rf "$WINEPREFIX"' EXIT
 wineboot --init >/dev/null 2>&1 || true
