@@ -78,6 +78,8 @@ const bramimage_case cases[] = {
      {{"ALPHA.bin", a}, {"ALPHA-2.bin", c}, {"file-3.bin", bram_file("", "\x01")}, {"a_b_.bin", bram_file("a/b*", "")}}},
     {"extract into a folder", {"extract", "x.sav", "out"}, {{"x.sav", image_of({b})}, {"out/.keep", ""}},
      "out/BETA.bin\n", "", 0, {{"out/BETA.bin", b}}},
+    {"extract refuses when the first name exists", {"extract", "x.sav"}, {{"x.sav", image_of({a, b})}, {"ALPHA.bin", "mine"}},
+     "", "'ALPHA.bin' exists already: nothing was extracted\n", 3, {{"BETA.bin", std::nullopt}}},
     {"extract refuses a file that exists", {"extract", "x.sav"}, {{"x.sav", image_of({a, b})}, {"BETA.bin", "mine"}},
      "", "'BETA.bin' exists already: nothing was extracted\n", 3, {{"ALPHA.bin", std::nullopt}}},
     {"extract makes the folder it is given", {"extract", "x.sav", "new"}, {{"x.sav", image_of({a})}},
@@ -115,6 +117,10 @@ const bramimage_case cases[] = {
     {"first-free address outside the memory", {"remove", "x.sav", "1"}, {{"x.sav", with_byte(fresh, 7, '\x88')}},
      "", "'x.sav' is not a backup memory image: the first-free address 0x8810 at byte 6 is outside the memory\n", 2,
      {}},
+    {"a first-free address inside the header", {"list", "x.sav"}, {{"x.sav", with_byte(fresh, 6, '\x08')}}, "",
+     "'x.sav' is not a backup memory image: the first-free address 0x8008 at byte 6 is outside the memory\n", 2, {}},
+    {"a file of three bytes", {"list", "x.sav"}, {{"x.sav", "HUB"}}, "",
+     "'x.sav' is not a backup memory image: no \"HUBM\" at byte 0\n", 2, {}},
     {"a file under 16 bytes", {"list", "x.sav"}, {{"x.sav", with_byte(image_of({a, b}), 16 + 19, 15)}}, "",
      "'x.sav' is not a backup memory image: the file at byte 35 has a size of 15, under 16\n", 2, {}},
     {"a file past the first free byte", {"list", "x.sav"}, {{"x.sav", with_byte(image_of({a, b}), 16, 20)}}, "",
@@ -352,6 +358,35 @@ TEST(bramimage, gzip_images)
     EXPECT_EQ(refused.status, 2);
 }
 
+// The most files a memory holds, all of one name: each gets a name of its own, at once.
+TEST(bramimage, extract_names_many_files_of_one_name)
+{
+    scratch_dir dir;
+    std::vector<std::string> files;
+    for (int n = 0; n < 2046; n++)
+        files.push_back(bram_file("SAME", "", static_cast<char>(n & 0xFF)).replace(5, 1, 1, static_cast<char>(n >> 8)));
+    for (std::string &file : files) { // the ID's second byte changed: mend the checksum
+        unsigned sum = 0;
+        for (size_t k = 4; k < file.size(); k++)
+            sum += static_cast<unsigned char>(file[k]);
+        unsigned checksum = (0x10000 - (sum & 0xFFFF)) & 0xFFFF;
+        file[2] = static_cast<char>(checksum & 0xFF);
+        file[3] = static_cast<char>(checksum >> 8);
+    }
+    std::string body;
+    for (const std::string &file : files)
+        body += file;
+    unsigned first_free = 0x8010 + static_cast<unsigned>(body.size());
+    std::string image = std::string("HUBM\xFF\xFF", 6) + static_cast<char>(first_free & 0xFF) +
+                        static_cast<char>(first_free >> 8) + std::string(8, '\0') + body;
+    write_file(dir / "x.sav", image + std::string(0x7FFF - image.size(), '\0'));
+    run_result result = run_program(bramimage, {"extract", "x.sav", "out"}, "", dir.path);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "out"), {}), 2046);
+    EXPECT_EQ(read_file(dir / "out/SAME.bin"), files[0]);
+    EXPECT_EQ(read_file(dir / "out/SAME-2046.bin"), files[2045]);
+}
+
 // Twenty runs adding to one image at once: each waits for the one before, none is lost.
 TEST(bramimage, runs_at_once_lose_no_update)
 {
@@ -382,6 +417,7 @@ TEST(bramimage, keeps_owner_and_refuses_what_it_would_spoil)
     mode_t mask = umask(0);
     umask(mask);
     EXPECT_EQ(std::filesystem::status(dir / "made").permissions(), std::filesystem::perms(0777 & ~mask));
+    EXPECT_EQ(std::filesystem::status(dir / "made/ALPHA.bin").permissions(), std::filesystem::perms(0666 & ~mask));
     std::filesystem::create_symlink("nowhere", dir / "ALPHA.bin");
     run_result dangling = run_program(bramimage, {"extract", "x.sav"}, "", dir.path);
     EXPECT_EQ(dangling.err, "Couldn't open file 'ALPHA.bin' for output: File exists\n");

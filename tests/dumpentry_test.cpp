@@ -222,6 +222,8 @@ const dumpentry_case cases[] = {
      "Output file 'in.txt' holds text; it may be a typed dump, so it is left as it is\n", 1, std::nullopt},
     {"UTF-8 text with an en dash named first", {"in.txt", "nosuch.txt"}, "00 0001 \xE2\x80\x93 AA\n", "", text_refused, 1,
      std::nullopt},
+    {"UTF-8 text with an e acute named first", {"in.txt", "nosuch.txt"}, "00 0001 \xC3\xA9\n", "", text_refused, 1,
+     std::nullopt},
     {"UTF-8 text with a byte order mark named first", {"in.txt", "nosuch.txt"}, "\xEF\xBB\xBF" "00 0001\n", "",
      text_refused, 1, std::nullopt},
     {"text with form feeds and vertical tabs named first", {"in.txt", "nosuch.txt"}, "00 0001\n\f\vAA\n", "",

@@ -163,6 +163,14 @@ std::string long_transcript(const std::string &line_3)
 
 const std::string earlier_dump = "an earlier dump\x01";
 
+// UTF-16 little-endian text with each pair of bytes swapped: big-endian, its mark too.
+std::string big_endian(std::string text)
+{
+    for (size_t k = 0; k + 1 < text.size(); k += 2)
+        std::swap(text[k], text[k + 1]);
+    return text;
+}
+
 // The text as UTF-16, little-endian, with its byte order mark.
 std::string utf16(const std::string &text)
 {
@@ -221,7 +229,7 @@ const terminal_case cases[] = {
       {"Last line (4 bytes) : ", "01 02 03 04\n"}, {" ** DONE **", ""}},
      0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}},
     {"no: nothing changes", {"save.bin"}, {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n"}},
-     {{"Go on from there? [Y/n] ", "n\n"},
+     {{"Go on from there? [Y/n] ", "No\n"},
       {"Nothing was changed. To start again, move 'save.bin.txt' away, then run dumpentry again", ""}},
      1, {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n"}}},
     {"a whole transcript gives the dump with no line asked", {"save.bin"},
@@ -279,6 +287,21 @@ const terminal_case cases[] = {
      {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
      0, {{"save.bin", worked_save},
          {"in.txt", utf16("00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04\n").substr(2)}}},
+    {"a big-endian UTF-16 text is mended in its own encoding", {"save.bin", "in.txt"},
+     {{"in.txt", big_endian(utf16("00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 52 03 04\n"))}},
+     {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save},
+         {"in.txt", big_endian(utf16("00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04\n"))}}},
+    {"a dump of full pages has no last page to mend", {"save.bin", "in.txt"},
+     {{"in.txt", [] {
+           std::string save = long_save(128), text = "00 00 80\n";
+           for (size_t line = 0; line < 16; line++)
+               text += (line == 3 ? "00 00 00 00 00 00 00 00" : pairs_of(save, line * 8, 8)) + "\n";
+           return text;
+       }()}},
+     {{mend_prompt, "last\n"}, {"This dump has no last page", ""}, {mend_prompt, "0 3\n"},
+      {"Line  3: ", pairs_of(long_save(128), 24, 8) + "\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", long_save(128)}}},
     {"a last page of one byte is mended as a page", {"save.bin", "in.txt"},
      {{"in.txt", [] {
            std::string save = long_save(129), text = "00 00 81\n";
