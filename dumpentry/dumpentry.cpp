@@ -16,7 +16,7 @@ unsigned char dump_bytes[0x10000];
 size_t dump_length;
 static size_t dump_position;             // where the next bytes go: the end, but while mending
 bool mending;                            // lines asked again after the dump was complete
-unsigned long answer_text_line;          // the line of its text the last answer stands on (0: none)
+static unsigned long answer_text_line;   // the line of its text the last answer stands on (0: none)
 static unsigned long line_sources[sizeof dump_bytes / 8 + 1]; // the same for each line of the dump
 static unsigned long text_line;          // the input's line that the last read began on
 static unsigned long next_text_line = 1; // the input's line that the next read begins on
