@@ -193,7 +193,7 @@ struct terminal_case {
 const terminal_case cases[] = {
     {"prompts show before each answer", {"save.bin"}, {},
      {{"What you type is kept in 'save.bin.txt'", ""}, {header_prompt, "00 00 12\n"}, {" -- Last page --", ""},
-      {"Line  0: ", "01 23 45 67 89 ab CD ef\n"}, {"Line  1: ", "fe-dc-ba-98-76-54-32-10\n"},
+      {"Line  0: ", "\n"}, {"Line  0: ", "01 23 45 67 89 ab CD ef\n"}, {"Line  1: ", "fe-dc-ba-98-76-54-32-10\n"},
       {"Last line (2 bytes) : ", "A5 5a\n"}, {" ** DONE **", ""}},
      0,
      {{"save.bin", "\x01\x23\x45\x67\x89\xAB\xCD\xEF\xFE\xDC\xBA\x98\x76\x54\x32\x10\xA5\x5A"},
@@ -357,6 +357,7 @@ TABLE_TEST(terminal_runs, as_a_user_types, terminal_case, cases)
     struct termios terminal;
     ASSERT_EQ(tcgetattr(session.master, &terminal), 0);
     EXPECT_TRUE((terminal.c_lflag & ICANON) && (terminal.c_lflag & ECHO)) << "the terminal was left raw";
+    EXPECT_EQ(session.screen.find("\n:"), std::string::npos) << "a stray line of a prompt:\n" << session.screen;
     close(session.master);
     for (const auto &[name, bytes] : row.after) {
         if (bytes) {
