@@ -355,6 +355,10 @@ TEST(bramimage, gzip_images)
     EXPECT_EQ(written.substr(0, 2), "\x1F\x8B");
     EXPECT_EQ(written[9], '\x03') << "the gzip header names no other system";
     EXPECT_EQ(gunzipped(written), image_of({a, b}));
+    write_file(dir / "huge.sav", gzipped(std::string((1 << 20) + 16, '\0')));
+    run_result huge = run_program(bramimage, {"list", "huge.sav"}, "", dir.path);
+    EXPECT_EQ(huge.err, "'huge.sav' is not a backup memory image: it is larger than 1048576 bytes\n");
+    EXPECT_EQ(huge.status, 2);
     std::string damaged = gzipped(image_of({a}));
     write_file(dir / "damaged.sav", damaged.substr(0, damaged.size() - 12));
     run_result refused = run_program(bramimage, {"remove", "damaged.sav", "1"}, "", dir.path);

@@ -306,7 +306,8 @@ const terminal_case cases[] = {
                text += (line == 3 ? "00 00 00 00 00 00 00 00" : pairs_of(save, line * 8, 8)) + "\n";
            return text;
        }()}},
-     {{mend_prompt, "last\n"}, {"This dump has no last page", ""}, {mend_prompt, "0 3\n"},
+     {{mend_prompt, "last\n"}, {"This dump has no last page", ""}, {mend_prompt, "1\n"},
+      {"This dump has no page 1", ""}, {mend_prompt, "0 3\n"},
       {"Line  3: ", pairs_of(long_save(128), 24, 8) + "\n"}, {holds_now, ""}, {" ** DONE **", ""}},
      0, {{"save.bin", long_save(128)}}},
     {"a last page of one byte is mended as a page", {"save.bin", "in.txt"},
@@ -320,6 +321,11 @@ const terminal_case cases[] = {
       {"Last line (1 bytes) : ", pairs_of(long_save(129), 128, 1) + "\n"}, {mend_prompt, "0 3\n"},
       {"Line  3: ", pairs_of(long_save(129), 24, 8) + "\n"}, {holds_now, ""}, {" ** DONE **", ""}},
      0, {{"save.bin", long_save(129)}}},
+    {"Ctrl-D while a line is mended keeps the dump", {"save.bin"}, {},
+     typing_save("01 52 03 04") + dialogue{{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "\x04"},
+                                           {" ** DONE **", ""}},
+     5, {{"save.bin", worked_save.substr(0, 17) + "\x52" + worked_save.substr(18)},
+         {"save.bin.txt", save_transcript("01 52 03 04")}}},
     {"Ctrl-D at a prompt ends the input", {"save.bin"}, {{"save.bin", earlier_dump}},
      {{header_prompt, "00 00 14\n"}, {"Line  0: ", "\x04"}, {"Unexpected end of input", ""}}, 4,
      {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n"}}},
