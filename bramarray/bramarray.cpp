@@ -140,7 +140,7 @@ static FILE *open_filedata(char **inputs, int input_count)
         if (same_place(output_name, inputs[k]))
             fail(1, "Input file '%s' is also the output file 'filedata.dat'\n", inputs[k]);
     file_facts output;
-    if (look_at(output_name, &output))
+    if (facts_of(output_name, &output))
         refuse_standard_streams(&output, output_name);
     FILE *out = start_output(output_name);
     if (!out)

@@ -132,13 +132,12 @@ static void load_image_to_change(const char *path)
     if (describe_unreplaceable(path, why, sizeof why))
         fail(1, "Couldn't change '%s': %s\n", path, why);
     file_facts facts;
-    if (look_at(path, &facts)) {
+    if (facts_of(path, &facts)) {
         load_image(path);
     } else {
         image.length = 0;
         image.compressed = false;
-        image.unpacked = true;
-        check_image(path);
+        image.formatted = false;
     }
     if (!image.formatted)
         format_image(&image);
@@ -161,19 +160,27 @@ static size_t read_dump_file(const char *path)
     return length;
 }
 
+// Says why the dump file just read is no well-formed backup memory file; false when it is one.
+static bool describe_dump_fault(size_t length, char *fault, size_t size)
+{
+    if (length > largest_dump) {
+        snprintf(fault, size, "is longer than %zu bytes", largest_dump);
+        return true;
+    }
+    bram_tally tally;
+    tally_whole(&tally, dump, length);
+    return describe_file_fault(&tally, fault, size);
+}
+
 // A file that is no image: shown as a dump file, with what its size field and checksum say.
 // Ends the run: status 0 when it is a well-formed backup memory file, else 3.
 [[noreturn]] static void list_dump(const char *path)
 {
     size_t length = read_dump_file(path);
-    bram_tally tally;
-    tally_whole(&tally, dump, length);
-    if (tally_has_header(&tally))
+    if (length >= bram_header_size)
         list_file("-", dump, length, stdout);
     char fault[160];
-    bool faulty = length > largest_dump || describe_file_fault(&tally, fault, sizeof fault);
-    if (length > largest_dump)
-        snprintf(fault, sizeof fault, "is longer than %zu bytes", largest_dump);
+    bool faulty = describe_dump_fault(length, fault, sizeof fault);
     if (faulty)
         printf("'%s' is a dump file, not an image, and it %s\n", path, fault);
     else
@@ -185,11 +192,13 @@ static size_t read_dump_file(const char *path)
 static void list_command(const char *path)
 {
     read_whole_image(path);
-    bool dump_file = !image.compressed && image.length >= 4 && memcmp(image.bytes, image_magic, 4) != 0;
     char fault[128];
-    if (dump_file && describe_image_fault(&image, fault, sizeof fault))
-        list_dump(path);
-    check_image(path);
+    if (describe_image_fault(&image, fault, sizeof fault)) {
+        bool dump_file = !image.compressed && image.length >= 4 && memcmp(image.bytes, image_magic, 4) != 0;
+        if (dump_file)
+            list_dump(path);
+        fail(2, "'%s' is not a backup memory image: %s\n", path, fault);
+    }
     list_image(&image, stdout);
 }
 
@@ -276,7 +285,7 @@ static void extract_command(const char *path, const char *folder)
     file_facts facts;
     for (size_t k = 0; k < image.count; k++) {
         dump_path(folder, k, file_path, sizeof file_path);
-        if (look_at(file_path, &facts))
+        if (facts_of(file_path, &facts))
             fail(3, "'%s' exists already: nothing was extracted\n", file_path);
     }
     for (size_t k = 0; k < image.count; k++) {
@@ -350,13 +359,8 @@ static void add_command(const char *path, char **dump_paths, int dump_count)
     load_image_to_change(path);
     for (int k = 0; k < dump_count; k++) {
         size_t length = read_dump_file(dump_paths[k]);
-        bram_tally tally;
-        tally_whole(&tally, dump, length);
         char fault[160];
-        if (length > largest_dump)
-            fail(3, "'%s' is not a well-formed backup memory file: it is longer than %zu bytes\n", dump_paths[k],
-                 largest_dump);
-        if (describe_file_fault(&tally, fault, sizeof fault))
+        if (describe_dump_fault(length, fault, sizeof fault))
             fail(3, "'%s' is not a well-formed backup memory file: it %s\n", dump_paths[k], fault);
         add_to_list(dump, length, dump_paths[k]);
     }

@@ -31,8 +31,9 @@ struct bram_image {
     bool formatted;    // false: an empty or zero-filled file that no game has formatted yet
 };
 
-// Reads the whole file from stream, uncompressing it when it is gzip. False when it cannot be
-// read (errno says why, EFBIG when it is larger than largest_image, EILSEQ for a damaged gzip).
+// Reads the whole file from stream, uncompressing it when it is gzip; false when it cannot be
+// read (errno says why). A file larger than largest_image, or a damaged gzip stream, reads, and
+// describe_image_fault says so.
 bool read_image(FILE *stream, bram_image *image);
 // Writes it as it was read: compressed again when it was.
 bool write_image(FILE *stream, const bram_image *image);

@@ -48,11 +48,6 @@ void start_safely(int *argc, char ***argv)
     atexit(remove_unfinished_outputs);
 }
 
-bool look_at(const char *path, file_facts *facts)
-{
-    return facts_of(path, facts);
-}
-
 bool same_file(const file_facts *a, const file_facts *b)
 {
     bool volumes_agree = a->volume == b->volume || !a->volume_known || !b->volume_known;
@@ -87,14 +82,14 @@ static bool split_path(const char *path, char *folder, size_t size, const char *
 bool same_place(const char *path, const char *other_path)
 {
     file_facts a, b;
-    bool a_exists = look_at(path, &a), b_exists = look_at(other_path, &b);
+    bool a_exists = facts_of(path, &a), b_exists = facts_of(other_path, &b);
     if (a_exists || b_exists)
         return a_exists && b_exists && same_file(&a, &b);
     char folder[longest_path], other_folder[longest_path];
     const char *base, *other_base;
     return split_path(path, folder, sizeof folder, &base) &&
            split_path(other_path, other_folder, sizeof other_folder, &other_base) && strcmp(base, other_base) == 0 &&
-           look_at(folder, &a) && look_at(other_folder, &b) && same_file(&a, &b);
+           facts_of(folder, &a) && facts_of(other_folder, &b) && same_file(&a, &b);
 }
 
 void refuse_standard_streams(const file_facts *output, const char *name)
@@ -221,7 +216,7 @@ static FILE *start_replacement(const char *path)
             output = &free_slot;
     if (!output || !link_target(path, output->target, sizeof output->target))
         return nullptr;
-    output->existed = look_at(output->target, &output->old);
+    output->existed = facts_of(output->target, &output->old);
     int length = snprintf(output->temporary, sizeof output->temporary, "%s.unfinished-XXXXXX", output->target);
     if (length < 0 || static_cast<size_t>(length) >= sizeof output->temporary)
         return nullptr;
@@ -236,7 +231,7 @@ static FILE *start_replacement(const char *path)
 FILE *start_output(const char *path)
 {
     file_facts facts;
-    bool exists = look_at(path, &facts);
+    bool exists = facts_of(path, &facts);
     if (exists && !facts.regular)
         return open_file(path, "wb"); // a device, named pipe or terminal: written straight through
     if (exists && !may_write(path))
@@ -255,7 +250,7 @@ bool lock_folder_of(const char *path)
 bool make_folder_if_missing(const char *path)
 {
     file_facts facts;
-    if (look_at(path, &facts)) {
+    if (facts_of(path, &facts)) {
         errno = ENOTDIR;
         return facts.directory;
     }
@@ -265,7 +260,7 @@ bool make_folder_if_missing(const char *path)
 bool describe_unreplaceable(const char *path, char *text, size_t size)
 {
     file_facts facts;
-    if (!look_at(path, &facts))
+    if (!facts_of(path, &facts))
         return false;
     if (!facts.regular)
         snprintf(text, size, "it is no regular file");

@@ -16,9 +16,6 @@ void start_safely(int *argc, char ***argv);
 // Has an ending signal also call restore (it may only put the terminal back).
 void on_ending_signal(void (*restore)());
 
-// What the file at path is, following links; false when there is none.
-bool look_at(const char *path, file_facts *facts);
-
 // True when the two are the same file, or the file described and the stream.
 bool same_file(const file_facts *a, const file_facts *b);
 bool same_file_as_stream(const file_facts *facts, FILE *stream);

@@ -377,7 +377,7 @@ static FILE *open_files(const char *output_name, const char *input_name)
         in = open_file(input_name, "rb");
     }
     file_facts output;
-    if (look_at(output_name, &output)) {
+    if (facts_of(output_name, &output)) {
         bool regular = output.regular;
         if ((in && same_file_as_stream(&output, in)) || is_standard_stream(&output, 0))
             fail(1, "Output file '%s' is also the input file\n", output_name);

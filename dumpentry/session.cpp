@@ -106,10 +106,10 @@ static void offer_to_go_on()
 void start_transcript(const char *output_name)
 {
     file_facts facts;
-    if (!standard_input_is_terminal() || (look_at(output_name, &facts) && !facts.regular))
+    if (!standard_input_is_terminal() || (facts_of(output_name, &facts) && !facts.regular))
         return;
     snprintf(transcript_name, sizeof transcript_name, "%s.txt", output_name);
-    if (look_at(transcript_name, &facts) && facts.regular)
+    if (facts_of(transcript_name, &facts) && facts.regular)
         offer_to_go_on();
     transcript = open_file(transcript_name, "a+b");
     if (!transcript) {
