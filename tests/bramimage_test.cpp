@@ -12,10 +12,11 @@ namespace {
 
 const std::string bramimage = BRAMIMAGE_PATH;
 
-// A well-formed backup memory file: its size field and checksum filled in.
-std::string bram_file(const std::string &name, const std::string &data, char id = '\0')
+// A well-formed backup memory file of a two-byte ID: its size field and checksum filled in.
+std::string bram_file(const std::string &name, const std::string &data, unsigned id = 0)
 {
-    std::string file = std::string(4, '\0') + id + '\0' + (name + "          ").substr(0, 10) + data;
+    std::string file = std::string(4, '\0') + static_cast<char>(id & 0xFF) + static_cast<char>(id >> 8 & 0xFF) +
+                       (name + "          ").substr(0, 10) + data;
     unsigned sum = 0;
     for (size_t k = 4; k < file.size(); k++)
         sum += static_cast<unsigned char>(file[k]);
@@ -25,16 +26,18 @@ std::string bram_file(const std::string &name, const std::string &data, char id 
     return size_and_checksum + file.substr(4);
 }
 
-// A 2 KiB image holding these files, then as many bytes as given past the memory.
-std::string image_of(const std::vector<std::string> &files, const std::string &past_end = "")
+// An image of a memory of 2 KiB (or memory bytes) holding these files, then as many bytes as
+// given past the memory.
+std::string image_of(const std::vector<std::string> &files, const std::string &past_end = "", unsigned memory = 2048)
 {
     std::string body;
     for (const std::string &file : files)
         body += file;
-    unsigned first_free = 0x8010 + static_cast<unsigned>(body.size());
-    std::string image = std::string("HUBM\x00\x88", 6) + static_cast<char>(first_free & 0xFF) +
-                        static_cast<char>(first_free >> 8) + std::string(8, '\0') + body;
-    return image + std::string(2048 - image.size(), '\0') + past_end;
+    unsigned end = 0x8000 + memory, first_free = 0x8010 + static_cast<unsigned>(body.size());
+    std::string image = std::string("HUBM", 4) + static_cast<char>(end & 0xFF) + static_cast<char>(end >> 8) +
+                        static_cast<char>(first_free & 0xFF) + static_cast<char>(first_free >> 8) +
+                        std::string(8, '\0') + body;
+    return image + std::string(memory - image.size(), '\0') + past_end;
 }
 
 const std::string a = bram_file("ALPHA", "\x01\x02\x03");
@@ -371,23 +374,9 @@ TEST(bramimage, extract_names_many_files_of_one_name)
 {
     scratch_dir dir;
     std::vector<std::string> files;
-    for (int n = 0; n < 2046; n++)
-        files.push_back(bram_file("SAME", "", static_cast<char>(n & 0xFF)).replace(5, 1, 1, static_cast<char>(n >> 8)));
-    for (std::string &file : files) { // the ID's second byte changed: mend the checksum
-        unsigned sum = 0;
-        for (size_t k = 4; k < file.size(); k++)
-            sum += static_cast<unsigned char>(file[k]);
-        unsigned checksum = (0x10000 - (sum & 0xFFFF)) & 0xFFFF;
-        file[2] = static_cast<char>(checksum & 0xFF);
-        file[3] = static_cast<char>(checksum >> 8);
-    }
-    std::string body;
-    for (const std::string &file : files)
-        body += file;
-    unsigned first_free = 0x8010 + static_cast<unsigned>(body.size());
-    std::string image = std::string("HUBM\xFF\xFF", 6) + static_cast<char>(first_free & 0xFF) +
-                        static_cast<char>(first_free >> 8) + std::string(8, '\0') + body;
-    write_file(dir / "x.sav", image + std::string(0x7FFF - image.size(), '\0'));
+    for (unsigned n = 0; n < 2046; n++)
+        files.push_back(bram_file("SAME", "", n));
+    write_file(dir / "x.sav", image_of(files, "", 0x7FFF));
     run_result result = run_program(bramimage, {"extract", "x.sav", "out"}, "", dir.path);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "out"), {}), 2046);
@@ -401,7 +390,7 @@ TEST(bramimage, runs_at_once_lose_no_update)
     scratch_dir dir;
     std::string command = "for n in $(seq 1 20); do " + bramimage + " add x.sav d$n.bin > /dev/null & done; wait";
     for (int n = 1; n <= 20; n++)
-        write_file(dir / ("d" + std::to_string(n) + ".bin"), bram_file("D", "", static_cast<char>(n)));
+        write_file(dir / ("d" + std::to_string(n) + ".bin"), bram_file("D", "", static_cast<unsigned>(n)));
     ASSERT_EQ(run_program("/bin/bash", {"-c", command}, "", dir.path).status, 0);
     run_result listed = run_program(bramimage, {"list", "x.sav"}, "", dir.path);
     EXPECT_NE(listed.out.find("20 files, 320 bytes used"), std::string::npos) << listed.out;
