@@ -47,6 +47,8 @@ static const size_t element_room = sizeof elements.text[0] + 1; // one copy, and
 struct packed_file {
     unsigned char header[bram_header_size];
     const char *input_name;
+    file_facts facts; // which file it is, where the system said so
+    bool known, named_again;
 };
 static packed_file packed_files[fresh_memory_room / bram_header_size];
 static size_t packed_count;
@@ -58,8 +60,8 @@ void print_usage(const char *exe_name)
            "  %s [%s] <input filename 1> [<input filename ...>]\n"
            "  Produces a file 'filedata.dat' suitable to produce a file restoration cd\n"
            "  Each file passed as argument must have been produced by 'dumpentry'\n"
-           "  if %s is given as first arg, an iso is also created to restore\n"
-           "  the given files\n",
+           "  %s is accepted as first arg and changes nothing: the restoration\n"
+           "  cd is built from 'filedata.dat' elsewhere\n",
            exe_name, "-compile", "-compile");
 }
 
@@ -88,8 +90,17 @@ void output_c(FILE *out, int c)
     fail(2, "Couldn't write file '%s'\n", output_name);
 }
 
+// The earlier input that is the same file as this one, if any.
+static packed_file *same_input(const file_facts *facts)
+{
+    for (size_t k = 0; k < packed_count; k++)
+        if (packed_files[k].known && same_file(&packed_files[k].facts, facts))
+            return &packed_files[k];
+    return nullptr;
+}
+
 // A restoration CD walks the files by their size fields: say which inputs would lead it astray.
-static void check_packed_file(const bram_tally *tally, const char *name)
+static void check_packed_file(const bram_tally *tally, const char *name, FILE *in)
 {
     char fault[160];
     if (describe_file_fault(tally, fault, sizeof fault))
@@ -97,13 +108,25 @@ static void check_packed_file(const bram_tally *tally, const char *name)
     packed_bytes += tally->length;
     if (!tally_has_header(tally))
         return;
+    file_facts facts;
+    bool known = facts_of_stream(in, &facts);
+    packed_file *earlier = known ? same_input(&facts) : nullptr;
+    if (earlier) {
+        if (!earlier->named_again)
+            warn("Warning: '%s' is named twice: the console keeps one copy\n", name);
+        earlier->named_again = true;
+        return;
+    }
     for (size_t k = 0; k < packed_count; k++)
         if (same_key(packed_files[k].header, tally->header))
             warn("Warning: '%s' and '%s' have the same ID and name; the console keeps only one\n",
                  packed_files[k].input_name, name);
     if (packed_count < sizeof packed_files / sizeof packed_files[0]) {
-        memcpy(packed_files[packed_count].header, tally->header, bram_header_size);
-        packed_files[packed_count++].input_name = name;
+        packed_file &packed = packed_files[packed_count++];
+        memcpy(packed.header, tally->header, bram_header_size);
+        packed.input_name = name;
+        packed.facts = facts;
+        packed.known = known;
     }
 }
 
@@ -127,22 +150,24 @@ static void output_file(FILE *out, const char *name)
     }
     if (ferror(in))
         fail(1, "Couldn't read file '%s'\n", name);
+    check_packed_file(&tally, name, in);
     fclose(in);
-    check_packed_file(&tally, name);
 }
 
 // Opens filedata.dat once it is known to be none of the inputs (by any name, also before it
 // exists: ./filedata.dat) and not where standard output or error go. It is written beside
 // the old one and replaces it only when the run completes.
-static FILE *open_filedata(char **inputs, int input_count)
+static pending_output *open_filedata(char **inputs, int input_count)
 {
     for (int k = 0; k < input_count; k++)
         if (same_place(output_name, inputs[k]))
             fail(1, "Input file '%s' is also the output file 'filedata.dat'\n", inputs[k]);
     file_facts output;
-    if (facts_of(output_name, &output))
+    if (look_at(output_name, &output)) {
         refuse_standard_streams(&output, output_name);
-    FILE *out = start_output(output_name);
+        refuse_split_links(&output, output_name);
+    }
+    pending_output *out = start_output(output_name);
     if (!out)
         fail(2, "Couldn't open file '%s' for output\n", output_name);
     return out;
@@ -156,7 +181,8 @@ int main(int argc, char **argv)
     if (first_input >= argc)
         exit_with_usage(argv[0], print_usage, 2);
 
-    FILE *out = open_filedata(argv + first_input, argc - first_input);
+    pending_output *filedata = open_filedata(argv + first_input, argc - first_input);
+    FILE *out = filedata->stream;
     setvbuf(out, nullptr, _IONBF, 0); // elements are gathered in element_block already
     fputs(head, out);
     for (int k = first_input; k < argc; k++)
@@ -167,7 +193,9 @@ int main(int argc, char **argv)
         warn("Warning: the files take %lu bytes, more than the %lu bytes of room of a 2 KiB backup memory\n",
              packed_bytes, fresh_memory_room);
 
-    finish_output_or_fail(out, 2, output_name);
+    finish_output_or_fail(filedata, 2, output_name);
     print_contact();
+    fflush(stdout);
+    commit_output_or_fail(filedata, 2, output_name);
     return EXIT_SUCCESS;
 }

@@ -84,7 +84,7 @@ void dump_file_base(const unsigned char *header, size_t number, char *name, size
 
 [[noreturn]] static void fail_to_open(const char *path)
 {
-    fail(1, "Couldn't open file '%s' for input: %s\n", path, strerror(errno));
+    fail(1, "Couldn't open file '%s' for input:", path);
 }
 
 // Opens a file to read; a directory opens but cannot be read.
@@ -104,7 +104,7 @@ static void read_whole_image(const char *path)
 {
     FILE *stream = open_to_read(path);
     if (!read_image(stream, &image))
-        fail(1, "Couldn't read file '%s': %s\n", path, strerror(errno));
+        fail(1, "Couldn't read file '%s':", path);
     fclose(stream);
 }
 
@@ -123,31 +123,50 @@ static void load_image(const char *path)
 }
 
 // Before an image is changed: it must be one that may be replaced, and no other run may
-// change it meanwhile. A missing image is made, an unformatted one formatted.
-static void load_image_to_change(const char *path)
+// change it meanwhile. A missing image is made where may_make says so (true is returned then),
+// an unformatted one formatted.
+static bool load_image_to_change(const char *path, bool may_make)
 {
     if (!lock_folder_of(path))
-        fail(1, "Couldn't write file '%s': %s\n", path, strerror(errno));
+        fail(1, "Couldn't write file '%s':", path);
     char why[96];
     if (describe_unreplaceable(path, why, sizeof why))
         fail(1, "Couldn't change '%s': %s\n", path, why);
     file_facts facts;
-    if (facts_of(path, &facts)) {
-        load_image(path);
-    } else {
+    bool made = may_make && !look_at(path, &facts);
+    if (made) {
         image.length = 0;
         image.compressed = false;
         image.formatted = false;
+    } else {
+        load_image(path);
     }
     if (!image.formatted)
         format_image(&image);
+    return made;
 }
 
-static void save_image(const char *path)
+// Writes the image changed beside the old one, says what it holds now, and only then puts it
+// in place of the old one: a run that cannot say so changes nothing, and one that replaced it
+// ends there, as it succeeded.
+[[noreturn]] static void replace_image_and_end(const char *path, bool made)
 {
-    FILE *out = start_output(path);
-    if (!out || !write_image(out, &image) || !finish_output(out))
-        fail(1, "Couldn't write file '%s': %s\n", path, strerror(errno ? errno : EIO));
+    pending_output *out = start_output(path);
+    if (!out)
+        fail(1, "Couldn't write file '%s':", path);
+    errno = 0;
+    if (!write_image(out->stream, &image) || !finish_output(out)) {
+        if (errno == 0)
+            errno = EIO;
+        fail(1, "Couldn't write file '%s':", path);
+    }
+    if (made)
+        printf("New image '%s'\n", path);
+    list_image(&image, stdout);
+    finish_standard_output(1);
+    if (!commit_output(out))
+        fail(1, "Couldn't write file '%s':", path);
+    exit(EXIT_SUCCESS);
 }
 
 static size_t read_dump_file(const char *path)
@@ -155,7 +174,7 @@ static size_t read_dump_file(const char *path)
     FILE *stream = open_to_read(path);
     size_t length = fread(dump, 1, sizeof dump, stream);
     if (ferror(stream))
-        fail(1, "Couldn't read file '%s': %s\n", path, strerror(errno));
+        fail(1, "Couldn't read file '%s':", path);
     fclose(stream);
     return length;
 }
@@ -172,15 +191,18 @@ static bool describe_dump_fault(size_t length, char *fault, size_t size)
     return describe_file_fault(&tally, fault, size);
 }
 
-// A file that is no image: shown as a dump file, with what its size field and checksum say.
-// Ends the run: status 0 when it is a well-formed backup memory file, else 3.
-[[noreturn]] static void list_dump(const char *path)
+// A file that is no image, shown as a dump file when its size field says its length: status 0
+// when its checksum holds too, else 3. Any other file is neither: status 2, with both reasons.
+[[noreturn]] static void list_dump(const char *path, const char *image_fault)
 {
     size_t length = read_dump_file(path);
-    if (length >= bram_header_size)
-        list_file("-", dump, length, stdout);
     char fault[160];
     bool faulty = describe_dump_fault(length, fault, sizeof fault);
+    bram_tally tally;
+    tally_whole(&tally, dump, length);
+    if (faulty && (length > largest_dump || !size_field_holds(&tally)))
+        fail(2, "'%s' is neither a backup memory image (%s) nor a dump file (it %s)\n", path, image_fault, fault);
+    list_file("-", dump, length, stdout);
     if (faulty)
         printf("'%s' is a dump file, not an image, and it %s\n", path, fault);
     else
@@ -196,7 +218,7 @@ static void list_command(const char *path)
     if (describe_image_fault(&image, fault, sizeof fault)) {
         bool dump_file = !image.compressed && image.length >= 4 && memcmp(image.bytes, image_magic, 4) != 0;
         if (dump_file)
-            list_dump(path);
+            list_dump(path, fault);
         fail(2, "'%s' is not a backup memory image: %s\n", path, fault);
     }
     list_image(&image, stdout);
@@ -270,8 +292,10 @@ static void choose_dump_names()
 static void dump_path(const char *folder, size_t k, char *path, size_t size)
 {
     int length = folder ? snprintf(path, size, "%s/%s", folder, dump_names[k]) : snprintf(path, size, "%s", dump_names[k]);
-    if (length < 0 || static_cast<size_t>(length) >= size)
-        fail(1, "Couldn't open folder '%s': %s\n", folder, strerror(ENAMETOOLONG));
+    if (length < 0 || static_cast<size_t>(length) >= size) {
+        errno = ENAMETOOLONG;
+        fail(1, "Couldn't open folder '%s':", folder);
+    }
 }
 
 // Writes every file as a dump file into folder (null: the current folder), none over another.
@@ -279,25 +303,26 @@ static void extract_command(const char *path, const char *folder)
 {
     load_image(path);
     if (folder && !make_folder_if_missing(folder))
-        fail(1, "Couldn't %s folder '%s': %s\n", errno == ENOTDIR ? "open" : "make", folder, strerror(errno));
+        fail(1, errno == ENOTDIR ? "Couldn't open folder '%s':" : "Couldn't make folder '%s':", folder);
     choose_dump_names();
     char file_path[4096 + 64];
     file_facts facts;
     for (size_t k = 0; k < image.count; k++) {
         dump_path(folder, k, file_path, sizeof file_path);
-        if (facts_of(file_path, &facts))
+        if (look_at(file_path, &facts))
             fail(3, "'%s' exists already: nothing was extracted\n", file_path);
     }
     for (size_t k = 0; k < image.count; k++) {
         dump_path(folder, k, file_path, sizeof file_path);
         FILE *out = open_new_file(file_path);
         if (!out)
-            fail(1, "Couldn't open file '%s' for output: %s\n", file_path, strerror(errno));
+            fail(1, "Couldn't open file '%s' for output:", file_path);
         fwrite(image.bytes + image.offsets[k], 1, get_le16(image.bytes + image.offsets[k]), out);
         if (!close_written(out)) {
             int reason = errno;
             remove_file(file_path);
-            fail(1, "Couldn't write file '%s': %s\n", file_path, strerror(reason));
+            errno = reason;
+            fail(1, "Couldn't write file '%s':", file_path);
         }
         puts(file_path);
     }
@@ -356,7 +381,7 @@ static void append_added(const char *path)
 
 static void add_command(const char *path, char **dump_paths, int dump_count)
 {
-    load_image_to_change(path);
+    bool made = load_image_to_change(path, true);
     for (int k = 0; k < dump_count; k++) {
         size_t length = read_dump_file(dump_paths[k]);
         char fault[160];
@@ -365,8 +390,7 @@ static void add_command(const char *path, char **dump_paths, int dump_count)
         add_to_list(dump, length, dump_paths[k]);
     }
     append_added(path);
-    save_image(path);
-    list_image(&image, stdout);
+    replace_image_and_end(path, made);
 }
 
 // A number as list shows it: digits only, from 1 to count; 0 when it is not one.
@@ -395,12 +419,11 @@ static void mark_numbered(char **numbers, int number_count, const char *path, bo
 
 static void remove_command(const char *path, char **numbers, int number_count)
 {
-    load_image_to_change(path);
+    load_image_to_change(path, false);
     static bool removed[most_files];
     mark_numbered(numbers, number_count, path, removed);
     remove_files(&image, removed);
-    save_image(path);
-    list_image(&image, stdout);
+    replace_image_and_end(path, false);
 }
 
 // Appends the files of one image, all or the numbered ones, to another; the first is only read.
@@ -420,10 +443,9 @@ static void copy_command(const char *from, const char *to, char **numbers, int n
         const unsigned char *file = image.bytes + image.offsets[k];
         add_to_list(file, get_le16(file), numbers_shown[k]);
     }
-    load_image_to_change(to);
+    bool made = load_image_to_change(to, true);
     append_added(to);
-    save_image(to);
-    list_image(&image, stdout);
+    replace_image_and_end(to, made);
 }
 
 int main(int argc, char **argv)

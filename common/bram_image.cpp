@@ -10,7 +10,16 @@ static const size_t free_address_at = 6;
 static const unsigned char gzip_magic[2] = {0x1F, 0x8B};
 static unsigned char chunk[1 << 14]; // compressed bytes on their way in or out
 
-// Uncompresses what follows the two bytes already read into the image.
+// Moves the compressed bytes not yet taken to the start of chunk and reads more after them.
+static void refill(FILE *stream, z_stream *packed)
+{
+    memmove(chunk, packed->next_in, packed->avail_in);
+    packed->next_in = chunk;
+    packed->avail_in += static_cast<uInt>(fread(chunk + packed->avail_in, 1, sizeof chunk - packed->avail_in, stream));
+}
+
+// Uncompresses what follows the two bytes already read into the image: every gzip member, one
+// after another, as gzip -d reads them.
 static bool read_compressed(FILE *stream, bram_image *image)
 {
     z_stream packed{};
@@ -22,14 +31,25 @@ static bool read_compressed(FILE *stream, bram_image *image)
     packed.next_out = image->bytes;
     packed.avail_out = sizeof image->bytes;
     int result = Z_OK;
-    while (result == Z_OK && packed.avail_in > 0 && packed.avail_out > 0) {
-        result = inflate(&packed, Z_NO_FLUSH);
-        if (result == Z_OK && packed.avail_in == 0) {
-            packed.next_in = chunk;
-            packed.avail_in = static_cast<uInt>(fread(chunk, 1, sizeof chunk, stream));
+    for (;;) {
+        if (packed.avail_in < sizeof gzip_magic)
+            refill(stream, &packed);
+        if (result == Z_STREAM_END) {
+            if (packed.avail_in == 0)
+                break; // the last member
+            if (packed.avail_in < sizeof gzip_magic || memcmp(packed.next_in, gzip_magic, sizeof gzip_magic) != 0) {
+                image->trailing = true;
+                break;
+            }
+            inflateReset(&packed);
         }
+        if (packed.avail_out == 0)
+            break; // larger than any image
+        result = inflate(&packed, Z_NO_FLUSH);
+        if (result != Z_OK && result != Z_STREAM_END)
+            break;
     }
-    image->length = packed.total_out;
+    image->length = static_cast<size_t>(packed.next_out - image->bytes);
     image->unpacked = result == Z_STREAM_END || packed.avail_out == 0;
     inflateEnd(&packed);
     return !ferror(stream);
@@ -40,6 +60,7 @@ bool read_image(FILE *stream, bram_image *image)
     image->length = fread(image->bytes, 1, sizeof gzip_magic, stream);
     image->compressed = image->length == sizeof gzip_magic && memcmp(image->bytes, gzip_magic, sizeof gzip_magic) == 0;
     image->unpacked = true;
+    image->trailing = false;
     if (image->compressed)
         return read_compressed(stream, image);
     image->length += fread(image->bytes + image->length, 1, sizeof image->bytes - image->length, stream);
@@ -133,6 +154,10 @@ bool describe_image_fault(bram_image *image, char *text, size_t size)
     image->formatted = image->length > 0 && !(image->length >= fresh_memory_size && all_zero(image->bytes, image->length));
     if (image->compressed && !image->unpacked) {
         snprintf(text, size, "its gzip compression is damaged");
+        return true;
+    }
+    if (image->trailing) {
+        snprintf(text, size, "bytes that begin no gzip member follow its last one");
         return true;
     }
     if (image->length > largest_image) {

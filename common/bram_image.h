@@ -28,12 +28,13 @@ struct bram_image {
     size_t count;      // files in it
     bool compressed;   // read from gzip, so written back as gzip
     bool unpacked;     // the gzip stream was whole
+    bool trailing;     // bytes that begin no gzip member follow the last one
     bool formatted;    // false: an empty or zero-filled file that no game has formatted yet
 };
 
-// Reads the whole file from stream, uncompressing it when it is gzip; false when it cannot be
-// read (errno says why). A file larger than largest_image, or a damaged gzip stream, reads, and
-// describe_image_fault says so.
+// Reads the whole file from stream, uncompressing it when it is gzip (every member, one after
+// another); false when it cannot be read (errno says why). A file larger than largest_image, a
+// damaged gzip stream, or bytes after its last member, read, and describe_image_fault says so.
 bool read_image(FILE *stream, bram_image *image);
 // Writes it as it was read: compressed again when it was.
 bool write_image(FILE *stream, const bram_image *image);

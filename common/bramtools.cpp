@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +23,12 @@ void print_contact()
 
 __attribute__((format(BRAMTOOLS_PRINTF, 1, 0))) static void report(const char *format, va_list args)
 {
+    int reason = errno;
     fflush(stdout);
     vfprintf(stderr, format, args);
+    size_t length = strlen(format);
+    if (length > 0 && format[length - 1] == ':')
+        fprintf(stderr, " %s\n", strerror(reason));
 }
 
 void fail(int status, const char *format, ...)

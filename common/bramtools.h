@@ -5,20 +5,16 @@
 
 #include <cstdio>
 
-// Formats as the printf in use reads them: on Windows MinGW's own C99 printf, not msvcrt's.
-#ifdef __MINGW32__
-#define BRAMTOOLS_PRINTF gnu_printf
-#else
-#define BRAMTOOLS_PRINTF printf
-#endif
+#include "system.h"
 
 void print_contact();
 
-// Prints the formatted message to standard error and ends the process with status.
+// Prints the formatted message to standard error and ends the process with status. A format
+// that ends with ':' gets the system's reason (errno's) after it, and the line end.
 [[noreturn]] void fail(int status, const char *format, ...) __attribute__((format(BRAMTOOLS_PRINTF, 2, 3)));
 
 // Prints the formatted message to standard error, after what standard output holds so far,
-// so that a log of both reads in the order things happened.
+// so that a log of both reads in the order things happened; the system's reason as fail adds it.
 void warn(const char *format, ...) __attribute__((format(BRAMTOOLS_PRINTF, 1, 2)));
 
 // True when the stream is open on a directory, which opens but cannot be read.

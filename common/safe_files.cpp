@@ -6,21 +6,12 @@
 
 #include "bramtools.h"
 #include "safe_files.h"
+#include "text_encoding.h"
 
-// The outputs being written through a temporary file (the dump, and a text being mended): a
-// failed or interrupted run removes their temporary files, so the files they would replace
-// stay as they were.
-struct pending_output {
-    volatile sig_atomic_t live;
-    FILE *stream;
-    char temporary[longest_path + 32];
-    char target[longest_path];
-    file_facts old;
-    bool existed;
-};
+// The outputs under way: at most one product and one text being rewritten at a time.
 static pending_output pending[2];
-static void (*restore_on_signal)();
 
+// Removes the new files that were not committed: the files they would replace stay as they were.
 static void remove_unfinished_outputs()
 {
     for (pending_output &output : pending)
@@ -30,22 +21,20 @@ static void remove_unfinished_outputs()
         }
 }
 
-static void end_now()
-{
-    remove_unfinished_outputs();
-    if (restore_on_signal)
-        restore_on_signal();
-}
-
-void on_ending_signal(void (*restore)())
-{
-    restore_on_signal = restore;
-}
-
 void start_safely(int *argc, char ***argv)
 {
-    start_system(argc, argv, end_now);
+    start_system(argc, argv);
+    add_ending_hook(remove_unfinished_outputs);
     atexit(remove_unfinished_outputs);
+}
+
+bool look_at(const char *path, file_facts *facts)
+{
+    if (facts_of(path, facts))
+        return true;
+    if (errno != ENOENT && errno != ENOTDIR)
+        fail(1, "Couldn't look at file '%s':", path);
+    return false;
 }
 
 bool same_file(const file_facts *a, const file_facts *b)
@@ -54,42 +43,47 @@ bool same_file(const file_facts *a, const file_facts *b)
     return a->index == b->index && volumes_agree;
 }
 
-bool same_file_as_stream(const file_facts *facts, FILE *stream)
+bool same_file_as_stream(const file_facts *facts, FILE *stream, const char *name)
 {
     file_facts other;
-    return facts_of_stream(stream, &other) && same_file(facts, &other);
+    if (!facts_of_stream(stream, &other))
+        fail(1, "Couldn't look at file '%s':", name);
+    return same_file(facts, &other);
 }
 
 bool is_standard_stream(const file_facts *facts, int stream)
 {
+    static const char *const names[] = {"standard input", "standard output", "standard error"};
     file_facts other;
-    return facts_of_standard_stream(stream, &other) && other.regular && same_file(facts, &other);
+    if (!facts_of_standard_stream(stream, &other))
+        fail(1, "Couldn't look at %s:", names[stream]);
+    return other.regular && same_file(facts, &other);
 }
 
 // The folder that holds path, and its last name.
 static bool split_path(const char *path, char *folder, size_t size, const char **base)
 {
-    const char *slash = strrchr(path, '/');
-    const char *backslash = names_ignore_case() ? strrchr(path, '\\') : nullptr;
-    if (backslash && (!slash || backslash > slash))
-        slash = backslash;
-    *base = slash ? slash + 1 : path;
-    int length = slash ? snprintf(folder, size, "%.*s", static_cast<int>(slash - path + 1), path)
-                       : snprintf(folder, size, ".");
+    const char *separator = nullptr;
+    for (const char *c = path; *c; c++)
+        if (is_folder_separator(*c))
+            separator = c;
+    *base = separator ? separator + 1 : path;
+    int length = separator ? snprintf(folder, size, "%.*s", static_cast<int>(separator - path + 1), path)
+                           : snprintf(folder, size, ".");
     return length >= 0 && static_cast<size_t>(length) < size;
 }
 
 bool same_place(const char *path, const char *other_path)
 {
     file_facts a, b;
-    bool a_exists = facts_of(path, &a), b_exists = facts_of(other_path, &b);
+    bool a_exists = look_at(path, &a), b_exists = look_at(other_path, &b);
     if (a_exists || b_exists)
         return a_exists && b_exists && same_file(&a, &b);
     char folder[longest_path], other_folder[longest_path];
     const char *base, *other_base;
     return split_path(path, folder, sizeof folder, &base) &&
            split_path(other_path, other_folder, sizeof other_folder, &other_base) && strcmp(base, other_base) == 0 &&
-           facts_of(folder, &a) && facts_of(other_folder, &b) && same_file(&a, &b);
+           look_at(folder, &a) && look_at(other_folder, &b) && same_file(&a, &b);
 }
 
 void refuse_standard_streams(const file_facts *output, const char *name)
@@ -100,143 +94,177 @@ void refuse_standard_streams(const file_facts *output, const char *name)
         fail(1, "Output file '%s' is also standard error\n", name);
 }
 
-void text_start(text_reading *reading)
+static void describe_split_links(const file_facts *facts, char *text, size_t size)
 {
-    memset(reading, 0, sizeof *reading);
-    reading->utf8 = reading->little = reading->big = true;
+    snprintf(text, size, "it has %lu hard links, which a new file would split", facts->links);
 }
 
-static bool printable(unsigned long code)
+void refuse_split_links(const file_facts *output, const char *name)
 {
-    if (code < 0x20)
-        return code >= '\t' && code <= '\r'; // tab, LF, VT, FF, CR
-    bool control = code >= 0x7F && code <= 0x9F;
-    bool noncharacter = (code & 0xFFFE) == 0xFFFE || (code >= 0xFDD0 && code <= 0xFDEF);
-    bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return !control && !noncharacter && !surrogate && code <= 0x10FFFF;
-}
-
-static void utf8_add(text_reading *reading, unsigned char c)
-{
-    if (reading->utf8_pending > 0) {
-        reading->utf8 = (c & 0xC0) == 0x80;
-        reading->utf8_code = reading->utf8_code << 6 | (c & 0x3F);
-        if (--reading->utf8_pending == 0)
-            reading->utf8 = reading->utf8_code >= reading->utf8_least && printable(reading->utf8_code);
+    if (!output->regular || output->links <= 1)
         return;
-    }
-    static const struct {
-        unsigned char first, last, continuations;
-        unsigned long least;
-    } leads[] = {{0x00, 0x7F, 0, 0}, {0xC2, 0xDF, 1, 0x80}, {0xE0, 0xEF, 2, 0x800}, {0xF0, 0xF4, 3, 0x10000}};
-    for (const auto &lead : leads) {
-        if (c < lead.first || c > lead.last)
-            continue;
-        reading->utf8_pending = lead.continuations;
-        reading->utf8_least = lead.least;
-        reading->utf8_code = c & (0x7F >> lead.continuations);
-        if (lead.continuations == 0)
-            reading->utf8 = printable(c);
-        return;
-    }
-    reading->utf8 = false;
-}
-
-// One UTF-16 code unit of one byte order; the byte order mark is let through.
-static bool utf16_add(unsigned unit, unsigned *high, unsigned long *ascii)
-{
-    if (*high) {
-        unsigned long code = 0x10000 + ((*high - 0xD800UL) << 10) + (unit - 0xDC00UL);
-        bool paired = unit >= 0xDC00 && unit <= 0xDFFF;
-        *high = 0;
-        return paired && printable(code);
-    }
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-        *high = unit;
-        return true;
-    }
-    *ascii += unit < 0x80;
-    return unit == 0xFEFF || printable(unit);
-}
-
-void text_add(text_reading *reading, const unsigned char *bytes, size_t count)
-{
-    for (size_t k = 0; k < count && (reading->utf8 || reading->little || reading->big); k++) {
-        unsigned char c = bytes[k];
-        if (reading->utf8)
-            utf8_add(reading, c);
-        reading->unit[reading->length % 2] = c;
-        reading->length++;
-        if (reading->length % 2 != 0)
-            continue;
-        unsigned little_unit = reading->unit[0] | static_cast<unsigned>(reading->unit[1]) << 8;
-        unsigned big_unit = reading->unit[1] | static_cast<unsigned>(reading->unit[0]) << 8;
-        bool mark = reading->length == 2 && (little_unit == 0xFEFF || big_unit == 0xFEFF);
-        reading->units += !mark;
-        reading->little = reading->little && utf16_add(little_unit, &reading->little_high, &reading->little_ascii);
-        reading->big = reading->big && utf16_add(big_unit, &reading->big_high, &reading->big_ascii);
-    }
-}
-
-// A typed dump is hex digits, spaces and line ends: in UTF-16 most of its characters are
-// ASCII, which random bytes read as UTF-16 almost never are.
-bool text_verdict(const text_reading *reading)
-{
-    if (reading->length == 0)
-        return false;
-    if (reading->utf8 && reading->utf8_pending == 0)
-        return true;
-    bool whole_units = reading->length % 2 == 0 && reading->units > 0;
-    bool little = reading->little && !reading->little_high && reading->little_ascii * 2 >= reading->units;
-    bool big = reading->big && !reading->big_high && reading->big_ascii * 2 >= reading->units;
-    return whole_units && (little || big);
+    char why[96];
+    describe_split_links(output, why, sizeof why);
+    fail(1, "Couldn't change '%s': %s\n", name, why);
 }
 
 bool holds_only_text(const char *path)
 {
     FILE *stream = open_file(path, "rb");
-    if (!stream)
-        return false;
-    static unsigned char block[1 << 16];
-    text_reading reading;
-    text_start(&reading);
-    size_t count;
-    while ((count = fread(block, 1, sizeof block, stream)) > 0)
-        text_add(&reading, block, count);
-    bool read = !ferror(stream);
+    if (!stream) {
+        if (errno == ENOENT)
+            return false;
+        fail(1, "Couldn't look at file '%s':", path);
+    }
+    text_encoding encoding = text_encoding_of(stream);
+    if (ferror(stream))
+        fail(1, "Couldn't look at file '%s':", path);
     fclose(stream);
-    return read && text_verdict(&reading);
+    return encoding != no_text;
 }
 
-static FILE *start_replacement(const char *path)
+static pending_output *free_slot()
 {
-    pending_output *output = nullptr;
-    for (pending_output &free_slot : pending)
-        if (!free_slot.live && !output)
-            output = &free_slot;
-    if (!output || !link_target(path, output->target, sizeof output->target))
+    pending_output *slot = pending;
+    const pending_output *end = pending + sizeof pending / sizeof pending[0];
+    while (slot < end && slot->in_use)
+        slot++;
+    if (slot == end)
         return nullptr;
-    output->existed = facts_of(output->target, &output->old);
+    memset(slot, 0, sizeof *slot);
+    slot->in_use = true;
+    return slot;
+}
+
+static pending_output *start_replacement(pending_output *output, const char *path)
+{
+    if (!link_target(path, output->target, sizeof output->target)) {
+        bool nowhere = errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == ENAMETOOLONG;
+        if (!nowhere)
+            fail(1, "Couldn't look at file '%s':", path); // not to be taken for a plain file
+        return nullptr;
+    }
+    output->existed = look_at(output->target, &output->old);
     int length = snprintf(output->temporary, sizeof output->temporary, "%s.unfinished-XXXXXX", output->target);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof output->temporary)
+    if (length < 0 || static_cast<size_t>(length) >= sizeof output->temporary) {
+        errno = ENAMETOOLONG;
         return nullptr;
+    }
     // No signal may come between making the file and noting it for removal.
     hold_ending_signals(true);
     output->stream = create_temporary(output->temporary);
     output->live = output->stream != nullptr;
     hold_ending_signals(false);
-    return output->stream;
+    return output->stream ? output : nullptr;
 }
 
-FILE *start_output(const char *path)
+pending_output *start_output(const char *path)
 {
+    pending_output *output = free_slot();
+    if (!output)
+        return nullptr;
     file_facts facts;
-    bool exists = facts_of(path, &facts);
-    if (exists && !facts.regular)
-        return open_file(path, "wb"); // a device, named pipe or terminal: written straight through
-    if (exists && !may_write(path))
-        return nullptr; // write-protected: the user meant to keep it
-    return start_replacement(path);
+    bool exists = look_at(path, &facts);
+    if (exists && !facts.regular) { // a device, named pipe or terminal: written straight through
+        output->straight_through = true;
+        output->stream = open_file(path, "wb");
+    } else if (exists && (facts.write_protected || !may_write(path))) {
+        errno = EACCES; // the user meant to keep it
+    } else if (start_replacement(output, path)) {
+        return output;
+    }
+    if (output->stream)
+        return output;
+    discard_output(output);
+    return nullptr;
+}
+
+// The new file is gone and the target as it was; errno still says why.
+void discard_output(pending_output *output)
+{
+    int reason = errno;
+    if (output->stream) {
+        fclose(output->stream);
+        output->stream = nullptr;
+    }
+    if (output->live) {
+        output->live = 0;
+        remove_file(output->temporary);
+    }
+    output->in_use = false;
+    errno = reason;
+}
+
+bool finish_output(pending_output *output)
+{
+    FILE *stream = output->stream;
+    output->stream = nullptr;
+    if (!stream) {
+        discard_output(output);
+        return false;
+    }
+    if (output->straight_through) {
+        output->in_use = false;
+        return close_written(stream);
+    }
+    bool group_kept = true;
+    bool written = fflush(stream) == 0 && ferror(stream) == 0;
+    written = written && keep_metadata(stream, output->existed ? &output->old : nullptr, &group_kept) &&
+              sync_to_disk(stream);
+    written = fclose(stream) == 0 && written;
+    if (!written) {
+        discard_output(output);
+        return false;
+    }
+    if (!group_kept)
+        warn("Warning: Couldn't keep the group of '%s':", output->target);
+    return true;
+}
+
+static bool replace_target(pending_output *output)
+{
+    if (!output->in_use)
+        return true; // written straight through
+    if (!replace_with(output->temporary, output->target)) {
+        discard_output(output);
+        return false;
+    }
+    output->live = 0;
+    output->in_use = false;
+    char folder[longest_path];
+    const char *base;
+    if (split_path(output->target, folder, sizeof folder, &base))
+        sync_folder(folder);
+    return true;
+}
+
+bool commit_output(pending_output *output)
+{
+    hold_ending_signals(true); // never let through again: the run ends as it succeeded
+    bool replaced = replace_target(output);
+    if (!replaced)
+        hold_ending_signals(false);
+    return replaced;
+}
+
+bool commit_output_and_go_on(pending_output *output)
+{
+    hold_ending_signals(true);
+    bool replaced = replace_target(output);
+    hold_ending_signals(false);
+    return replaced;
+}
+
+void finish_output_or_fail(pending_output *output, int status, const char *name)
+{
+    if (!finish_output(output))
+        fail(status, "Couldn't write file '%s'\n", name);
+}
+
+void commit_output_or_fail(pending_output *output, int status, const char *name)
+{
+    if (!commit_output(output))
+        fail(status, "Couldn't write file '%s'\n", name);
 }
 
 bool lock_folder_of(const char *path)
@@ -250,7 +278,7 @@ bool lock_folder_of(const char *path)
 bool make_folder_if_missing(const char *path)
 {
     file_facts facts;
-    if (facts_of(path, &facts)) {
+    if (look_at(path, &facts)) {
         errno = ENOTDIR;
         return facts.directory;
     }
@@ -260,49 +288,17 @@ bool make_folder_if_missing(const char *path)
 bool describe_unreplaceable(const char *path, char *text, size_t size)
 {
     file_facts facts;
-    if (!facts_of(path, &facts))
+    if (!look_at(path, &facts))
         return false;
     if (!facts.regular)
         snprintf(text, size, "it is no regular file");
     else if (facts.links > 1)
-        snprintf(text, size, "it has %lu hard links, which a new file would split", facts.links);
-    else if (!may_write(path))
+        describe_split_links(&facts, text, size);
+    else if (facts.write_protected || !may_write(path))
         snprintf(text, size, "it is write-protected");
     else
         return false;
     return true;
-}
-
-bool finish_output(FILE *stream)
-{
-    pending_output *output = nullptr;
-    for (pending_output &slot : pending)
-        if (slot.live && slot.stream == stream)
-            output = &slot;
-    if (!output)
-        return close_written(stream);
-    bool written = fflush(stream) == 0 && ferror(stream) == 0;
-    written = written && keep_metadata(stream, output->existed ? &output->old : nullptr) && sync_to_disk(stream);
-    written = fclose(stream) == 0 && written;
-    if (!written || !replace_with(output->temporary, output->target)) {
-        int reason = errno;
-        output->live = 0;
-        remove_file(output->temporary);
-        errno = reason;
-        return false;
-    }
-    output->live = 0;
-    char folder[longest_path];
-    const char *base;
-    if (split_path(output->target, folder, sizeof folder, &base))
-        sync_folder(folder);
-    return true;
-}
-
-void finish_output_or_fail(FILE *stream, int status, const char *name)
-{
-    if (!finish_output(stream))
-        fail(status, "Couldn't write file '%s'\n", name);
 }
 
 bool close_written(FILE *stream)

@@ -3,6 +3,7 @@
 
 // Writing files so that nothing the user already has is lost or left half-written.
 
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 
@@ -13,55 +14,72 @@
 // as they were.
 void start_safely(int *argc, char ***argv);
 
-// Has an ending signal also call restore (it may only put the terminal back).
-void on_ending_signal(void (*restore)());
+// What is at path: true when there is a file, false when there is none. Any other failure to
+// look ends the run with status 1 and the system's reason: taken for "none", it would let a
+// new file replace the one that is there.
+bool look_at(const char *path, file_facts *facts);
 
-// True when the two are the same file, or the file described and the stream.
+// True when the two are the same file.
 bool same_file(const file_facts *a, const file_facts *b);
-bool same_file_as_stream(const file_facts *facts, FILE *stream);
+// The same for the file described and the stream opened as name; a stream that cannot be
+// looked at ends the run as look_at does.
+bool same_file_as_stream(const file_facts *facts, FILE *stream, const char *name);
 // The same for a standard stream that is a regular file.
 bool is_standard_stream(const file_facts *facts, int stream);
 // True when both paths name one file, or would once made: an input that does not exist yet
 // is the output if it names the same place.
 bool same_place(const char *path, const char *other_path);
 
-// Fails with status 1 when the existing output is a regular file that standard output or
-// error goes to: writing the output would mix the two.
+// Fail with status 1 when the existing output is a regular file that standard output or error
+// goes to (writing it would mix the two), or one with a second hard link (a new file would
+// split them).
 void refuse_standard_streams(const file_facts *output, const char *name);
+void refuse_split_links(const file_facts *output, const char *name);
 
-// Reading a file's bytes as text, a block at a time: UTF-8, or UTF-16 of either byte order
-// with or without a byte order mark, whose characters are printable or tab, CR, LF, form feed
-// or vertical tab.
-struct text_reading {
-    unsigned long length;
-    bool utf8, little, big;        // each reading still possible
-    unsigned utf8_pending;         // continuation bytes still due
-    unsigned long utf8_code;       // the character they build
-    unsigned long utf8_least;      // the least character of that many bytes (no overlong forms)
-    unsigned char unit[2];         // a UTF-16 code unit being gathered
-    unsigned little_high, big_high; // a high surrogate waiting for its low half (0: none)
-    unsigned long little_ascii, big_ascii, units;
-};
-void text_start(text_reading *reading);
-void text_add(text_reading *reading, const unsigned char *bytes, size_t count);
-bool text_verdict(const text_reading *reading);
-
-// True when the file at path holds only text (see text_reading). An empty file holds none.
+// True when the file at path holds only text (see text_encoding.h). An empty file holds none;
+// a file that cannot be read ends the run as look_at does.
 bool holds_only_text(const char *path);
 
-// Opens the output at path for writing. A device, named pipe or terminal is written straight
-// through; a regular file (or none yet) is written to a new file beside it, which
-// finish_output puts in its place and which a failed or interrupted run removes. Null when
-// it cannot be opened or is a file the user may not write.
-FILE *start_output(const char *path);
+// An output under way, from start_output to its commit (or to the end of a run that fails or
+// is interrupted, which removes it):
+//   started: stream open on a new file beside the target (or on the target itself when that is
+//            a device, named pipe or terminal, written straight through);
+//   finished: finish_output has flushed, synced and closed it, with the old file's permission
+//            bits, owner and group;
+//   committed: commit_output has put it in place of the target in one step.
+struct pending_output {
+    volatile sig_atomic_t live; // a new file beside the target exists and is not committed
+    bool in_use;
+    bool straight_through;
+    FILE *stream;
+    char temporary[longest_path + 32];
+    char target[longest_path];
+    file_facts old;
+    bool existed;
+};
 
-// Flushes, syncs and closes the output and puts it in place of the old file, which keeps
-// its permission bits, owner and group; true when every byte reached it. On false the old
-// file is left as it was.
-bool finish_output(FILE *stream);
+// Opens the output at path for writing; null (errno saying why) when it cannot be opened, or
+// when it is a file the user may not write or write-protected for everyone.
+pending_output *start_output(const char *path);
+// Flushes, syncs and closes it; true when every byte reached the new file. On false the new
+// file is removed and the target left as it was.
+bool finish_output(pending_output *output);
+// Puts the finished output in place of the target: the one step that changes the user's file.
+// The ending signals are held from just before it to the end of the run, so that a run that
+// replaced its file ends as one that succeeded; print and flush what the run says of its change
+// before it. On false the target is left as it was.
+bool commit_output(pending_output *output);
+// The same in the middle of a run (a text mended while the dump goes on): the ending signals
+// are let through again after it.
+bool commit_output_and_go_on(pending_output *output);
 
-// The same, ending the run with status when a write failed.
-void finish_output_or_fail(FILE *stream, int status, const char *name);
+// Removes the new file of an output that will not be committed; the target stays as it was.
+void discard_output(pending_output *output);
+
+// finish_output and commit_output, ending the run with status and "Couldn't write file" when
+// either fails.
+void finish_output_or_fail(pending_output *output, int status, const char *name);
+void commit_output_or_fail(pending_output *output, int status, const char *name);
 
 // Waits for, then holds until the run ends, the lock of the folder that holds the file at
 // path (or the file a link at path leads to): runs that change files there take turns.
@@ -71,8 +89,8 @@ bool lock_folder_of(const char *path);
 bool make_folder_if_missing(const char *path);
 
 // Says why the existing file at path may not be replaced: it is no regular file, it has more
-// than one hard link (a new file would split them), or the caller may not write it. False
-// when it may be, or does not exist.
+// than one hard link (a new file would split them), or it is write-protected. False when it
+// may be, or does not exist.
 bool describe_unreplaceable(const char *path, char *text, size_t size);
 
 // Flushes and closes a stream that was written to; false if any write to it failed.

@@ -9,10 +9,18 @@
 #include <cstddef>
 #include <cstdio>
 
+// Formats as the printf in use reads them: on Windows MinGW's own C99 printf, not msvcrt's.
+#ifdef __MINGW32__
+#define BRAMTOOLS_PRINTF gnu_printf
+#else
+#define BRAMTOOLS_PRINTF printf
+#endif
+
 const size_t longest_path = 4096; // bytes of a UTF-8 path name
 
 struct file_facts {
     bool regular, directory;
+    bool write_protected;             // no write permission bit (read-only on Windows): for every user
     unsigned long long volume, index; // the same pair: the same file
     bool volume_known;                // false where the system did not say which volume
     unsigned long links;              // names the file has
@@ -21,9 +29,13 @@ struct file_facts {
 
 // Makes the process safe to start: a closed standard stream is opened on the null device, a
 // broken pipe fails a write, standard streams carry bytes as they are, the command line is
-// UTF-8; SIGINT, SIGTERM and SIGHUP (or the console's Ctrl-C and close) call on_ending, which
-// may only remove files and put the terminal back, before they end the process.
-void start_system(int *argc, char ***argv, void (*on_ending)());
+// UTF-8; every catchable signal that would end the process (or the console's Ctrl-C and close)
+// calls the ending hooks first, then ends it as that signal does. A signal ignored when the
+// process starts (SIGHUP under nohup) stays ignored.
+void start_system(int *argc, char ***argv);
+// Adds a hook for an ending signal, called after those added before it. A hook may only do
+// what is safe in a signal handler: remove files, put the terminal back, write() a message.
+void add_ending_hook(void (*hook)());
 
 // Opens path in binary mode ("rb", "wb", "a+b").
 FILE *open_file(const char *path, const char *mode);
@@ -31,8 +43,8 @@ FILE *open_file(const char *path, const char *mode);
 FILE *open_new_file(const char *path);
 bool remove_file(const char *path); // may be called from on_ending
 
-// What path (following links), an open stream, or standard stream 0, 1 or 2 is; false when
-// there is none.
+// What path (following links), an open stream, or standard stream 0, 1 or 2 is; false when it
+// cannot be looked at, errno saying why: ENOENT or ENOTDIR when there is none.
 bool facts_of(const char *path, file_facts *facts);
 bool facts_of_stream(FILE *stream, file_facts *facts);
 bool facts_of_standard_stream(int stream, file_facts *facts);
@@ -40,16 +52,20 @@ bool may_write(const char *path);
 bool standard_input_is_terminal();
 // True where file names that differ only in case name one file.
 bool names_ignore_case();
+// True for a character that separates folders in a path: '/', and '\\' on Windows.
+bool is_folder_separator(char c);
 // True for a name (before its extension) that the system keeps for a device: CON, NUL, ...
 bool reserved_file_name(const char *base);
 
-// The file a link at path leads to, or path itself; false when the link leads nowhere.
+// The file a link at path leads to, or path itself; false when the link leads nowhere or
+// cannot be looked at.
 bool link_target(const char *path, char *target, size_t size);
 // Makes a new file from a name ending in "XXXXXX", which it fills in.
 FILE *create_temporary(char *name_template);
 // Gives the stream's file the old file's permission bits and owners (those a new file gets
-// when old is null); owners only where the process may give files away.
-bool keep_metadata(FILE *stream, const file_facts *old);
+// when old is null): the owner only where the process may give files away, the group wherever
+// the caller is one of it; *group_kept is false where not even the group could be kept.
+bool keep_metadata(FILE *stream, const file_facts *old, bool *group_kept);
 bool sync_to_disk(FILE *stream);
 // Puts the closed file temporary in place of target, in one step.
 bool replace_with(const char *temporary, const char *target);
@@ -57,7 +73,7 @@ void sync_folder(const char *folder);
 // Waits for, then holds until the process ends, the lock of the folder.
 bool lock_folder(const char *folder);
 bool make_folder(const char *path);
-// Holds SIGINT, SIGTERM and SIGHUP back while a file is made and noted for removal.
+// Holds the ending signals back (true) or lets them through again (false).
 void hold_ending_signals(bool hold);
 
 #endif

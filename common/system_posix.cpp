@@ -11,28 +11,58 @@
 #include "bramtools.h"
 #include "system.h"
 
-static void (*ending)();
+static void (*ending_hooks[4])();
+static int ending_hook_count;
+
+// The signals whose default is to end the process. Faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL)
+// are left to their default and to the sanitizers: they mean a bug, not a request to stop.
+static const int ending_signals[] = {
+    SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGABRT,
+    SIGTRAP, SIGSYS,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
+static void fill_ending_set(sigset_t *set)
+{
+    sigemptyset(set);
+    for (int signal_number : ending_signals)
+        sigaddset(set, signal_number);
+}
+
+void add_ending_hook(void (*hook)())
+{
+    if (ending_hook_count < static_cast<int>(sizeof ending_hooks / sizeof ending_hooks[0]))
+        ending_hooks[ending_hook_count++] = hook;
+}
 
 static void end_on_signal(int signal_number)
 {
-    if (ending)
-        ending();
+    for (int k = 0; k < ending_hook_count; k++)
+        ending_hooks[k]();
     signal(signal_number, SIG_DFL);
-    raise(signal_number);
+    raise(signal_number); // delivered when the handler returns: the process ends as that signal ends it
 }
 
-static void call_on_ending(int signal_number)
+static void call_hooks_on(int signal_number)
 {
     struct sigaction old;
     if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
         return; // run under nohup: the signal stays ignored
     struct sigaction action {};
     action.sa_handler = end_on_signal;
-    sigemptyset(&action.sa_mask);
+    fill_ending_set(&action.sa_mask); // one ending at a time
     sigaction(signal_number, &action, nullptr);
 }
 
-void start_system(int *, char ***, void (*on_ending)())
+void start_system(int *, char ***)
 {
     for (int fd = 0; fd <= 2; fd++) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
@@ -42,10 +72,8 @@ void start_system(int *, char ***, void (*on_ending)())
             fail(1, "Couldn't open /dev/null for a closed standard stream\n"); // nothing sound to print on
     }
     signal(SIGPIPE, SIG_IGN);
-    ending = on_ending;
-    call_on_ending(SIGINT);
-    call_on_ending(SIGTERM);
-    call_on_ending(SIGHUP);
+    for (int signal_number : ending_signals)
+        call_hooks_on(signal_number);
 }
 
 FILE *open_file(const char *path, const char *mode)
@@ -71,6 +99,7 @@ static void note_facts(const struct stat &st, file_facts *facts)
 {
     facts->regular = S_ISREG(st.st_mode);
     facts->directory = S_ISDIR(st.st_mode);
+    facts->write_protected = (st.st_mode & 0222) == 0;
     facts->volume = st.st_dev;
     facts->volume_known = true;
     facts->index = st.st_ino;
@@ -123,6 +152,11 @@ bool names_ignore_case()
     return false;
 }
 
+bool is_folder_separator(char c)
+{
+    return c == '/';
+}
+
 bool reserved_file_name(const char *)
 {
     return false;
@@ -131,8 +165,14 @@ bool reserved_file_name(const char *)
 bool link_target(const char *path, char *target, size_t size)
 {
     struct stat link;
-    if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode))
+    if (lstat(path, &link) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            return false; // what could not be looked at must not be taken for a plain file
+    } else if (S_ISLNK(link.st_mode)) {
+        errno = ENAMETOOLONG;
         return size >= PATH_MAX && realpath(path, target) != nullptr;
+    }
+    errno = ENAMETOOLONG;
     return snprintf(target, size, "%s", path) < static_cast<int>(size);
 }
 
@@ -147,17 +187,27 @@ FILE *create_temporary(char *name_template)
     return stream;
 }
 
-bool keep_metadata(FILE *stream, const file_facts *old)
+bool keep_metadata(FILE *stream, const file_facts *old, bool *group_kept)
 {
     int fd = fileno(stream);
+    *group_kept = true;
     if (!old) {
         mode_t mask = umask(0);
         umask(mask);
         return fchmod(fd, 0666 & ~mask) == 0;
     }
-    // Only a privileged process may give a file away; otherwise it stays the caller's.
-    bool owned = fchown(fd, static_cast<uid_t>(old->owner), static_cast<gid_t>(old->group)) == 0 || errno == EPERM;
-    return owned && fchmod(fd, static_cast<mode_t>(old->mode)) == 0;
+    // Only a privileged process may give a file away; a member of the file's group keeps it.
+    auto group = static_cast<gid_t>(old->group);
+    if (fchown(fd, static_cast<uid_t>(old->owner), group) != 0) {
+        if (errno != EPERM)
+            return false;
+        if (fchown(fd, static_cast<uid_t>(-1), group) != 0) {
+            if (errno != EPERM)
+                return false;
+            *group_kept = false;
+        }
+    }
+    return fchmod(fd, static_cast<mode_t>(old->mode)) == 0;
 }
 
 bool sync_to_disk(FILE *stream)
@@ -192,10 +242,7 @@ bool make_folder(const char *path)
 
 void hold_ending_signals(bool hold)
 {
-    sigset_t ending_signals;
-    sigemptyset(&ending_signals);
-    sigaddset(&ending_signals, SIGINT);
-    sigaddset(&ending_signals, SIGTERM);
-    sigaddset(&ending_signals, SIGHUP);
-    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &ending_signals, nullptr);
+    sigset_t set;
+    fill_ending_set(&set);
+    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }

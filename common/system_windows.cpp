@@ -12,7 +12,8 @@
 #include "bramtools.h"
 #include "system.h"
 
-static void (*ending)();
+static void (*ending_hooks[4])();
+static int ending_hook_count;
 
 // A UTF-8 path as the system takes it; two at a time, for the calls that take two.
 static const wchar_t *wide(const char *text, int which = 0)
@@ -49,10 +50,22 @@ static void note_error()
     }
 }
 
+void add_ending_hook(void (*hook)())
+{
+    if (ending_hook_count < static_cast<int>(sizeof ending_hooks / sizeof ending_hooks[0]))
+        ending_hooks[ending_hook_count++] = hook;
+}
+
+static volatile LONG ending_held;
+
+// Runs in a thread of its own: while the main thread holds the ending back, this one waits, and
+// a main thread that ends meanwhile ends the process with its own status.
 static BOOL WINAPI end_on_control(DWORD)
 {
-    if (ending)
-        ending();
+    while (ending_held)
+        Sleep(10);
+    for (int k = 0; k < ending_hook_count; k++)
+        ending_hooks[k]();
     return FALSE; // the default handler then ends the process
 }
 
@@ -81,7 +94,7 @@ static void utf8_arguments(int *argc, char ***argv)
     *argv = arguments;
 }
 
-void start_system(int *argc, char ***argv, void (*on_ending)())
+void start_system(int *argc, char ***argv)
 {
     for (int fd = 0; fd <= 2; fd++) {
         if (_get_osfhandle(fd) != -1)
@@ -95,7 +108,6 @@ void start_system(int *argc, char ***argv, void (*on_ending)())
     _setmode(_fileno(stderr), _O_BINARY);
     SetConsoleOutputCP(CP_UTF8);
     utf8_arguments(argc, argv);
-    ending = on_ending;
     SetConsoleCtrlHandler(end_on_control, TRUE);
 }
 
@@ -163,11 +175,14 @@ static bool facts_of_handle(HANDLE handle, file_facts *facts)
         return false;
     FILE_ID_INFO identity{};
     FILE_STANDARD_INFO standard{};
+    FILE_BASIC_INFO basic{};
     if (GetFileType(handle) != FILE_TYPE_DISK ||
         !GetFileInformationByHandleEx(handle, FileIdInfo, &identity, sizeof identity) ||
-        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) ||
+        !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic))
         return true;
     facts->directory = standard.Directory != 0;
+    facts->write_protected = (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     facts->regular = !facts->directory;
     facts->volume = identity.VolumeSerialNumber;
     facts->volume_known = identity.VolumeSerialNumber != 0;
@@ -216,6 +231,11 @@ bool names_ignore_case()
     return true;
 }
 
+bool is_folder_separator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
 bool reserved_file_name(const char *base)
 {
     static const char *const devices[] = {"CON", "PRN", "AUX", "NUL"};
@@ -229,6 +249,7 @@ bool reserved_file_name(const char *base)
 
 bool link_target(const char *path, char *target, size_t size)
 {
+    errno = ENAMETOOLONG;
     return snprintf(target, size, "%s", path) < static_cast<int>(size);
 }
 
@@ -250,8 +271,9 @@ FILE *create_temporary(char *name_template)
     return nullptr;
 }
 
-bool keep_metadata(FILE *, const file_facts *)
+bool keep_metadata(FILE *, const file_facts *, bool *group_kept)
 {
+    *group_kept = true;
     return true; // a new file gets the folder's permissions, as the old one had
 }
 
@@ -304,8 +326,7 @@ bool make_folder(const char *path)
     return false;
 }
 
-void hold_ending_signals(bool)
+void hold_ending_signals(bool hold)
 {
-    // The console's Ctrl-C handler runs in a thread of its own, and finds either no file or
-    // one that is noted.
+    InterlockedExchange(&ending_held, hold ? 1 : 0);
 }

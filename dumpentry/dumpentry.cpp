@@ -370,22 +370,22 @@ static void fail_unless_complete(decode_result result, const char *output_name, 
 // user's that the dump file would overwrite by mistake: the input itself, a file that standard
 // input, output or error go to, or a typed dump named first by a slip of the hand. The dump
 // file is written beside the old one and replaces it only when the run completes.
-static FILE *open_files(const char *output_name, const char *input_name)
+static pending_output *open_files(const char *output_name, const char *input_name)
 {
     if (input_name) {
         in_name = input_name;
         in = open_file(input_name, "rb");
     }
     file_facts output;
-    if (facts_of(output_name, &output)) {
-        bool regular = output.regular;
-        if ((in && same_file_as_stream(&output, in)) || is_standard_stream(&output, 0))
+    if (look_at(output_name, &output)) {
+        if ((in && same_file_as_stream(&output, in, input_name)) || is_standard_stream(&output, 0))
             fail(1, "Output file '%s' is also the input file\n", output_name);
         refuse_standard_streams(&output, output_name);
-        if (regular && holds_only_text(output_name))
+        if (output.regular && holds_only_text(output_name))
             fail(1, "Output file '%s' holds text; it may be a typed dump, so it is left as it is\n", output_name);
+        refuse_split_links(&output, output_name);
     }
-    FILE *out = start_output(output_name);
+    pending_output *out = start_output(output_name);
     if (!out)
         fail(1, "Couldn't open file '%s' for output\n", output_name);
     if (input_name && (!in || is_directory(in)))
@@ -420,7 +420,8 @@ int main(int argc, char **argv)
         exit_with_usage(argv[0], print_usage, 1);
     const char *output_name = argv[1];
     const char *input_name = argc == 3 ? argv[2] : nullptr;
-    FILE *out = open_files(output_name, input_name);
+    pending_output *dump_file = open_files(output_name, input_name);
+    FILE *out = dump_file->stream;
     editor_start();
     if (input_name)
         note_input_text(input_name);
@@ -434,10 +435,12 @@ int main(int argc, char **argv)
     bool check_fails = warn_about_the_dump();
     if (check_fails && standard_input_is_terminal() && seek_dump(out, 0))
         check_fails = !mend_at_terminal(out);
-    finish_output_or_fail(out, 1, output_name);
+    finish_output_or_fail(dump_file, 1, output_name);
     if (in)
         fclose(in);
     puts(" ** DONE **");
     print_contact();
+    fflush(stdout);
+    commit_output_or_fail(dump_file, 1, output_name);
     return check_fails ? status_check_fails : EXIT_SUCCESS;
 }

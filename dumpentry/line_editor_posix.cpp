@@ -6,7 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "../common/safe_files.h"
+#include "../common/system.h"
 #include "line_editor.h"
 
 static EditLine *editor;
@@ -32,7 +32,7 @@ bool open_line_editor()
         return false;
     el_set(editor, EL_EDITOR, "emacs");
     el_set(editor, EL_PROMPT, current_prompt);
-    on_ending_signal(restore_terminal);
+    add_ending_hook(restore_terminal);
     return true;
 }
 

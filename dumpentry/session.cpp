@@ -106,10 +106,10 @@ static void offer_to_go_on()
 void start_transcript(const char *output_name)
 {
     file_facts facts;
-    if (!standard_input_is_terminal() || (facts_of(output_name, &facts) && !facts.regular))
+    if (!standard_input_is_terminal() || (look_at(output_name, &facts) && !facts.regular))
         return;
     snprintf(transcript_name, sizeof transcript_name, "%s.txt", output_name);
-    if (facts_of(transcript_name, &facts) && facts.regular)
+    if (look_at(transcript_name, &facts) && facts.regular)
         offer_to_go_on();
     transcript = open_file(transcript_name, "a+b");
     if (!transcript) {
@@ -224,7 +224,7 @@ static bool replace_text_line(const char *path, unsigned long number, const char
     FILE *text = open_file(path, "rb");
     if (!text)
         return false;
-    FILE *mended = start_output(path);
+    pending_output *mended = start_output(path);
     if (!mended) {
         fclose(text);
         return false;
@@ -237,29 +237,47 @@ static bool replace_text_line(const char *path, unsigned long number, const char
     while ((unit = read_unit(text, width, big_endian)) != EOF) {
         bool mark = unit == 0xFEFF && ftell(text) == width;
         if (line != number || mark) {
-            write_unit(mended, unit, width, big_endian);
+            write_unit(mended->stream, unit, width, big_endian);
         } else if (unit == '\n') {
             for (const char *c = line_text; *c; c++)
-                write_unit(mended, static_cast<unsigned char>(*c), width, big_endian);
+                write_unit(mended->stream, static_cast<unsigned char>(*c), width, big_endian);
             if (carriage_return)
-                write_unit(mended, '\r', width, big_endian);
-            write_unit(mended, '\n', width, big_endian);
+                write_unit(mended->stream, '\r', width, big_endian);
+            write_unit(mended->stream, '\n', width, big_endian);
         }
         carriage_return = unit == '\r';
         line += unit == '\n';
     }
     if (line == number) { // the last line, with no line end
         for (const char *c = line_text; *c; c++)
-            write_unit(mended, static_cast<unsigned char>(*c), width, big_endian);
+            write_unit(mended->stream, static_cast<unsigned char>(*c), width, big_endian);
     }
     bool read = !ferror(text);
     fclose(text);
-    return finish_output(mended) && read;
+    if (!read) {
+        discard_output(mended);
+        return false;
+    }
+    return finish_output(mended) && commit_output_and_go_on(mended);
+}
+
+// A text with a second hard link is left as it is: a new file would split the links.
+static bool text_may_be_mended()
+{
+    static bool warned;
+    file_facts facts;
+    if (!look_at(text_path, &facts) || facts.links <= 1)
+        return true;
+    if (!warned)
+        warn("Warning: '%s' is left as it was: it has %lu hard links, which a new file would split\n", text_path,
+             facts.links);
+    warned = true;
+    return false;
 }
 
 void mend_text_line(unsigned long number, const char *filtered)
 {
-    if (number == 0 || !text_path[0])
+    if (number == 0 || !text_path[0] || !text_may_be_mended())
         return;
     char pairs[384];
     format_pairs(filtered, pairs, sizeof pairs);

@@ -16,8 +16,8 @@ const std::string usage =
     "  " + std::string(BRAMARRAY_NAME) + " [-compile] <input filename 1> [<input filename ...>]\n"
     "  Produces a file 'filedata.dat' suitable to produce a file restoration cd\n"
     "  Each file passed as argument must have been produced by 'dumpentry'\n"
-    "  if -compile is given as first arg, an iso is also created to restore\n"
-    "  the given files\n";
+    "  -compile is accepted as first arg and changes nothing: the restoration\n"
+    "  cd is built from 'filedata.dat' elsewhere\n";
 const std::string old_array = "the array of an earlier run\n";
 
 struct bramarray_case {
@@ -88,6 +88,10 @@ const bramarray_case cases[] = {
      "Processing a.bin ...\nProcessing b.bin ...\nProcessing c.bin ...\n" + contact_banner,
      "Warning: 'a.bin' and 'c.bin' have the same ID and name; the console keeps only one\n", 0,
      array_text(worked_save + other_save + worked_save)},
+    {"a file named three times is said once", {"a.bin", "./a.bin", "a.bin"}, {{"a.bin", worked_save}},
+     "Processing a.bin ...\nProcessing ./a.bin ...\nProcessing a.bin ...\n" + contact_banner,
+     "Warning: './a.bin' is named twice: the console keeps one copy\n", 0,
+     array_text(worked_save + worked_save + worked_save)},
     {"saves that do not fit in 2 KiB", {"a.bin", "b.bin"}, {{"a.bin", file_of(2030, 0)}, {"b.bin", file_of(16, 1)}},
      "Processing a.bin ...\nProcessing b.bin ...\n" + contact_banner,
      "Warning: the files take 2046 bytes, more than the 2030 bytes of room of a 2 KiB backup memory\n", 0,

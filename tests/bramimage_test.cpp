@@ -65,7 +65,7 @@ struct bramimage_case {
 
 const bramimage_case cases[] = {
     {"add to a new image", {"add", "new.sav", "a.bin", "b.bin"}, {{"a.bin", a}, {"b.bin", b}},
-     alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0, {{"new.sav", image_of({a, b})}}},
+     "New image 'new.sav'\n" + alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0, {{"new.sav", image_of({a, b})}}},
     {"add keeps the bytes past the memory", {"add", "x.sav", "b.bin"}, {{"x.sav", image_of({a}, "tail")}, {"b.bin", b}},
      alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0,
      {{"x.sav", image_of({a, b}, "tail")}}},
@@ -96,6 +96,8 @@ const bramimage_case cases[] = {
      {{"x.sav", image_of({b})}}},
     {"remove a number that names no file", {"remove", "x.sav", "1", "3"}, {{"x.sav", image_of({a, b})}}, "",
      "No file number '3' in 'x.sav': it holds 2 files\n", 3, {}},
+    {"remove from a missing image", {"remove", "nosuch.sav", "1"}, {}, "",
+     "Couldn't open file 'nosuch.sav' for input: No such file or directory\n", 1, {{"nosuch.sav", std::nullopt}}},
     {"remove a word", {"remove", "x.sav", "1x"}, {{"x.sav", image_of({a})}}, "",
      "No file number '1x' in 'x.sav': it holds 1 file\n", 3, {}},
     {"add a dump that is no file", {"add", "x.sav", "a.bin", "bad.bin"}, {{"x.sav", fresh}, {"a.bin", a},
@@ -175,7 +177,8 @@ const bramimage_case cases[] = {
     {"extract of a name Windows keeps for a device", {"extract", "x.sav"}, {{"x.sav", image_of({bram_file("CON", "")})}},
      under_wine ? "_CON.bin\n" : "CON.bin\n", "", 0, {{under_wine ? "_CON.bin" : "CON.bin", bram_file("CON", "")}}},
     {"file names outside ASCII", {"add", "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.sav", "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.bin"},
-     {{"\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.bin", a}}, alpha_line + "1 file, 19 bytes used, 2011 bytes free\n", "", 0,
+     {{"\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.bin", a}},
+     "New image '\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.sav'\n" + alpha_line + "1 file, 19 bytes used, 2011 bytes free\n", "", 0,
      {{"\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.sav", image_of({a})}}},
     {"extract keeps letters and digits at both ends of their ranges", {"extract", "x.sav"},
      {{"x.sav", image_of({bram_file("azAZ09-_.x", "")})}}, "azAZ09-_.x.bin\n", "", 0,
@@ -196,10 +199,9 @@ const bramimage_case cases[] = {
     {"copy without a second image", {"copy", "x.sav"}, {}, "", "Cannot read the command line: '" +
      std::string(BRAMIMAGE_NAME) + " --help' shows how it goes\n", 3, {}},
     {"extract from an unformatted file", {"extract", "x.sav"}, {{"x.sav", ""}}, "", "", 0, {}},
-    {"a file that starts like an image is listed as a dump", {"list", "h.bin"}, {{"h.bin", "HUBX" + std::string(16, ' ')}},
-     "  -  " + std::string(10, ' ') + "  ID 20 20  21832 bytes  checksum does not hold\n"
-     "'h.bin' is a dump file, not an image, and it has a size field of 21832 bytes but holds 20 and has a checksum "
-     "that does not hold (stored 0x5842, computed 0xFE00)\n", "", 3, {}},
+    {"a file that starts like an image is neither", {"list", "h.bin"}, {{"h.bin", "HUBX" + std::string(16, ' ')}}, "",
+     "'h.bin' is neither a backup memory image (no \"HUBM\" at byte 0) nor a dump file (it has a size field of 21832 "
+     "bytes but holds 20 and has a checksum that does not hold (stored 0x5842, computed 0xFE00))\n", 2, {}},
     {"add a dump longer than a size field says", {"add", "x.sav", "big.bin"}, {{"big.bin", std::string(65536, '\0')}},
      "", "'big.bin' is not a well-formed backup memory file: it is longer than 65535 bytes\n", 3,
      {{"x.sav", std::nullopt}}},
@@ -212,13 +214,18 @@ const bramimage_case cases[] = {
     {"a dump file listed", {"list", "a.bin"}, {{"a.bin", a}},
      "  -  ALPHA       ID 00 00     19 bytes  checksum holds\n"
      "'a.bin' is a dump file, not an image: its size field and checksum hold\n", "", 0, {}},
-    {"a dump file that fails its check listed", {"list", "bad.bin"}, {{"bad.bin", with_byte(a, 0, 20)}},
-     "  -  ALPHA       ID 00 00     20 bytes  checksum holds\n"
-     "'bad.bin' is a dump file, not an image, and it has a size field of 20 bytes but holds 19\n", "", 3, {}},
-    {"a short file listed", {"list", "s.bin"}, {{"s.bin", "ABCDE"}},
-     "'s.bin' is a dump file, not an image, and it is shorter than 16 bytes\n", "", 3, {}},
+    {"a file whose size field is not its length is neither", {"list", "bad.bin"}, {{"bad.bin", with_byte(a, 0, 20)}},
+     "", "'bad.bin' is neither a backup memory image (no \"HUBM\" at byte 0) nor a dump file (it has a size field of "
+     "20 bytes but holds 19)\n", 2, {}},
+    {"a dump file whose checksum fails listed", {"list", "bad.bin"}, {{"bad.bin", with_byte(a, 18, 9)}},
+     "  -  ALPHA       ID 00 00     19 bytes  checksum does not hold\n"
+     "'bad.bin' is a dump file, not an image, and it has a checksum that does not hold (stored 0xFDF4, computed "
+     "0xFDEE)\n", "", 3, {}},
+    {"a short file is neither", {"list", "s.bin"}, {{"s.bin", "ABCDE"}}, "",
+     "'s.bin' is neither a backup memory image (no \"HUBM\" at byte 0) nor a dump file (it is shorter than 16 "
+     "bytes)\n", 2, {}},
     {"copy every file into a new image", {"copy", "from.sav", "to.sav"}, {{"from.sav", image_of({a, b})}},
-     alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0, {{"to.sav", image_of({a, b})}}},
+     "New image 'to.sav'\n" + alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0, {{"to.sav", image_of({a, b})}}},
     {"copy the numbered files", {"copy", "from.sav", "to.sav", "2"}, {{"from.sav", image_of({a, b})},
      {"to.sav", image_of({c})}}, "  1  ALPHA       ID 01 00     17 bytes  checksum holds\n" + beta_line +
      "2 files, 133 bytes used, 1897 bytes free\n", "", 0, {{"to.sav", image_of({c, b})}}},
@@ -332,6 +339,7 @@ std::string gunzipped(const std::string &bytes)
     packed.next_out = reinterpret_cast<Bytef *>(out.data());
     packed.avail_out = static_cast<uInt>(out.size());
     EXPECT_EQ(inflate(&packed, Z_FINISH), Z_STREAM_END);
+    EXPECT_EQ(packed.avail_in, 0u) << "one member, nothing after it";
     out.resize(packed.total_out);
     inflateEnd(&packed);
     return out;
@@ -362,6 +370,19 @@ TEST(bramimage, gzip_images)
     run_result huge = run_program(bramimage, {"list", "huge.sav"}, "", dir.path);
     EXPECT_EQ(huge.err, "'huge.sav' is not a backup memory image: it is larger than 1048576 bytes\n");
     EXPECT_EQ(huge.status, 2);
+    // Two members, as gzip -c of the memory and of the external memory one after the other:
+    // read whole, written back as one member.
+    std::string external = random_bytes(131072, 5);
+    write_file(dir / "two.sav", gzipped(image_of({a})) + gzipped(external));
+    ASSERT_EQ(run_program(bramimage, {"remove", "two.sav", "1"}, "", dir.path).status, 0);
+    std::string one = read_file(dir / "two.sav");
+    EXPECT_EQ(gunzipped(one), image_of({}, external));
+    write_file(dir / "tail.sav", gzipped(image_of({a})) + "tail");
+    run_result trailing = run_program(bramimage, {"remove", "tail.sav", "1"}, "", dir.path);
+    EXPECT_EQ(trailing.err, "'tail.sav' is not a backup memory image: bytes that begin no gzip member follow its "
+                            "last one\n");
+    EXPECT_EQ(trailing.status, 2);
+    EXPECT_EQ(read_file(dir / "tail.sav"), gzipped(image_of({a})) + "tail");
     std::string damaged = gzipped(image_of({a}));
     write_file(dir / "damaged.sav", damaged.substr(0, damaged.size() - 12));
     run_result refused = run_program(bramimage, {"remove", "damaged.sav", "1"}, "", dir.path);

@@ -1,12 +1,15 @@
 /* Loaded into the programs by the tests only (LD_PRELOAD): makes the call that FAIL_CALL names
  * (fflush, fsync, fchmod, fclose, rename or mkstemp) fail on an unfinished output, the new file
- * written beside the one it would replace, as a full disk or a failing device would. */
+ * written beside the one it would replace, as a full disk or a failing device would.
+ * FAIL_CALL=stat makes the FAIL_AT-th look at any file (stat, lstat and fstat counted together,
+ * from 1) fail with FAIL_ERRNO (EIO, ESTALE or EACCES), as a network folder may. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static int failing(const char *call)
@@ -87,4 +90,48 @@ int mkstemp(char *name_template)
         return -1;
     }
     return NEXT(int, "mkstemp", char *)(name_template);
+}
+
+static int failing_look(void)
+{
+    static int looks;
+    const char *at = getenv("FAIL_AT");
+    return failing("stat") && at && ++looks == atoi(at);
+}
+
+static int chosen_errno(void)
+{
+    const char *name = getenv("FAIL_ERRNO");
+    if (name && strcmp(name, "ESTALE") == 0)
+        return ESTALE;
+    if (name && strcmp(name, "EACCES") == 0)
+        return EACCES;
+    return EIO;
+}
+
+int stat(const char *path, struct stat *st)
+{
+    if (failing_look()) {
+        errno = chosen_errno();
+        return -1;
+    }
+    return NEXT(int, "stat", const char *, struct stat *)(path, st);
+}
+
+int lstat(const char *path, struct stat *st)
+{
+    if (failing_look()) {
+        errno = chosen_errno();
+        return -1;
+    }
+    return NEXT(int, "lstat", const char *, struct stat *)(path, st);
+}
+
+int fstat(int fd, struct stat *st)
+{
+    if (failing_look()) {
+        errno = chosen_errno();
+        return -1;
+    }
+    return NEXT(int, "fstat", int, struct stat *)(fd, st);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +31,31 @@ std::string failing_add(const char *call)
            " && I add x.sav f.bin > /dev/null && cp x.sav before.sav && FAIL_CALL=" + std::string(call) +
            " L I add x.sav g.bin; status=$?; cmp -s x.sav before.sav || exit 99; exit $status";
 }
+
+// Every look at a file (stat, lstat, fstat) made to fail in turn, with each reason a network
+// folder gives, in a run that a plain run completes (or refuses) with the files in after.*:
+// each run ends as the plain one did with the change made, or with status 1 and a reason and
+// nothing changed. Says nothing when all hold.
+std::string failing_looks(const std::string &run, const std::string &file)
+{
+    return "cp " + file + " before; " + run + " > /dev/null 2> plain.err; cp " + file + " after; "
+           "for e in EIO ESTALE EACCES; do for n in $(seq 1 16); do cp before " + file + "; "
+           "FAIL_CALL=stat FAIL_AT=$n FAIL_ERRNO=$e L " + run + " > /dev/null 2> err; s=$?; "
+           "if [ $s = 0 ]; then cmp -s " + file + " after || echo \"$e $n: status 0 without the change\"; "
+           "else [ $s = 1 ] && cmp -s " + file + " before && grep -q \"Output file\\|: \" err || "
+           "echo \"$e $n: status $s, $(cat err)\"; fi; done; done >&2; ls | grep unfinished >&2; true";
+}
+
+// remove stopped by SIGTERM at moments from its start to its end: status 0 exactly when the
+// file is gone; a run that ends by the signal leaves the image as it was.
+const std::string terminated_removes =
+    "I add x.sav f.bin g.bin > /dev/null && cp x.sav before && I remove x.sav 1 > /dev/null && cp x.sav after && "
+    "for n in $(seq 1 60); do cp before x.sav; I remove x.sav 1 > /dev/null & p=$!; sleep 0.00$((n % 6)); "
+    "kill -TERM $p 2> /dev/null; wait $p; s=$?; if [ $s = 0 ]; then cmp -s x.sav after || echo \"$n: 0, unchanged\"; "
+    "elif [ $s = 143 ]; then cmp -s x.sav before || echo \"$n: 143, changed\"; else echo \"$n: $s\"; fi; done >&2; "
+    "ls | grep unfinished >&2; true";
+const std::string two_files = "printf '\\x10\\0\\x99\\xfe\\1\\0F         ' > f.bin && "
+                              "printf '\\x10\\0\\x98\\xfe\\2\\0F         ' > g.bin && ";
 
 struct stream_case {
     const char *name;
@@ -87,9 +113,35 @@ const stream_case cases[] = {
     {"a long dump onto a full disk", "D /dev/full big.txt > /dev/null",
      "Encoding: 0\nSize of data: 65535 bytes\nFull pages: 511\nRemaining full lines: 15\nRemaining bytes: 7\n"
      "Couldn't write file '/dev/full'\n", 1, {}},
-    {"bramimage list onto a full disk", "I list kept.bin > /dev/full", write_failed, 1, {}},
+    {"bramimage list onto a full disk", "printf '\\x10\\0\\x99\\xfe\\1\\0F         ' > f.bin && I list f.bin > /dev/full",
+     write_failed, 1, {}},
     {"bramimage add onto a full disk", "printf '\\x10\\0\\x99\\xfe\\1\\0F         ' > f.bin && I add x.sav f.bin > /dev/full",
      write_failed, 1, {}},
+    {"bramimage remove onto a full disk removes nothing", two_files + "I add x.sav f.bin g.bin > /dev/null && "
+     "cp x.sav before && I remove x.sav 2 > /dev/full; s=$?; cmp x.sav before && exit $s", write_failed, 1, {}},
+    {"a failed look at an image adds nothing", two_files + "I add x.sav f.bin > /dev/null && " +
+     failing_looks("I add x.sav g.bin", "x.sav"), "", 0, {}},
+    {"a failed look at the image copied to changes nothing", two_files + "I add x.sav f.bin > /dev/null && "
+     "I add y.sav g.bin > /dev/null && " + failing_looks("I copy x.sav y.sav", "y.sav"), "", 0, {}},
+    {"a failed look at the dump file changes nothing", failing_looks("D kept.bin in.txt", "kept.bin"), "", 0, {}},
+    {"a failed look at a typed text named first changes nothing", "cp in.txt mine.txt && " +
+     failing_looks("D mine.txt in.txt", "mine.txt"), "", 0, {}},
+    {"a failed look at filedata.dat changes nothing", "echo old > filedata.dat && " +
+     failing_looks("A kept.bin", "filedata.dat"), "", 0, {}},
+    {"remove stopped at any moment", two_files + terminated_removes, "", 0, {}},
+    {"a file too large for the limit leaves nothing", "echo old > filedata.dat; { (ulimit -f 20; exec A big.txt > /dev/null); } 2> /dev/null", "", 128 + SIGXFSZ, {{"filedata.dat", "old\n"}}},
+    {"a write-protected dump file", "chmod 444 kept.bin && D kept.bin in.txt",
+     "Couldn't open file 'kept.bin' for output\n", 1, {{"kept.bin", kept}}},
+    {"a write-protected filedata.dat", "echo old > filedata.dat && chmod 444 filedata.dat && A kept.bin",
+     "Couldn't open file 'filedata.dat' for output\n", 2, {{"filedata.dat", "old\n"}}},
+    {"a write-protected image", two_files + "I add x.sav f.bin > /dev/null && chmod 444 x.sav && I add x.sav g.bin",
+     "Couldn't change 'x.sav': it is write-protected\n", 1, {}},
+    {"a dump file with a second hard link", "ln kept.bin second.bin && D kept.bin in.txt",
+     "Couldn't change 'kept.bin': it has 2 hard links, which a new file would split\n", 1,
+     {{"kept.bin", kept}, {"second.bin", kept}}},
+    {"filedata.dat with a second hard link", "echo old > filedata.dat && ln filedata.dat second.dat && A kept.bin",
+     "Couldn't change 'filedata.dat': it has 2 hard links, which a new file would split\n", 1,
+     {{"filedata.dat", "old\n"}, {"second.dat", "old\n"}}},
 };
 
 std::string with_programs(std::string command)
@@ -143,8 +195,9 @@ struct signal_case {
     bool leftover;
 };
 
-const signal_case signals[] = {{"INT", SIGINT, false}, {"TERM", SIGTERM, false}, {"HUP", SIGHUP, false},
-                               {"KILL", SIGKILL, true}};
+const signal_case signals[] = {{"INT", SIGINT, false},   {"TERM", SIGTERM, false}, {"HUP", SIGHUP, false},
+                               {"QUIT", SIGQUIT, false}, {"XFSZ", SIGXFSZ, false}, {"USR1", SIGUSR1, false},
+                               {"ALRM", SIGALRM, false}, {"KILL", SIGKILL, true}};
 
 TABLE_TEST(interrupted, keeps_the_earlier_dump, signal_case, signals)
 {
@@ -160,6 +213,8 @@ TABLE_TEST(interrupted, keeps_the_earlier_dump, signal_case, signals)
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
+        rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core); // SIGQUIT would leave a core file in the folder
         if (chdir(dir.path.c_str()) != 0)
             _exit(126);
         execl(DUMPENTRY_PATH, DUMPENTRY_PATH, "out.bin", static_cast<char *>(nullptr));
@@ -212,16 +267,29 @@ TEST(replaced, keeps_owner_group_and_link)
     EXPECT_EQ(st.st_gid, root ? 65534u : getegid());
     if (!root)
         return;
-    // Another user may replace a file he may write, though not give the new one away.
+    // Another user may replace a file he may write, though not give the new one away; a member
+    // of its group keeps the group, anyone else is told.
     std::filesystem::permissions(dir.path, std::filesystem::perms::all);
-    write_file(dir / "shared.bin", kept);
-    std::filesystem::permissions(dir / "shared.bin", std::filesystem::perms(0666));
-    run_result other = run_program("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                                        DUMPENTRY_PATH, "shared.bin", "in.txt"}, "", dir.path);
-    EXPECT_EQ(other.status, 0) << other.err;
-    EXPECT_EQ(read_file(dir / "shared.bin"), "\xAA");
-    ASSERT_EQ(stat((dir / "shared.bin").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 65534u);
+    struct shared_case {
+        const char *groups;
+        gid_t group_after;
+        std::string err;
+    } shared_cases[] = {{"--groups=60", 60, ""},
+                        {"--clear-groups", 65534, "Warning: Couldn't keep the group of 'shared.bin': Operation not permitted\n"}};
+    for (const shared_case &shared : shared_cases) {
+        write_file(dir / "shared.bin", kept);
+        ASSERT_EQ(chown((dir / "shared.bin").c_str(), 1234, 60), 0);
+        std::filesystem::permissions(dir / "shared.bin", std::filesystem::perms(0666));
+        run_result other = run_program("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", shared.groups,
+                                                            DUMPENTRY_PATH, "shared.bin", "in.txt"}, "", dir.path);
+        EXPECT_EQ(other.status, 0) << other.err;
+        EXPECT_EQ(other.err.substr(other.err.find("Remaining bytes: 1\n") + 19), shared.err);
+        EXPECT_EQ(read_file(dir / "shared.bin"), "\xAA");
+        ASSERT_EQ(stat((dir / "shared.bin").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, shared.group_after);
+        EXPECT_EQ(st.st_mode & 07777, 0666u);
+    }
 }
 
 } // namespace

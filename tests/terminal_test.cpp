@@ -105,6 +105,12 @@ std::string save_transcript(const std::string &last_line)
     return "00 00 14\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n" + last_line + "\n";
 }
 
+// The same typed by hand into a text file.
+std::string typed_save_text(const std::string &last_line)
+{
+    return "00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n" + last_line + "\n";
+}
+
 dialogue operator+(dialogue first, const dialogue &second)
 {
     first.insert(first.end(), second.begin(), second.end());
@@ -188,6 +194,7 @@ struct terminal_case {
     dialogue lines;
     int status; // exit status, or 128 + signal number
     std::map<std::string, std::optional<std::string>> after; // nullopt: must not exist
+    const char *setup = ""; // a shell command run in the folder once the files are made
 };
 
 const terminal_case cases[] = {
@@ -299,6 +306,13 @@ const terminal_case cases[] = {
      {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
      0, {{"save.bin", worked_save},
          {"in.txt", big_endian(utf16("00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04\n"))}}},
+    {"a text with a second hard link is not mended", {"save.bin", "in.txt"},
+     {{"in.txt", typed_save_text("01 52 03 04")}},
+     {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"},
+      {"Warning: 'in.txt' is left as it was: it has 2 hard links, which a new file would split", ""},
+      {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"in.txt", typed_save_text("01 52 03 04")},
+         {"second.txt", typed_save_text("01 52 03 04")}}, "ln in.txt second.txt"},
     {"a dump of full pages has no last page to mend", {"save.bin", "in.txt"},
      {{"in.txt", [] {
            std::string save = long_save(128), text = "00 00 80\n";
@@ -354,6 +368,9 @@ TABLE_TEST(terminal_runs, as_a_user_types, terminal_case, cases)
     SKIP_UNDER_WINE_IF(true);
     scratch_dir dir;
     write_files(dir, row.files);
+    if (row.setup[0]) {
+        ASSERT_EQ(run_program("/bin/sh", {"-c", row.setup}, "", dir.path).status, 0);
+    }
     terminal_session session;
     ASSERT_TRUE(start_at_terminal(session, row.args, dir.path));
     for (const auto &[shown, keys] : row.lines) {
