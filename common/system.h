@@ -50,6 +50,9 @@ bool facts_of_stream(FILE *stream, file_facts *facts);
 bool facts_of_standard_stream(int stream, file_facts *facts);
 bool may_write(const char *path);
 bool standard_input_is_terminal();
+bool standard_output_is_terminal();
+// Writes to standard stream 1 or 2 at once, past any buffer: safe in an ending hook.
+void write_at_once(int stream, const char *text, size_t length);
 // True where file names that differ only in case name one file.
 bool names_ignore_case();
 // True for a character that separates folders in a path: '/', and '\\' on Windows.

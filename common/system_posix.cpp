@@ -147,6 +147,22 @@ bool standard_input_is_terminal()
     return isatty(STDIN_FILENO) != 0;
 }
 
+bool standard_output_is_terminal()
+{
+    return isatty(STDOUT_FILENO) != 0;
+}
+
+void write_at_once(int stream, const char *text, size_t length)
+{
+    while (length > 0) {
+        ssize_t written = write(stream, text, length);
+        if (written <= 0)
+            return;
+        text += written;
+        length -= static_cast<size_t>(written);
+    }
+}
+
 bool names_ignore_case()
 {
     return false;

@@ -226,6 +226,19 @@ bool standard_input_is_terminal()
     return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
+bool standard_output_is_terminal()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+void write_at_once(int stream, const char *text, size_t length)
+{
+    DWORD written = 0;
+    WriteFile(GetStdHandle(stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), text, static_cast<DWORD>(length),
+              &written, nullptr);
+}
+
 bool names_ignore_case()
 {
     return true;

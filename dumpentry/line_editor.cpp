@@ -4,12 +4,14 @@
 #include "line_editor.h"
 
 static bool active;
+static FILE *shown_on;   // where prompts and typing are shown
 static char typed[4096]; // the line typed, handed out limit bytes at a time
 static size_t typed_length, typed_used;
 
-bool editor_start()
+bool editor_start(FILE *shown)
 {
-    active = open_line_editor();
+    shown_on = shown;
+    active = open_line_editor(shown);
     return active;
 }
 
@@ -22,12 +24,13 @@ size_t editor_read(const char *prompt, char *raw, size_t limit)
 {
     if (typed_used == typed_length) {
         fflush(stdout);
+        fflush(shown_on);
         typed_length = read_edited_line(prompt, typed, sizeof typed);
         typed_used = 0;
         if (typed_length == 0)
             return 0;
     } else {
-        fputs(prompt, stdout); // the rest of a long line answers this prompt at once
+        fputs(prompt, shown_on); // the rest of a long line answers this prompt at once
     }
     size_t length = typed_length - typed_used < limit ? typed_length - typed_used : limit;
     memcpy(raw, typed + typed_used, length);
@@ -38,4 +41,11 @@ size_t editor_read(const char *prompt, char *raw, size_t limit)
 bool input_waiting()
 {
     return typed_used < typed_length || keys_waiting();
+}
+
+void discard_typed_ahead()
+{
+    typed_used = typed_length;
+    if (active)
+        drop_waiting_keys();
 }

@@ -5,9 +5,11 @@
 // Backspace, Delete); standard input as it comes everywhere else.
 
 #include <cstddef>
+#include <cstdio>
 
-// Starts the editor when standard input is a terminal; false otherwise.
-bool editor_start();
+// Starts the editor when standard input is a terminal, showing prompts and what is typed on
+// shown; false otherwise.
+bool editor_start(FILE *shown);
 bool editor_active();
 
 // Shows prompt and reads one line of at most limit bytes into raw, its line end included;
@@ -17,11 +19,16 @@ size_t editor_read(const char *prompt, char *raw, size_t limit);
 // True when more typed or pasted input is waiting already.
 bool input_waiting();
 
+// Drops what was typed or pasted ahead, and what goes on arriving of a paste, so that only
+// what is typed after a question answers it.
+void discard_typed_ahead();
+
 // What each system's side gives (line_editor_posix.cpp, line_editor_windows.cpp): the editor
 // started at a terminal; one line edited there after the prompt, its line end included, as
-// UTF-8 (0 at the end of input); whether keys wait to be read.
-bool open_line_editor();
+// UTF-8 (0 at the end of input); whether keys wait to be read; dropping the keys that wait.
+bool open_line_editor(FILE *shown);
 size_t read_edited_line(const char *prompt, char *line, size_t size);
 bool keys_waiting();
+void drop_waiting_keys();
 
 #endif

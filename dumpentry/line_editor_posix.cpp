@@ -23,11 +23,14 @@ static void restore_terminal()
     tcsetattr(STDIN_FILENO, TCSANOW, &terminal_before);
 }
 
-bool open_line_editor()
+static FILE *shown_on;
+
+bool open_line_editor(FILE *shown)
 {
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &terminal_before) != 0)
         return false;
-    editor = el_init("dumpentry", stdin, stdout, stderr);
+    shown_on = shown;
+    editor = el_init("dumpentry", stdin, shown, stderr);
     if (!editor)
         return false;
     el_set(editor, EL_EDITOR, "emacs");
@@ -41,8 +44,8 @@ size_t read_edited_line(const char *prompt, char *line, size_t size)
 {
     const char *last_line = strrchr(prompt, '\n');
     if (last_line) {
-        fwrite(prompt, 1, static_cast<size_t>(last_line + 1 - prompt), stdout);
-        fflush(stdout);
+        fwrite(prompt, 1, static_cast<size_t>(last_line + 1 - prompt), shown_on);
+        fflush(shown_on);
         prompt = last_line + 1;
     }
     snprintf(editor_prompt, sizeof editor_prompt, "%s", prompt);
@@ -59,4 +62,16 @@ bool keys_waiting()
 {
     pollfd ready{STDIN_FILENO, POLLIN, 0};
     return poll(&ready, 1, 0) > 0;
+}
+
+// A paste goes on arriving for a moment: keys are dropped until none has come for 50 ms (for
+// two seconds at the most).
+void drop_waiting_keys()
+{
+    for (int round = 0; round < 40; round++) {
+        tcflush(STDIN_FILENO, TCIFLUSH);
+        pollfd ready{STDIN_FILENO, POLLIN, 0};
+        if (poll(&ready, 1, 50) <= 0)
+            return;
+    }
 }

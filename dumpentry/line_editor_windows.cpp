@@ -6,9 +6,11 @@
 #include "line_editor.h"
 
 static HANDLE console;
+static FILE *shown_on;
 
-bool open_line_editor()
+bool open_line_editor(FILE *shown)
 {
+    shown_on = shown;
     console = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (!GetConsoleMode(console, &mode))
@@ -19,8 +21,8 @@ bool open_line_editor()
 
 size_t read_edited_line(const char *prompt, char *line, size_t size)
 {
-    fputs(prompt, stdout);
-    fflush(stdout);
+    fputs(prompt, shown_on);
+    fflush(shown_on);
     static wchar_t typed[2048];
     DWORD count = 0;
     if (!ReadConsoleW(console, typed, sizeof typed / sizeof typed[0], &count, nullptr) || count == 0 ||
@@ -35,4 +37,9 @@ bool keys_waiting()
 {
     DWORD events = 0;
     return GetNumberOfConsoleInputEvents(console, &events) && events > 0;
+}
+
+void drop_waiting_keys()
+{
+    FlushConsoleInputBuffer(console);
 }

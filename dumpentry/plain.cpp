@@ -8,6 +8,7 @@
 
 const unsigned bytes_per_line = 8;
 const unsigned lines_per_page = 16;
+static const unsigned bytes_per_page = bytes_per_line * lines_per_page;
 
 // The header starts with the encoding (two hex digits) and the size (four); a field the
 // header does not supply is 0.
@@ -31,14 +32,51 @@ void parse_last_line(const char *text, unsigned *values, int count)
 }
 
 // The page structure of the dump being read, for asking a line again.
+static unsigned dump_size;
 static int page_max, remaining_lines, remaining_bytes;
 
-// One line: asked until an answer is kept, then its count bytes written, each read by parse.
+// Works out the page structure from the size, and reports it with the encoding.
+static void report_layout(unsigned encoding, unsigned size)
+{
+    warn("Encoding: %d\nSize of data: %d bytes\n", static_cast<int>(encoding), static_cast<int>(size));
+    dump_size = size;
+    page_max = static_cast<int>(size >> 7);
+    remaining_lines = static_cast<int>(size % bytes_per_page / bytes_per_line);
+    remaining_bytes = static_cast<int>(size % bytes_per_line);
+    warn("Full pages: %d\nRemaining full lines: %d\nRemaining bytes: %d\n", page_max, remaining_lines,
+         remaining_bytes);
+}
+
+static int page_at(size_t offset)
+{
+    int page = static_cast<int>(offset / bytes_per_page);
+    return page < page_max ? page : last_page;
+}
+
+static int line_at(size_t offset)
+{
+    return static_cast<int>(offset % bytes_per_page / bytes_per_line);
+}
+
+static void show_page_heading(int page)
+{
+    char heading[32];
+    if (page == last_page)
+        snprintf(heading, sizeof heading, " -- Last page --\n");
+    else
+        snprintf(heading, sizeof heading, " -- Page %d --\n", page);
+    show_heading(heading);
+}
+
+// One line: asked until an answer is kept, then its count bytes written, each read by parse;
+// while mending, Enter leaves it as it was.
 static decode_result ask_one_line(FILE *out, const char *prompt, const char *where, int count, bool first_of_page,
                                   void (*parse)(const char *, unsigned *, int))
 {
-    decode_result result = read_answer(prompt, 2 * static_cast<size_t>(count), where, first_of_page);
-    if (result != decode_complete)
+    bool kept_as_before = false;
+    decode_result result =
+        read_answer(prompt, 2 * static_cast<size_t>(count), where, first_of_page, &kept_as_before);
+    if (result != decode_complete || kept_as_before)
         return result;
     unsigned values[bytes_per_line];
     parse(transformed_buffer, values, count);
@@ -68,12 +106,44 @@ static decode_result ask_last_line(FILE *out)
     return ask_one_line(out, prompt, "last line: ", remaining_bytes, remaining_lines == 0, parse_last_line);
 }
 
-static decode_result ask_lines(FILE *out, int page, int count)
+// How many of the four hex digits of two sizes differ.
+static int digits_apart(unsigned a, unsigned b)
 {
-    for (int line = 0; line < count; line++) {
-        decode_result result = ask_line(out, page, line);
-        if (result != decode_complete)
+    int apart = 0;
+    for (int shift = 0; shift < 16; shift += 4)
+        apart += (a >> shift & 0xF) != (b >> shift & 0xF);
+    return apart;
+}
+
+// The size field (bytes 0-1 of line 0) is known as soon as line 0 is typed. One hex digit off
+// the header's size is a typo in one of them: said at once, and at a terminal the header may
+// be typed again; its new page structure then holds for the lines to come.
+static decode_result check_size_field()
+{
+    unsigned field = dump_bytes[0] | static_cast<unsigned>(dump_bytes[1]) << 8;
+    if (digits_apart(field, dump_size) != 1)
+        return decode_complete;
+    warn("Warning: the size field says %u bytes, the header of the dump says %u\n", field, dump_size);
+    size_field_warned = true;
+    while (at_terminal()) {
+        bool kept = false;
+        int encoding = 0;
+        decode_result result =
+            read_header_again("Type the header again, or Enter to keep the header: ", &encoding, &kept);
+        if (result != decode_complete || kept)
             return result;
+        unsigned header_encoding = 0, size = 0;
+        parse_plain_header(transformed_buffer, &header_encoding, &size);
+        if (size < bytes_per_line) {
+            fprintf(dialogue, "A header of %u bytes leaves no room for line 0, typed already\n", size);
+            continue;
+        }
+        take_header(transformed_buffer);
+        retake_typed_header(transformed_buffer);
+        report_layout(header_encoding, size);
+        size_field_warned = false;
+        show_page_heading(page_at(0));
+        return check_size_field();
     }
     return decode_complete;
 }
@@ -82,26 +152,21 @@ decode_result parse_plain(FILE *out)
 {
     unsigned encoding = 0, size = 0;
     parse_plain_header(transformed_buffer, &encoding, &size);
-    warn("Encoding: %d\nSize of data: %d bytes\n", static_cast<int>(encoding), static_cast<int>(size));
-
-    page_max = static_cast<int>(size >> 7);
-    remaining_lines = static_cast<int>(size % (bytes_per_line * lines_per_page) / bytes_per_line);
-    remaining_bytes = static_cast<int>(size % bytes_per_line);
-    warn("Full pages: %d\nRemaining full lines: %d\nRemaining bytes: %d\n", page_max, remaining_lines,
-         remaining_bytes);
-
-    for (int page = 0; page < page_max; page++) {
-        printf(" -- Page %d --\n", page);
-        decode_result result = ask_lines(out, page, lines_per_page);
+    report_layout(encoding, size);
+    for (size_t offset = 0; offset < dump_size;) {
+        int page = page_at(offset), line = line_at(offset);
+        if (line == 0)
+            show_page_heading(page);
+        bool full_line = offset + bytes_per_line <= dump_size;
+        decode_result result = full_line ? ask_line(out, page, line) : ask_last_line(out);
+        if (result != decode_complete)
+            return result;
+        offset += full_line ? bytes_per_line : static_cast<size_t>(remaining_bytes);
+        result = offset == bytes_per_line && full_line ? check_size_field() : decode_complete;
         if (result != decode_complete)
             return result;
     }
-    if (remaining_lines != 0 || remaining_bytes != 0)
-        fputs(" -- Last page --\n", stdout);
-    decode_result result = ask_lines(out, last_page, remaining_lines);
-    if (result != decode_complete || remaining_bytes == 0)
-        return result;
-    return ask_last_line(out);
+    return decode_complete;
 }
 
 // A whole number of at most five digits; -1 for anything else.
@@ -193,7 +258,7 @@ const char *choice_name(const line_choice *choice)
 
 static size_t line_offset(int page, int line)
 {
-    size_t page_start = static_cast<size_t>(page == last_page ? page_max : page) * bytes_per_line * lines_per_page;
+    size_t page_start = static_cast<size_t>(page == last_page ? page_max : page) * bytes_per_page;
     return page_start + static_cast<size_t>(line) * bytes_per_line;
 }
 
@@ -203,7 +268,7 @@ static void show_typed_before(size_t offset, int count)
     for (size_t k = 0; k < static_cast<size_t>(count); k++)
         snprintf(digits + 2 * k, 3, "%02X", dump_bytes[offset + k]);
     format_pairs(digits, pairs, sizeof pairs);
-    printf("Typed before: %s\n", pairs);
+    fprintf(dialogue, "Typed before: %s\n", pairs);
 }
 
 static decode_result again(FILE *out, int page, int line)
@@ -219,9 +284,9 @@ static decode_result again(FILE *out, int page, int line)
 decode_result ask_again(FILE *out, const line_choice *choice)
 {
     if (choice->page == last_page)
-        fputs(" -- Last page --\n", stdout);
+        fputs(" -- Last page --\n", dialogue);
     else
-        printf(" -- Page %d --\n", choice->page);
+        fprintf(dialogue, " -- Page %d --\n", choice->page);
     if (choice->kind == choice_line)
         return again(out, choice->page, choice->line);
     if (choice->kind == choice_last_line)

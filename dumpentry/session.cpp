@@ -9,6 +9,7 @@
 #include "../common/bramtools.h"
 #include "../common/safe_files.h"
 #include "../common/system.h"
+#include "../common/text_encoding.h"
 #include "dumpentry.h"
 #include "line_editor.h"
 #include "plain.h"
@@ -16,9 +17,11 @@
 static char transcript_name[longest_path + 8];
 static FILE *transcript;                 // appended to, a line at a time
 static unsigned long transcript_lines;   // complete lines in it
-static bool reading_transcript;          // in is the transcript, read before the prompts go on
 static char header_pairs[256];           // the header as the transcript holds it
-static char text_path[longest_path + 8];     // the text the lines came from, mended in place
+static unsigned long header_line;        // the transcript's line that holds it
+static char text_path[longest_path + 8]; // the text the lines came from, mended in place
+static char where_kept[2 * longest_path + 96]; // says where the typing is kept and how to go on
+static char ending_note[sizeof where_kept + 1]; // the same on a fresh line, for an ending signal
 
 void format_pairs(const char *filtered, char *text, size_t size)
 {
@@ -35,10 +38,11 @@ void format_pairs(const char *filtered, char *text, size_t size)
     text[used] = '\0';
 }
 
-// How many lines of the file hold a letter or digit, and the last of them.
+// How many lines of the file hold a letter or digit, the first of them (the header) and its
+// repeats not counted, and the last of them.
 static unsigned long typed_lines(FILE *stream, char *last, size_t size)
 {
-    char raw[256], filtered[256];
+    char raw[256], filtered[256], header[256] = "";
     unsigned long count = 0;
     size_t length = 0;
     last[0] = '\0';
@@ -49,7 +53,10 @@ static unsigned long typed_lines(FILE *stream, char *last, size_t size)
             continue;
         }
         if (filter_line(raw, length, filtered) > 0) {
-            count++;
+            if (!header[0])
+                snprintf(header, sizeof header, "%s", filtered);
+            else if (strcasecmp(filtered, header) != 0)
+                count++;
             format_pairs(filtered, last, size);
         }
         length = 0;
@@ -72,6 +79,7 @@ static bool ask_yes_or_no(const char *prompt)
 {
     for (;;) {
         char raw[256], answer[256];
+        discard_typed_ahead();
         if (ask_raw(prompt, raw, sizeof raw) == 0)
             return false;
         filter_line(raw, strlen(raw), answer);
@@ -92,15 +100,32 @@ static void offer_to_go_on()
     char last[256];
     unsigned long count = typed_lines(earlier, last, sizeof last);
     fclose(earlier);
-    if (count == 0)
+    if (!last[0])
         return; // nothing typed in it: it counts as none
-    printf("'%s' keeps what was typed before: %lu line%s, the last one '%s'\n", transcript_name, count,
-           count == 1 ? "" : "s", last);
+    if (count == 0)
+        fprintf(dialogue, "'%s' keeps what was typed before: the header '%s'\n", transcript_name, last);
+    else
+        fprintf(dialogue, "'%s' keeps what was typed before: %lu line%s, the last one '%s'\n", transcript_name,
+                count, count == 1 ? "" : "s", last);
     if (!ask_yes_or_no("Go on from there? [Y/n] "))
         fail(1, "Nothing was changed. To start again, move '%s' away, then run dumpentry again\n", transcript_name);
-    in = open_file(transcript_name, "rb");
-    in_name = transcript_name;
-    reading_transcript = in != nullptr;
+    going_on = switch_input(transcript_name);
+}
+
+static void write_ending_note()
+{
+    write_at_once(dialogue == stderr ? 2 : 1, ending_note, strlen(ending_note));
+}
+
+void say_where_typing_is_kept_on_ending()
+{
+    snprintf(ending_note, sizeof ending_note, "\n");
+    add_ending_hook(write_ending_note);
+}
+
+const char *where_typing_is_kept()
+{
+    return where_kept;
 }
 
 void start_transcript(const char *output_name)
@@ -109,8 +134,14 @@ void start_transcript(const char *output_name)
     if (!standard_input_is_terminal() || (look_at(output_name, &facts) && !facts.regular))
         return;
     snprintf(transcript_name, sizeof transcript_name, "%s.txt", output_name);
-    if (look_at(transcript_name, &facts) && facts.regular)
+    if (look_at(transcript_name, &facts)) {
+        if (!facts.regular) {
+            warn("Warning: Couldn't keep what you type in '%s': it is no regular file; the dump goes on without it\n",
+                 transcript_name);
+            return;
+        }
         offer_to_go_on();
+    }
     transcript = open_file(transcript_name, "a+b");
     if (!transcript) {
         warn("Warning: Couldn't keep what you type in '%s': %s; the dump goes on without it\n", transcript_name,
@@ -127,26 +158,15 @@ void start_transcript(const char *output_name)
     }
     fflush(transcript);
     snprintf(text_path, sizeof text_path, "%s", transcript_name);
-    printf("What you type is kept in '%s'\n", transcript_name);
+    snprintf(where_kept, sizeof where_kept, "The lines typed are kept in '%s': run 'dumpentry %s' again to go on\n",
+             transcript_name, output_name);
+    snprintf(ending_note, sizeof ending_note, "\n%s", where_kept);
+    fprintf(dialogue, "What you type is kept in '%s'\n", transcript_name);
 }
 
 void note_input_text(const char *path)
 {
     snprintf(text_path, sizeof text_path, "%s", path);
-}
-
-void go_on_at_terminal_after_transcript()
-{
-    if (!reading_transcript)
-        return;
-    int c = getc(in);
-    if (c != EOF) {
-        ungetc(c, in);
-        return;
-    }
-    fclose(in);
-    in = nullptr;
-    reading_transcript = false;
 }
 
 // Writes one line and flushes it, so that a killed process loses at most the line being typed;
@@ -166,11 +186,12 @@ static unsigned long keep_in_transcript(const char *text)
     return ++transcript_lines;
 }
 
-void keep_typed_header(const char *filtered)
+void keep_typed_header(const char *filtered, unsigned long text_line)
 {
     format_pairs(filtered, header_pairs, sizeof header_pairs);
+    header_line = text_line;
     if (transcript && !in)
-        keep_in_transcript(header_pairs);
+        header_line = keep_in_transcript(header_pairs);
 }
 
 unsigned long keep_typed_line(const char *filtered, bool page_break)
@@ -186,35 +207,30 @@ unsigned long keep_typed_line(const char *filtered, bool page_break)
     return keep_in_transcript(pairs);
 }
 
-// The width and byte order of the text's characters: UTF-16 when it starts with a byte order
-// mark or with a NUL in one half of its first character.
-static int text_unit_width(FILE *text, bool *big_endian)
-{
-    int first = getc(text), second = getc(text);
-    rewind(text);
-    *big_endian = (first == 0xFE && second == 0xFF) || (first == 0 && second > 0);
-    bool little = (first == 0xFF && second == 0xFE) || (first > 0 && second == 0);
-    return *big_endian || little ? 2 : 1;
-}
-
-static int read_unit(FILE *text, int width, bool big_endian)
+static int read_unit(FILE *text, text_encoding encoding)
 {
     int low = getc(text);
-    if (width == 1 || low == EOF)
+    if (unit_width(encoding) == 1 || low == EOF)
         return low;
     int high = getc(text);
     if (high == EOF)
         return EOF;
-    return big_endian ? low << 8 | high : high << 8 | low;
+    return encoding == text_utf16_big ? low << 8 | high : high << 8 | low;
 }
 
-static void write_unit(FILE *text, int unit, int width, bool big_endian)
+static void write_unit(FILE *text, int unit, text_encoding encoding)
 {
-    if (width == 2 && big_endian)
+    if (encoding == text_utf16_big)
         fputc(unit >> 8 & 0xFF, text);
     fputc(unit & 0xFF, text);
-    if (width == 2 && !big_endian)
+    if (encoding == text_utf16_little)
         fputc(unit >> 8 & 0xFF, text);
+}
+
+static void write_units(FILE *text, const char *line_text, text_encoding encoding)
+{
+    for (const char *c = line_text; *c; c++)
+        write_unit(text, static_cast<unsigned char>(*c), encoding);
 }
 
 // Puts line_text in place of line number (from 1) of the text at path, in the text's own
@@ -224,34 +240,34 @@ static bool replace_text_line(const char *path, unsigned long number, const char
     FILE *text = open_file(path, "rb");
     if (!text)
         return false;
+    text_encoding encoding = text_encoding_of(text);
+    rewind(text);
+    if (encoding == no_text)
+        encoding = text_utf8;
     pending_output *mended = start_output(path);
     if (!mended) {
         fclose(text);
         return false;
     }
-    bool big_endian = false;
-    int width = text_unit_width(text, &big_endian);
+    int width = unit_width(encoding);
     unsigned long line = 1;
     bool carriage_return = false;
     int unit;
-    while ((unit = read_unit(text, width, big_endian)) != EOF) {
+    while ((unit = read_unit(text, encoding)) != EOF) {
         bool mark = unit == 0xFEFF && ftell(text) == width;
         if (line != number || mark) {
-            write_unit(mended->stream, unit, width, big_endian);
+            write_unit(mended->stream, unit, encoding);
         } else if (unit == '\n') {
-            for (const char *c = line_text; *c; c++)
-                write_unit(mended->stream, static_cast<unsigned char>(*c), width, big_endian);
+            write_units(mended->stream, line_text, encoding);
             if (carriage_return)
-                write_unit(mended->stream, '\r', width, big_endian);
-            write_unit(mended->stream, '\n', width, big_endian);
+                write_unit(mended->stream, '\r', encoding);
+            write_unit(mended->stream, '\n', encoding);
         }
         carriage_return = unit == '\r';
         line += unit == '\n';
     }
-    if (line == number) { // the last line, with no line end
-        for (const char *c = line_text; *c; c++)
-            write_unit(mended->stream, static_cast<unsigned char>(*c), width, big_endian);
-    }
+    if (line == number) // the last line, with no line end
+        write_units(mended->stream, line_text, encoding);
     bool read = !ferror(text);
     fclose(text);
     if (!read) {
@@ -285,13 +301,23 @@ void mend_text_line(unsigned long number, const char *filtered)
         warn("Warning: Couldn't write the line again into '%s'\n", text_path);
 }
 
+void retake_typed_header(const char *filtered)
+{
+    format_pairs(filtered, header_pairs, sizeof header_pairs);
+    if (!transcript)
+        return;
+    fclose(transcript); // it is replaced whole, then appended to again
+    mend_text_line(header_line, filtered);
+    transcript = open_file(transcript_name, "ab");
+}
+
 // The check after a line was mended: true when both the size field and the checksum hold.
 static bool save_check_holds()
 {
     bram_tally tally;
     tally_whole(&tally, dump_bytes, dump_length);
     if (size_field_holds(&tally) && checksum_holds(&tally)) {
-        puts("The size field and the checksum hold now");
+        fputs("The size field and the checksum hold now\n", dialogue);
         return true;
     }
     char text[192];
@@ -304,32 +330,31 @@ static bool save_check_holds()
 
 bool mend_at_terminal(FILE *out)
 {
-    if (in) {
-        fclose(in);
-        in = nullptr;
-    }
     if (transcript) {
         fclose(transcript); // from now on it is mended in place, not appended to
         transcript = nullptr;
     }
     mending = true;
-    puts("To type a line again, name it as the prompts do: '3 12' is page 3, line 12; 'last 2' is line 2\n"
-         "of the last page; 'last line' is the last line; a page alone ('3' or 'last') asks each of its\n"
-         "lines in turn. The dump file and the text the line came from change with it.");
+    fputs("To type a line again, name it as the prompts do: '3 12' is page 3, line 12;\n"
+          "'last 2' is line 2 of the last page; 'last line' is the last line; a page\n"
+          "alone ('3' or 'last') asks each of its lines in turn, and Enter there keeps\n"
+          "a line as it was. The dump file and the text the line came from change with it.\n",
+          dialogue);
     for (;;) {
         char answer[256];
+        discard_typed_ahead();
         if (ask_raw("Line to type again, or Enter to keep the dump: ", answer, sizeof answer) == 0)
             return false;
         line_choice choice;
         if (!parse_line_choice(answer, &choice)) {
-            printf("'%.*s' names no line: try '3 12', 'last 2', 'last line', '3' or 'last'\n",
-                   static_cast<int>(strcspn(answer, "\r\n")), answer);
+            fprintf(dialogue, "'%.*s' names no line: try '3 12', 'last 2', 'last line', '3' or 'last'\n",
+                    static_cast<int>(strcspn(answer, "\r\n")), answer);
             continue;
         }
         if (choice.kind == choice_keep)
             return false;
         if (!choice_exists(&choice)) {
-            printf("This dump has no %s\n", choice_name(&choice));
+            fprintf(dialogue, "This dump has no %s\n", choice_name(&choice));
             continue;
         }
         decode_result result = ask_again(out, &choice);

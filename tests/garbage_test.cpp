@@ -57,6 +57,8 @@ const std::regex dumpentry_report(
     "Warning: (header|page [0-9]+, line [0-9]+|last page, line [0-9]+|last line): "
     "([0-9]+ hex digits found, [0-9]+ expected|'[A-Za-z0-9]' is not a hex digit)( \\(in\\.txt, line [0-9]+\\))?|"
     "Warning: [0-9]+ lines? looked mistyped: .*|"
+    "Warning: (page [0-9]+|last page): its header [0-9A-F ]+ is not the first page's, [0-9A-F ]+, which holds"
+    "( \\(in\\.txt, line [0-9]+\\))?|"
     "Warning: the (checksum|size field) .*|"
     "Warning: the input goes on after the end of the dump");
 
@@ -72,8 +74,10 @@ void check_dumpentry_stderr(const run_result &result, const std::string &dump)
     size_t reports = all.size() - (written ? 0 : 1);
     for (size_t k = 0; k < reports; k++)
         EXPECT_TRUE(std::regex_match(all[k], dumpentry_report)) << all[k];
-    EXPECT_EQ(result.status == 5, result.err.find("Warning: the ") != std::string::npos &&
-                                      result.err.find("Warning: the input goes on") == std::string::npos)
+    // The size field may be warned about at line 0 already, whatever the end finds.
+    bool check_warned = result.err.find("Warning: the checksum") != std::string::npos;
+    EXPECT_TRUE(!check_warned || result.status == 5) << result.err;
+    EXPECT_TRUE(result.status != 5 || check_warned || result.err.find("Warning: the size field") != std::string::npos)
         << result.err;
     if (!written) {
         ASSERT_FALSE(all.empty());

@@ -151,3 +151,13 @@ std::string array_text(const std::string &bytes)
     }
     return text + "\n0X00, 0X00\n};\n";
 }
+
+std::string utf16_bytes(const std::u16string &text, bool mark)
+{
+    std::string bytes = mark ? "\xFF\xFE" : "";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}

@@ -40,6 +40,9 @@ std::string random_bytes(size_t count, unsigned seed);
 // and the last line, with separators and letter case that vary from line to line.
 std::string typed_dump(const std::string &bytes);
 
+// A text as UTF-16 little-endian bytes, with its byte order mark or without.
+std::string utf16_bytes(const std::u16string &text, bool mark = true);
+
 // filedata.dat as it must be for these bytes, written out plainly as a reference.
 std::string array_text(const std::string &bytes);
 

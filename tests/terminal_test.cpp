@@ -22,7 +22,8 @@ struct terminal_session {
     size_t seen = 0; // how much of screen has been matched already
 };
 
-bool start_at_terminal(terminal_session &session, const std::vector<std::string> &args, const std::string &cwd)
+bool start_at_terminal(terminal_session &session, const std::vector<std::string> &args, const std::string &cwd,
+                       bool log)
 {
     session.master = posix_openpt(O_RDWR | O_NOCTTY);
     if (session.master < 0 || grantpt(session.master) != 0 || unlockpt(session.master) != 0)
@@ -38,6 +39,11 @@ bool start_at_terminal(terminal_session &session, const std::vector<std::string>
         dup2(slave, 1);
         dup2(slave, 2);
         close(slave);
+        if (log) {
+            int file = open("log.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(file, 1);
+            close(file);
+        }
         close(session.master);
         setenv("TERM", "xterm", 1);
         std::vector<char *> argv{const_cast<char *>(DUMPENTRY_PATH)};
@@ -90,6 +96,8 @@ const std::string header_prompt = "Enter the header of the dump (available on al
 const std::string left = "\x1b[D", backspace = "\x7f", ctrl_c = "\x03";
 const std::string mend_prompt = "Line to type again, or Enter to keep the dump: ";
 const std::string holds_now = "The size field and the checksum hold now";
+const std::string kept_note = "The lines typed are kept in 'save.bin.txt': run 'dumpentry save.bin' again to go on";
+const std::string header_again = "Type the header again, or Enter to keep the header: ";
 
 // worked_save typed, with the last line as given; and its transcript.
 dialogue typing_save(const std::string &last_line)
@@ -195,6 +203,7 @@ struct terminal_case {
     int status; // exit status, or 128 + signal number
     std::map<std::string, std::optional<std::string>> after; // nullopt: must not exist
     const char *setup = ""; // a shell command run in the folder once the files are made
+    bool log = false;       // standard output goes to log.txt, not to the terminal
 };
 
 const terminal_case cases[] = {
@@ -222,13 +231,15 @@ const terminal_case cases[] = {
      typing_long_save(pairs_of(long_save(), 24, 8)) + dialogue{{" ** DONE **", ""}}, 0,
      {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}},
     {"Ctrl-C keeps the earlier dump and every line typed", {"save.bin"}, {{"save.bin", earlier_dump}},
-     {{header_prompt, "00 00 14\n"}, {"Line  0: ", "14 00 07 FE 00 00 53 41\n"}, {"Line  1: ", "56 45" + ctrl_c}}, 128 + 2,
+     {{header_prompt, "00 00 14\n"}, {"Line  0: ", "14 00 07 FE 00 00 53 41\n"}, {"Line  1: ", "56 45" + ctrl_c},
+      {"\r\n" + kept_note, ""}}, 128 + 2,
      {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n14 00 07 FE 00 00 53 41\n"}}},
     {"going on from where a session stopped", {"save.bin"},
      {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n14 00 07 FE 00 00 53 41\n"}},
-     {{"'save.bin.txt' keeps what was typed before: 2 lines, the last one '14 00 07 FE 00 00 53 41'", ""},
-      {"Go on from there? [Y/n] ", "\n"}, {"Line  0: read from file", ""},
-      {"Line  1: ", "56 45 20 20 20 20 20 20\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {" ** DONE **", ""}},
+     {{"'save.bin.txt' keeps what was typed before: 1 line, the last one '14 00 07 FE 00 00 53 41'", ""},
+      {"Go on from there? [Y/n] ", "\n"},
+      {"1 line kept; going on at last page, line 1\r\nLine  0: 14 00 07 FE 00 00 53 41\r\nLine  1: ",
+       "56 45 20 20 20 20 20 20\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {" ** DONE **", ""}},
      0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}},
     {"a line typed after going on is mended in the transcript", {"save.bin"},
      {{"save.bin.txt", "00 00 14\n14 00 07 FE 00 00 53 41\n"}},
@@ -252,10 +263,14 @@ const terminal_case cases[] = {
     {"an empty transcript counts as none", {"save.bin"}, {{"save.bin.txt", "\n \n"}},
      typing_save("01 02 03 04") + dialogue{{" ** DONE **", ""}}, 0,
      {{"save.bin", worked_save}, {"save.bin.txt", "\n \n" + save_transcript("01 02 03 04")}}},
-    {"no transcript where none can be written", {"save.bin"}, {{"save.bin.txt/x", ""}},
-     dialogue{{"Warning: Couldn't keep what you type in 'save.bin.txt': Is a directory; the dump goes on without it",
-               ""}} + typing_save("01 02 03 04") + dialogue{{" ** DONE **", ""}},
-     0, {{"save.bin", worked_save}}},
+    {"no transcript where none can be written", {"save.bin"}, {},
+     dialogue{{"Warning: Couldn't keep what you type in 'save.bin.txt': No such file or directory; the dump goes on "
+               "without it", ""}} + typing_save("01 02 03 04") + dialogue{{" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}}, "ln -s nofolder/x save.bin.txt"},
+    {"no transcript in a folder or a named pipe", {"save.bin"}, {},
+     dialogue{{"Warning: Couldn't keep what you type in 'save.bin.txt': it is no regular file; the dump goes on "
+               "without it", ""}} + typing_save("01 02 03 04") + dialogue{{" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}}, "mkfifo save.bin.txt"},
     {"mending the last line", {"save.bin"}, {},
      typing_save("01 52 03 04") +
          dialogue{{"the typed bytes add up +0x0050 off", ""}, {mend_prompt, "last line\n"},
@@ -341,7 +356,8 @@ const terminal_case cases[] = {
      5, {{"save.bin", worked_save.substr(0, 17) + "\x52" + worked_save.substr(18)},
          {"save.bin.txt", save_transcript("01 52 03 04")}}},
     {"Ctrl-D at a prompt ends the input", {"save.bin"}, {{"save.bin", earlier_dump}},
-     {{header_prompt, "00 00 14\n"}, {"Line  0: ", "\x04"}, {"Unexpected end of input", ""}}, 4,
+     {{header_prompt, "00 00 14\n"}, {"Line  0: ", "\x04"},
+      {"\r\nUnexpected end of input\r\n" + kept_note, ""}}, 4,
      {{"save.bin", earlier_dump}, {"save.bin.txt", "00 00 14\n"}}},
     {"an answer longer than a line", {"save.bin"}, {{"save.bin.txt", "00 00 14\n"}},
      {{"Go on from there? [Y/n] ", std::string(300, 'x') + "\n"}, {"Go on from there? [Y/n] ", "n\n"}}, 1,
@@ -352,6 +368,73 @@ const terminal_case cases[] = {
                   {"Warning: the checksum does not hold", ""}, {mend_prompt, "  0   3 \n"},
                   {"Line  3: ", pairs_of(long_save(), 24, 8) + "\n"}, {holds_now, ""}, {" ** DONE **", ""}},
      0, {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}},
+    {"going on from a whole transcript, then mending a line", {"save.bin"},
+     {{"save.bin", earlier_dump}, {"save.bin.txt", save_transcript("01 52 03 04")}},
+     {{"Go on from there? [Y/n] ", "\n"}, {"3 lines kept; the dump is complete", ""}, {mend_prompt, "0 3\n"},
+      {"This dump has no page 0, line 3", ""}, {mend_prompt, "last line\n"}, {"Typed before: 01 52 03 04", ""},
+      {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}},
+    {"going on, then a page mended, Enter keeping its lines as they were", {"save.bin"},
+     {{"save.bin.txt", save_transcript("01 52 03 04")}},
+     {{"Go on from there? [Y/n] ", "\n"}, {mend_prompt, "last\n"}, {"Line  0: ", "\n"}, {"Line  1: ", "\n"},
+      {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}},
+    {"going on, then Ctrl-D at the question keeps the dump", {"save.bin"},
+     {{"save.bin.txt", save_transcript("01 52 03 04")}},
+     {{"Go on from there? [Y/n] ", "\n"}, {mend_prompt, "\x04"}, {" ** DONE **", ""}},
+     5, {{"save.bin", worked_save.substr(0, 17) + "\x52" + worked_save.substr(18)},
+         {"save.bin.txt", save_transcript("01 52 03 04")}}},
+    {"going on, then Ctrl-C at the question changes nothing", {"save.bin"},
+     {{"save.bin", earlier_dump}, {"save.bin.txt", save_transcript("01 52 03 04")}},
+     {{"Go on from there? [Y/n] ", "\n"}, {mend_prompt, ctrl_c}, {"\r\n" + kept_note, ""}},
+     128 + 2, {{"save.bin", earlier_dump}, {"save.bin.txt", save_transcript("01 52 03 04")}}},
+    {"what a paste leaves does not answer the question", {"save.bin"}, {},
+     {{header_prompt, typed_save_text("01 52 03 04") + "\nlast line\n\n"}, {mend_prompt, "last line\n"},
+      {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}}},
+    {"with standard output in a log the questions stay on screen", {"save.bin", "in.txt"},
+     {{"in.txt", typed_save_text("01 52 03 04")}},
+     {{mend_prompt, "last line\n"}, {"Typed before: 01 52 03 04", ""}, {"Last line (4 bytes) : ", "01 02 03 04\n"},
+      {holds_now, ""}},
+     0, {{"save.bin", worked_save}, {"in.txt", typed_save_text("01 02 03 04")},
+         {"log.txt", header_prompt + "\nread from file\n -- Last page --\nLine  0: read from file\nLine  1: read from "
+                     "file\nLast line (4 bytes) : read from file\n ** DONE **\n" + contact_banner}}, "", true},
+    {"a header one digit off the size field is typed again at line 0", {"save.bin"}, {},
+     {{header_prompt, "00 00 15\n"}, {"Line  0: ", "14 00 07 FE 00 00 53 41\n"},
+      {"Warning: the size field says 20 bytes, the header of the dump says 21", ""}, {header_again, "00 00 14\n"},
+      {"Size of data: 20 bytes", ""}, {" -- Last page --\r\nLine  1: ", "56 45 20 20 20 20 20 20\n"},
+      {"Last line (4 bytes) : ", "01 02 03 04\n"}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}},
+    {"a header typed again at line 0 is asked again when mistyped", {"save.bin"}, {},
+     {{header_prompt, "00 01 14\n"}, {" -- Page 0 --\r\nLine  0: ", "14 00 07 FE 00 00 53 41\n"},
+      {header_again, "00 00 4\n"},
+      {"Warning: header: 5 hex digits found, 6 expected", ""}, {header_again, "00 00 14\n"},
+      {"Line  1: ", "56 45 20 20 20 20 20 20\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}},
+    {"Enter keeps a header one digit off", {"save.bin"}, {},
+     {{header_prompt, "00 00 15\n"}, {"Line  0: ", "14 00 07 FE 00 00 53 41\n"}, {header_again, "\n"},
+      {"Line  1: ", "56 45 20 20 20 20 20 20\n"}, {"Last line (5 bytes) : ", "01 02 03 04 00\n"}, {mend_prompt, "\n"},
+      {" ** DONE **", ""}},
+     5, {{"save.bin", worked_save + std::string(1, '\0')}}},
+    {"a UTF-16 text counts its lines by characters when a line is mended", {"save.bin", "in.txt"},
+     {{"in.txt", utf16_bytes(u"00 0014\n14 00 07 FE \uFF0A 00 00 53 41\n56 45 20 20 20 20 20 20\n01 52 03 04\n")}},
+     {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save},
+         {"in.txt", utf16_bytes(u"00 0014\n14 00 07 FE \uFF0A 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04\n")}}},
+    {"an unmarked UTF-16 text that starts beyond ASCII is mended in its encoding", {"save.bin", "in.txt"},
+     {{"in.txt", utf16_bytes(u"\u3042 00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 52 03 04\n", false)}},
+     {{mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save},
+         {"in.txt", utf16_bytes(u"\u3042 00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04\n",
+                                false)}}},
+    {"the mending help fits 80 columns", {"save.bin"}, {},
+     typing_save("01 52 03 04") +
+         dialogue{{"To type a line again, name it as the prompts do: '3 12' is page 3, line 12;\r\n"
+                   "'last 2' is line 2 of the last page; 'last line' is the last line; a page\r\n"
+                   "alone ('3' or 'last') asks each of its lines in turn, and Enter there keeps\r\n"
+                   "a line as it was. The dump file and the text the line came from change with it.\r\n", ""},
+                  {mend_prompt, "\n"}, {" ** DONE **", ""}},
+     5, {}},
     {"a pasted block with a short line stays in step", {"save.bin"}, {},
      {{header_prompt, "00 00 14\n14 00 07 FE 00 00 53 41\n56 45 20 20\n01 02 03 04\n"},
       {"Warning: last page, line 1: 8 hex digits found, 16 expected", ""},
@@ -372,7 +455,7 @@ TABLE_TEST(terminal_runs, as_a_user_types, terminal_case, cases)
         ASSERT_EQ(run_program("/bin/sh", {"-c", row.setup}, "", dir.path).status, 0);
     }
     terminal_session session;
-    ASSERT_TRUE(start_at_terminal(session, row.args, dir.path));
+    ASSERT_TRUE(start_at_terminal(session, row.args, dir.path, row.log));
     for (const auto &[shown, keys] : row.lines) {
         ASSERT_TRUE(wait_for(session, shown)) << "no '" << shown << "' on:\n" << session.screen;
         if (keys.find_first_of("\x1b\x7f\x04") != std::string::npos)
