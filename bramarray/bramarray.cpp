@@ -8,6 +8,13 @@
 #include "../common/safe_files.h"
 #include "bramarray.h"
 
+// The exit statuses of bramarray.
+enum bramarray_status {
+    status_done = 0,
+    status_input_failed = 1, // an input cannot be read, or filedata.dat is refused
+    status_output_failed = 2, // filedata.dat cannot be written
+};
+
 static const char output_name[] = "filedata.dat";
 static const char head[] = "const char bram_data[] = {\n";
 static const char tail[] = "\n0X00, 0X00\n};\n";
@@ -85,11 +92,6 @@ void output_c(FILE *out, int c)
         element_block[element_block_used++] = '\n';
 }
 
-[[noreturn]] static void fail_to_write()
-{
-    fail(2, "Couldn't write file '%s'\n", output_name);
-}
-
 // The earlier input that is the same file as this one, if any.
 static packed_file *same_input(const file_facts *facts)
 {
@@ -134,7 +136,7 @@ static void output_file(FILE *out, const char *name)
 {
     FILE *in = open_file(name, "rb");
     if (!in || is_directory(in))
-        fail(1, "Couldn't open file '%s' for input\n", name);
+        fail_to_open_for_input(status_input_failed, name);
     printf("Processing %s ...\n", name);
 
     static unsigned char bytes[input_block_size];
@@ -146,10 +148,10 @@ static void output_file(FILE *out, const char *name)
         for (size_t k = 0; k < count; k++)
             output_c(out, bytes[k]);
         if (ferror(out))
-            fail_to_write();
+            fail_to_write(status_output_failed, output_name);
     }
     if (ferror(in))
-        fail(1, "Couldn't read file '%s'\n", name);
+        fail_to_read(status_input_failed, name);
     check_packed_file(&tally, name, in);
     fclose(in);
 }
@@ -161,7 +163,7 @@ static pending_output *open_filedata(char **inputs, int input_count)
 {
     for (int k = 0; k < input_count; k++)
         if (same_place(output_name, inputs[k]))
-            fail(1, "Input file '%s' is also the output file 'filedata.dat'\n", inputs[k]);
+            fail(status_input_failed, "Input file '%s' is also the output file 'filedata.dat'\n", inputs[k]);
     file_facts output;
     if (look_at(output_name, &output)) {
         refuse_standard_streams(&output, output_name);
@@ -169,17 +171,17 @@ static pending_output *open_filedata(char **inputs, int input_count)
     }
     pending_output *out = start_output(output_name);
     if (!out)
-        fail(2, "Couldn't open file '%s' for output\n", output_name);
+        fail_to_open_for_output(status_output_failed, output_name);
     return out;
 }
 
 int main(int argc, char **argv)
 {
     start_safely(&argc, &argv);
-    exit_if_help_or_version(argc, argv, "bramarray", print_usage, 2);
+    exit_if_help_or_version(argc, argv, "bramarray", print_usage, status_output_failed);
     int first_input = argc > 1 && strcmp(argv[1], "-compile") == 0 ? 2 : 1;
     if (first_input >= argc)
-        exit_with_usage(argv[0], print_usage, 2);
+        exit_with_usage(argv[0], print_usage, status_output_failed);
 
     pending_output *filedata = open_filedata(argv + first_input, argc - first_input);
     FILE *out = filedata->stream;
@@ -193,9 +195,9 @@ int main(int argc, char **argv)
         warn("Warning: the files take %lu bytes, more than the %lu bytes of room of a 2 KiB backup memory\n",
              packed_bytes, fresh_memory_room);
 
-    finish_output_or_fail(filedata, 2, output_name);
+    finish_output_or_fail(filedata, status_output_failed, output_name);
     print_contact();
     fflush(stdout);
-    commit_output_or_fail(filedata, 2, output_name);
-    return EXIT_SUCCESS;
+    commit_output_or_fail(filedata, status_output_failed, output_name);
+    return status_done;
 }

@@ -8,12 +8,19 @@
 #include "../common/safe_files.h"
 #include "bramimage.h"
 
+// The exit statuses of bramimage.
+enum bramimage_status {
+    status_done = 0,
+    status_file_failed = 1, // a file or folder cannot be looked at, read, made or written, or is refused
+    status_no_image = 2,    // no well-formed image, or neither an image nor a dump
+    status_refused = 3,     // a request refused: a damaged dump, a name already there, too little room, ...
+};
+
 static const size_t largest_dump = 0xFFFF; // what a size field can say
 
 static bram_image image;                    // the one image a run reads, and changes
 static unsigned char dump[largest_dump + 1];
 static unsigned char added[0x8000];         // files to append: more than any memory holds
-static const unsigned char image_magic[4] = {'H', 'U', 'B', 'M'};
 
 void print_usage(const char *exe_name)
 {
@@ -82,20 +89,15 @@ void dump_file_base(const unsigned char *header, size_t number, char *name, size
     name[used] = '\0';
 }
 
-[[noreturn]] static void fail_to_open(const char *path)
-{
-    fail(1, "Couldn't open file '%s' for input:", path);
-}
-
 // Opens a file to read; a directory opens but cannot be read.
 static FILE *open_to_read(const char *path)
 {
     FILE *stream = open_file(path, "rb");
     if (!stream)
-        fail_to_open(path);
+        fail_to_open_for_input(status_file_failed, path, true);
     if (is_directory(stream)) {
         errno = EISDIR;
-        fail_to_open(path);
+        fail_to_open_for_input(status_file_failed, path, true);
     }
     return stream;
 }
@@ -104,22 +106,23 @@ static void read_whole_image(const char *path)
 {
     FILE *stream = open_to_read(path);
     if (!read_image(stream, &image))
-        fail(1, "Couldn't read file '%s':", path);
+        fail_to_read(status_file_failed, path, true);
     fclose(stream);
 }
 
-// Ends the run with status 2 when the image is no well-formed one.
-static void check_image(const char *path)
+[[noreturn]] static void fail_no_image(const char *path, const char *fault)
 {
-    char fault[128];
-    if (describe_image_fault(&image, fault, sizeof fault))
-        fail(2, "'%s' is not a backup memory image: %s\n", path, fault);
+    fail(status_no_image, "'%s' is not a backup memory image: %s\n", path, fault);
 }
 
+// Reads the image at path, and its index; ends the run when it is no well-formed one.
 static void load_image(const char *path)
 {
     read_whole_image(path);
-    check_image(path);
+    char fault[128];
+    if (describe_image_fault(&image, fault, sizeof fault))
+        fail_no_image(path, fault);
+    read_index(&image);
 }
 
 // Before an image is changed: it must be one that may be replaced, and no other run may
@@ -128,10 +131,8 @@ static void load_image(const char *path)
 static bool load_image_to_change(const char *path, bool may_make)
 {
     if (!lock_folder_of(path))
-        fail(1, "Couldn't write file '%s':", path);
-    char why[96];
-    if (describe_unreplaceable(path, why, sizeof why))
-        fail(1, "Couldn't change '%s': %s\n", path, why);
+        fail_to_write(status_file_failed, path, true);
+    refuse_unreplaceable(path);
     file_facts facts;
     bool made = may_make && !look_at(path, &facts);
     if (made) {
@@ -153,20 +154,20 @@ static bool load_image_to_change(const char *path, bool may_make)
 {
     pending_output *out = start_output(path);
     if (!out)
-        fail(1, "Couldn't write file '%s':", path);
+        fail_to_write(status_file_failed, path, true);
     errno = 0;
     if (!write_image(out->stream, &image) || !finish_output(out)) {
         if (errno == 0)
             errno = EIO;
-        fail(1, "Couldn't write file '%s':", path);
+        fail_to_write(status_file_failed, path, true);
     }
     if (made)
         printf("New image '%s'\n", path);
     list_image(&image, stdout);
     finish_standard_output(1);
     if (!commit_output(out))
-        fail(1, "Couldn't write file '%s':", path);
-    exit(EXIT_SUCCESS);
+        fail_to_write(status_file_failed, path, true);
+    exit(status_done);
 }
 
 static size_t read_dump_file(const char *path)
@@ -174,7 +175,7 @@ static size_t read_dump_file(const char *path)
     FILE *stream = open_to_read(path);
     size_t length = fread(dump, 1, sizeof dump, stream);
     if (ferror(stream))
-        fail(1, "Couldn't read file '%s':", path);
+        fail_to_read(status_file_failed, path, true);
     fclose(stream);
     return length;
 }
@@ -201,14 +202,15 @@ static bool describe_dump_fault(size_t length, char *fault, size_t size)
     bram_tally tally;
     tally_whole(&tally, dump, length);
     if (faulty && (length > largest_dump || !size_field_holds(&tally)))
-        fail(2, "'%s' is neither a backup memory image (%s) nor a dump file (it %s)\n", path, image_fault, fault);
+        fail(status_no_image, "'%s' is neither a backup memory image (%s) nor a dump file (it %s)\n", path, image_fault,
+             fault);
     list_file("-", dump, length, stdout);
     if (faulty)
         printf("'%s' is a dump file, not an image, and it %s\n", path, fault);
     else
         printf("'%s' is a dump file, not an image: its size field and checksum hold\n", path);
-    finish_standard_output(1);
-    exit(faulty ? 3 : EXIT_SUCCESS);
+    finish_standard_output(status_file_failed);
+    exit(faulty ? status_refused : status_done);
 }
 
 static void list_command(const char *path)
@@ -216,85 +218,84 @@ static void list_command(const char *path)
     read_whole_image(path);
     char fault[128];
     if (describe_image_fault(&image, fault, sizeof fault)) {
-        bool dump_file = !image.compressed && image.length >= 4 && memcmp(image.bytes, image_magic, 4) != 0;
+        bool dump_file = !image.compressed && image.length >= 4 && !is_image(image.bytes, image.length);
         if (dump_file)
             list_dump(path, fault);
-        fail(2, "'%s' is not a backup memory image: %s\n", path, fault);
+        fail_no_image(path, fault);
     }
+    read_index(&image);
     list_image(&image, stdout);
 }
 
-// Names chosen so far, in a table whose lookups do not grow with the number of files.
-static const size_t name_slots = 2 * most_files;
-struct name_slot {
-    char name[48];
-    unsigned next_suffix; // for a base name: the suffix to try next
-};
-static name_slot chosen_names[name_slots], base_names[name_slots];
+// The dump file names chosen, and what they were chosen from. A plain scan of the names chosen
+// before finds a name taken: quick enough for the most files a memory holds (2 046 of one name
+// in a few milliseconds).
 static char dump_names[most_files][48];
+static char bases[most_files][40];
+static unsigned next_suffix[most_files]; // for the first file of each base: the suffix to try next
 
-// Where names differ only in case they are one file (Windows): letters are compared folded.
-static unsigned char folded(char c)
+// Where names differ only in case they are one file (Windows), letters are compared folded.
+static unsigned char folded(char c, bool ignore_case)
 {
-    return names_ignore_case() && c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A')
-                                                       : static_cast<unsigned char>(c);
+    return ignore_case && c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : static_cast<unsigned char>(c);
 }
 
 static bool same_name(const char *a, const char *b)
 {
-    for (; *a && folded(*a) == folded(*b); a++, b++) {
+    static const bool ignore_case = names_ignore_case();
+    for (; *a && folded(*a, ignore_case) == folded(*b, ignore_case); a++, b++) {
     }
-    return folded(*a) == folded(*b);
+    return folded(*a, ignore_case) == folded(*b, ignore_case);
 }
 
-static size_t name_hash(const char *name)
+static bool name_taken(const char *name, size_t chosen)
 {
-    size_t hash = 2166136261u;
-    for (const char *c = name; *c; c++)
-        hash = (hash ^ folded(*c)) * 16777619u;
-    return hash % name_slots;
+    for (size_t k = 0; k < chosen; k++)
+        if (same_name(dump_names[k], name))
+            return true;
+    return false;
 }
 
-// The slot that holds name, or the free one where it would go.
-static name_slot *find_name(name_slot *table, const char *name)
+// The first file whose base is the base of file k.
+static size_t first_of_base(size_t k)
 {
-    size_t slot = name_hash(name);
-    while (table[slot].name[0] && !same_name(table[slot].name, name))
-        slot = (slot + 1) % name_slots;
-    return &table[slot];
+    size_t first = 0;
+    while (!same_name(bases[first], bases[k]))
+        first++;
+    return first;
 }
 
 // The dump file names of all files, "-2", "-3", ... added where two would meet.
 static void choose_dump_names()
 {
     for (size_t k = 0; k < image.count; k++) {
-        char base[40];
-        dump_file_base(image.bytes + image.offsets[k], k + 1, base + 1, sizeof base - 1);
+        char *base = bases[k];
+        dump_file_base(image.bytes + image.offsets[k], k + 1, base + 1, sizeof bases[k] - 1);
         base[0] = '_'; // before a name the system keeps for a device
         if (!reserved_file_name(base + 1))
             memmove(base, base + 1, strlen(base));
-        name_slot *family = find_name(base_names, base);
-        if (!family->name[0]) {
-            snprintf(family->name, sizeof family->name, "%s", base);
-            family->next_suffix = 2;
-        }
+        size_t family = first_of_base(k);
+        if (family == k)
+            next_suffix[k] = 2;
         snprintf(dump_names[k], sizeof dump_names[k], "%s.bin", base);
-        name_slot *slot = find_name(chosen_names, dump_names[k]);
-        while (slot->name[0]) {
-            snprintf(dump_names[k], sizeof dump_names[k], "%s-%u.bin", base, family->next_suffix++);
-            slot = find_name(chosen_names, dump_names[k]);
-        }
-        memcpy(slot->name, dump_names[k], sizeof slot->name);
+        while (name_taken(dump_names[k], k))
+            snprintf(dump_names[k], sizeof dump_names[k], "%s-%u.bin", base, next_suffix[family]++);
     }
 }
 
+// A folder to extract into that is no folder cannot be opened; a missing one not made.
+[[noreturn]] static void fail_on_folder(const char *folder, bool making)
+{
+    fail(status_file_failed, making && errno != ENOTDIR ? "Couldn't make folder '%s':" : "Couldn't open folder '%s':",
+         folder);
+}
 
 static void dump_path(const char *folder, size_t k, char *path, size_t size)
 {
     int length = folder ? snprintf(path, size, "%s/%s", folder, dump_names[k]) : snprintf(path, size, "%s", dump_names[k]);
     if (length < 0 || static_cast<size_t>(length) >= size) {
         errno = ENAMETOOLONG;
-        fail(1, "Couldn't open folder '%s':", folder);
+        fail_on_folder(folder, false);
     }
 }
 
@@ -303,26 +304,26 @@ static void extract_command(const char *path, const char *folder)
 {
     load_image(path);
     if (folder && !make_folder_if_missing(folder))
-        fail(1, errno == ENOTDIR ? "Couldn't open folder '%s':" : "Couldn't make folder '%s':", folder);
+        fail_on_folder(folder, true);
     choose_dump_names();
-    char file_path[4096 + 64];
+    char file_path[longest_path + 64];
     file_facts facts;
     for (size_t k = 0; k < image.count; k++) {
         dump_path(folder, k, file_path, sizeof file_path);
         if (look_at(file_path, &facts))
-            fail(3, "'%s' exists already: nothing was extracted\n", file_path);
+            fail(status_refused, "'%s' exists already: nothing was extracted\n", file_path);
     }
     for (size_t k = 0; k < image.count; k++) {
         dump_path(folder, k, file_path, sizeof file_path);
         FILE *out = open_new_file(file_path);
         if (!out)
-            fail(1, "Couldn't open file '%s' for output:", file_path);
+            fail_to_open_for_output(status_file_failed, file_path, true);
         fwrite(image.bytes + image.offsets[k], 1, get_le16(image.bytes + image.offsets[k]), out);
         if (!close_written(out)) {
             int reason = errno;
             remove_file(file_path);
             errno = reason;
-            fail(1, "Couldn't write file '%s':", file_path);
+            fail_to_write(status_file_failed, file_path, true);
         }
         puts(file_path);
     }
@@ -355,7 +356,7 @@ static void add_to_list(const unsigned char *file, size_t length, const char *na
     for (size_t k = 0; k < added_count; k++)
         if (same_key(added + added_at[k], file)) {
             describe_added(k, earlier, sizeof earlier);
-            fail(3, "%s and %s have the same ID and name\n", earlier, label);
+            fail(status_refused, "%s and %s have the same ID and name\n", earlier, label);
         }
     memcpy(added + added_length, file, length);
     added_at[added_count++] = added_length;
@@ -370,11 +371,11 @@ static void append_added(const char *path)
             if (same_key(image.bytes + image.offsets[file], added + added_at[k])) {
                 char label[4160];
                 describe_added(k, label, sizeof label);
-                fail(3, "%s has the same ID and name as file %zu of '%s'\n", label, file + 1, path);
+                fail(status_refused, "%s has the same ID and name as file %zu of '%s'\n", label, file + 1, path);
             }
     if (added_length > sizeof added || !append_files(&image, added, added_length)) {
         size_t room = image_room(&image);
-        fail(3, "Too little room in '%s': the files take %zu bytes, %zu are free: %zu bytes missing\n", path,
+        fail(status_refused, "Too little room in '%s': the files take %zu bytes, %zu are free: %zu bytes missing\n", path,
              added_length, room, added_length - room);
     }
 }
@@ -386,7 +387,7 @@ static void add_command(const char *path, char **dump_paths, int dump_count)
         size_t length = read_dump_file(dump_paths[k]);
         char fault[160];
         if (describe_dump_fault(length, fault, sizeof fault))
-            fail(3, "'%s' is not a well-formed backup memory file: it %s\n", dump_paths[k], fault);
+            fail(status_refused, "'%s' is not a well-formed backup memory file: it %s\n", dump_paths[k], fault);
         add_to_list(dump, length, dump_paths[k]);
     }
     append_added(path);
@@ -411,7 +412,7 @@ static void mark_numbered(char **numbers, int number_count, const char *path, bo
     for (int k = 0; k < number_count; k++) {
         size_t number = file_number(numbers[k], image.count);
         if (number == 0)
-            fail(3, "No file number '%s' in '%s': it holds %zu file%s\n", numbers[k], path, image.count,
+            fail(status_refused, "No file number '%s' in '%s': it holds %zu file%s\n", numbers[k], path, image.count,
                  image.count == 1 ? "" : "s");
         marked[number - 1] = true;
     }
@@ -451,9 +452,9 @@ static void copy_command(const char *from, const char *to, char **numbers, int n
 int main(int argc, char **argv)
 {
     start_safely(&argc, &argv);
-    exit_if_help_or_version(argc, argv, "bramimage", print_usage, 1);
+    exit_if_help_or_version(argc, argv, "bramimage", print_usage, status_file_failed);
     if (argc < 2)
-        exit_with_usage(argv[0], print_usage, 1);
+        exit_with_usage(argv[0], print_usage, status_file_failed);
     const char *command = argv[1];
     if (strcmp(command, "list") == 0 && argc == 3)
         list_command(argv[2]);
@@ -466,7 +467,7 @@ int main(int argc, char **argv)
     else if (strcmp(command, "remove") == 0 && argc >= 4)
         remove_command(argv[2], argv + 3, argc - 3);
     else
-        fail(3, "Cannot read the command line: '%s --help' shows how it goes\n", argv[0]);
-    finish_standard_output(1);
-    return EXIT_SUCCESS;
+        fail(status_refused, "Cannot read the command line: '%s --help' shows how it goes\n", argv[0]);
+    finish_standard_output(status_file_failed);
+    return status_done;
 }

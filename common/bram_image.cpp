@@ -121,26 +121,42 @@ static void find_files(bram_image *image)
         image->offsets[image->count++] = at;
 }
 
+// An empty file, or one of zeros only, that no game has formatted yet.
+static bool is_formatted(const bram_image *image)
+{
+    return image->length > 0 && !(image->length >= fresh_memory_size && all_zero(image->bytes, image->length));
+}
+
+// Where the memory ends: at its end address, or at the end of a file that is shorter.
+static size_t memory_end_of(const bram_image *image)
+{
+    size_t end = get_le16(image->bytes + end_address_at) - memory_address;
+    return image->length < end ? image->length : end;
+}
+
+bool is_image(const unsigned char *bytes, size_t length)
+{
+    return length >= sizeof magic && memcmp(bytes, magic, sizeof magic) == 0;
+}
+
 // The end address against the file's length: a memory that would end past the file ends with
 // it, where the file holds 2 KiB at least.
-static bool describe_memory_fault(bram_image *image, char *text, size_t size)
+static bool describe_memory_fault(const bram_image *image, char *text, size_t size)
 {
     unsigned end = get_le16(image->bytes + end_address_at);
     if (end < memory_address + image_header_size + end_mark_size) {
         snprintf(text, size, "the end address 0x%04X at byte %zu leaves no room for files", end, end_address_at);
         return true;
     }
-    image->memory_end = end - memory_address;
-    if (image->length < image->memory_end && image->length < fresh_memory_size) {
+    size_t said_end = end - memory_address;
+    if (image->length < said_end && image->length < fresh_memory_size) {
         snprintf(text, size, "it is %zu bytes long, shorter than the %zu bytes its header says at byte %zu",
-                 image->length, image->memory_end, end_address_at);
+                 image->length, said_end, end_address_at);
         return true;
     }
-    if (image->length < image->memory_end)
-        image->memory_end = image->length;
     unsigned free_address = get_le16(image->bytes + free_address_at);
     if (free_address < memory_address + image_header_size ||
-        free_address - memory_address + end_mark_size > image->memory_end) {
+        free_address - memory_address + end_mark_size > memory_end_of(image)) {
         snprintf(text, size, "the first-free address 0x%04X at byte %zu is outside the memory", free_address,
                  free_address_at);
         return true;
@@ -148,32 +164,9 @@ static bool describe_memory_fault(bram_image *image, char *text, size_t size)
     return false;
 }
 
-bool describe_image_fault(bram_image *image, char *text, size_t size)
+// Says which file of the memory runs astray, or that its end mark is missing.
+static bool describe_files_fault(const bram_image *image, char *text, size_t size)
 {
-    image->count = 0;
-    image->formatted = image->length > 0 && !(image->length >= fresh_memory_size && all_zero(image->bytes, image->length));
-    if (image->compressed && !image->unpacked) {
-        snprintf(text, size, "its gzip compression is damaged");
-        return true;
-    }
-    if (image->trailing) {
-        snprintf(text, size, "bytes that begin no gzip member follow its last one");
-        return true;
-    }
-    if (image->length > largest_image) {
-        snprintf(text, size, "it is larger than %zu bytes", largest_image);
-        return true;
-    }
-    if (!image->formatted) {
-        image->memory_end = image->length;
-        return false;
-    }
-    if (image->length < image_header_size || memcmp(image->bytes, magic, sizeof magic) != 0) {
-        snprintf(text, size, "no \"HUBM\" at byte 0");
-        return true;
-    }
-    if (describe_memory_fault(image, text, size))
-        return true;
     size_t free_at = first_free(image);
     for (size_t at = image_header_size; at < free_at;) {
         unsigned file_size = get_le16(image->bytes + at);
@@ -191,8 +184,42 @@ bool describe_image_fault(bram_image *image, char *text, size_t size)
         snprintf(text, size, "no two zero bytes at the first free byte, %zu", free_at);
         return true;
     }
-    find_files(image);
     return false;
+}
+
+bool describe_image_fault(const bram_image *image, char *text, size_t size)
+{
+    if (image->compressed && !image->unpacked) {
+        snprintf(text, size, "its gzip compression is damaged");
+        return true;
+    }
+    if (image->trailing) {
+        snprintf(text, size, "bytes that begin no gzip member follow its last one");
+        return true;
+    }
+    if (image->length > largest_image) {
+        snprintf(text, size, "it is larger than %zu bytes", largest_image);
+        return true;
+    }
+    if (!is_formatted(image))
+        return false;
+    if (image->length < image_header_size || !is_image(image->bytes, image->length)) {
+        snprintf(text, size, "no \"HUBM\" at byte 0");
+        return true;
+    }
+    return describe_memory_fault(image, text, size) || describe_files_fault(image, text, size);
+}
+
+void read_index(bram_image *image)
+{
+    image->formatted = is_formatted(image);
+    image->count = 0;
+    if (!image->formatted) {
+        image->memory_end = image->length;
+        return;
+    }
+    image->memory_end = memory_end_of(image);
+    find_files(image);
 }
 
 static void set_first_free(bram_image *image, size_t offset)

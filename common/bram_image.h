@@ -39,9 +39,14 @@ bool read_image(FILE *stream, bram_image *image);
 // Writes it as it was read: compressed again when it was.
 bool write_image(FILE *stream, const bram_image *image);
 
-// Looks at the bytes read: says what makes them no well-formed image, and at which byte, or
-// finds the files (false then). An unformatted file is well-formed and holds none.
-bool describe_image_fault(bram_image *image, char *text, size_t size);
+// True when the bytes begin as an image does ("HUBM").
+bool is_image(const unsigned char *bytes, size_t length);
+// Says what makes the bytes read no well-formed image, and at which byte; false for a
+// well-formed one. An unformatted file is well-formed and holds none.
+bool describe_image_fault(const bram_image *image, char *text, size_t size);
+// Reads the index of a well-formed image: whether it is formatted, where its memory ends,
+// where each of its files starts.
+void read_index(bram_image *image);
 
 // Formats an unformatted image: a 2 KiB memory, the length of a 2 KiB file kept, an empty
 // file made 2 KiB.

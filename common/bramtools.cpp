@@ -21,14 +21,18 @@ void print_contact()
           stdout);
 }
 
+// Writes the message; one that ends with ':' gets the system's reason after it.
 __attribute__((format(BRAMTOOLS_PRINTF, 1, 0))) static void report(const char *format, va_list args)
 {
     int reason = errno;
     fflush(stdout);
-    vfprintf(stderr, format, args);
-    size_t length = strlen(format);
-    if (length > 0 && format[length - 1] == ':')
-        fprintf(stderr, " %s\n", strerror(reason));
+    char message[8192];
+    vsnprintf(message, sizeof message, format, args);
+    size_t length = strlen(message);
+    if (length > 0 && message[length - 1] == ':')
+        fprintf(stderr, "%s %s\n", message, strerror(reason));
+    else
+        fputs(message, stderr);
 }
 
 void fail(int status, const char *format, ...)
@@ -46,6 +50,31 @@ void warn(const char *format, ...)
     va_start(args, format);
     report(format, args);
     va_end(args);
+}
+
+[[noreturn]] static void fail_on_file(int status, const char *verb, const char *name, const char *purpose, bool because)
+{
+    fail(status, "Couldn't %s file '%s'%s%s", verb, name, purpose, because ? ":" : "\n");
+}
+
+void fail_to_open_for_input(int status, const char *name, bool because)
+{
+    fail_on_file(status, "open", name, " for input", because);
+}
+
+void fail_to_open_for_output(int status, const char *name, bool because)
+{
+    fail_on_file(status, "open", name, " for output", because);
+}
+
+void fail_to_read(int status, const char *name, bool because)
+{
+    fail_on_file(status, "read", name, "", because);
+}
+
+void fail_to_write(int status, const char *name, bool because)
+{
+    fail_on_file(status, "write", name, "", because);
 }
 
 bool is_directory(FILE *stream)

@@ -7,15 +7,25 @@
 
 #include "system.h"
 
+// The status every program ends with when a file cannot be looked at or may not be replaced.
+const int status_file_refused = 1;
+
 void print_contact();
 
-// Prints the formatted message to standard error and ends the process with status. A format
+// Prints the formatted message to standard error and ends the process with status. A message
 // that ends with ':' gets the system's reason (errno's) after it, and the line end.
 [[noreturn]] void fail(int status, const char *format, ...) __attribute__((format(BRAMTOOLS_PRINTF, 2, 3)));
 
 // Prints the formatted message to standard error, after what standard output holds so far,
 // so that a log of both reads in the order things happened; the system's reason as fail adds it.
 void warn(const char *format, ...) __attribute__((format(BRAMTOOLS_PRINTF, 1, 2)));
+
+// The failures every program reports alike, each worded in one place: the file's name, and,
+// with because, the system's reason.
+[[noreturn]] void fail_to_open_for_input(int status, const char *name, bool because = false);
+[[noreturn]] void fail_to_open_for_output(int status, const char *name, bool because = false);
+[[noreturn]] void fail_to_read(int status, const char *name, bool because = false);
+[[noreturn]] void fail_to_write(int status, const char *name, bool because = false);
 
 // True when the stream is open on a directory, which opens but cannot be read.
 bool is_directory(FILE *stream);

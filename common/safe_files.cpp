@@ -28,12 +28,17 @@ void start_safely(int *argc, char ***argv)
     atexit(remove_unfinished_outputs);
 }
 
+[[noreturn]] static void fail_to_look_at(const char *name)
+{
+    fail(status_file_refused, "Couldn't look at file '%s':", name);
+}
+
 bool look_at(const char *path, file_facts *facts)
 {
     if (facts_of(path, facts))
         return true;
     if (errno != ENOENT && errno != ENOTDIR)
-        fail(1, "Couldn't look at file '%s':", path);
+        fail_to_look_at(path);
     return false;
 }
 
@@ -47,7 +52,7 @@ bool same_file_as_stream(const file_facts *facts, FILE *stream, const char *name
 {
     file_facts other;
     if (!facts_of_stream(stream, &other))
-        fail(1, "Couldn't look at file '%s':", name);
+        fail_to_look_at(name);
     return same_file(facts, &other);
 }
 
@@ -56,7 +61,7 @@ bool is_standard_stream(const file_facts *facts, int stream)
     static const char *const names[] = {"standard input", "standard output", "standard error"};
     file_facts other;
     if (!facts_of_standard_stream(stream, &other))
-        fail(1, "Couldn't look at %s:", names[stream]);
+        fail(status_file_refused, "Couldn't look at %s:", names[stream]);
     return other.regular && same_file(facts, &other);
 }
 
@@ -89,14 +94,19 @@ bool same_place(const char *path, const char *other_path)
 void refuse_standard_streams(const file_facts *output, const char *name)
 {
     if (is_standard_stream(output, 1))
-        fail(1, "Output file '%s' is also standard output\n", name);
+        fail(status_file_refused, "Output file '%s' is also standard output\n", name);
     if (is_standard_stream(output, 2))
-        fail(1, "Output file '%s' is also standard error\n", name);
+        fail(status_file_refused, "Output file '%s' is also standard error\n", name);
 }
 
 static void describe_split_links(const file_facts *facts, char *text, size_t size)
 {
     snprintf(text, size, "it has %lu hard links, which a new file would split", facts->links);
+}
+
+[[noreturn]] static void fail_to_change(const char *name, const char *why)
+{
+    fail(status_file_refused, "Couldn't change '%s': %s\n", name, why);
 }
 
 void refuse_split_links(const file_facts *output, const char *name)
@@ -105,7 +115,7 @@ void refuse_split_links(const file_facts *output, const char *name)
         return;
     char why[96];
     describe_split_links(output, why, sizeof why);
-    fail(1, "Couldn't change '%s': %s\n", name, why);
+    fail_to_change(name, why);
 }
 
 bool holds_only_text(const char *path)
@@ -114,11 +124,11 @@ bool holds_only_text(const char *path)
     if (!stream) {
         if (errno == ENOENT)
             return false;
-        fail(1, "Couldn't look at file '%s':", path);
+        fail_to_look_at(path);
     }
     text_encoding encoding = text_encoding_of(stream);
     if (ferror(stream))
-        fail(1, "Couldn't look at file '%s':", path);
+        fail_to_look_at(path);
     fclose(stream);
     return encoding != no_text;
 }
@@ -141,7 +151,7 @@ static pending_output *start_replacement(pending_output *output, const char *pat
     if (!link_target(path, output->target, sizeof output->target)) {
         bool nowhere = errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == ENAMETOOLONG;
         if (!nowhere)
-            fail(1, "Couldn't look at file '%s':", path); // not to be taken for a plain file
+            fail_to_look_at(path); // not to be taken for a plain file
         return nullptr;
     }
     output->existed = look_at(output->target, &output->old);
@@ -258,13 +268,13 @@ bool commit_output_and_go_on(pending_output *output)
 void finish_output_or_fail(pending_output *output, int status, const char *name)
 {
     if (!finish_output(output))
-        fail(status, "Couldn't write file '%s'\n", name);
+        fail_to_write(status, name);
 }
 
 void commit_output_or_fail(pending_output *output, int status, const char *name)
 {
     if (!commit_output(output))
-        fail(status, "Couldn't write file '%s'\n", name);
+        fail_to_write(status, name);
 }
 
 bool lock_folder_of(const char *path)
@@ -285,20 +295,16 @@ bool make_folder_if_missing(const char *path)
     return make_folder(path);
 }
 
-bool describe_unreplaceable(const char *path, char *text, size_t size)
+void refuse_unreplaceable(const char *path)
 {
     file_facts facts;
     if (!look_at(path, &facts))
-        return false;
+        return;
     if (!facts.regular)
-        snprintf(text, size, "it is no regular file");
-    else if (facts.links > 1)
-        describe_split_links(&facts, text, size);
-    else if (facts.write_protected || !may_write(path))
-        snprintf(text, size, "it is write-protected");
-    else
-        return false;
-    return true;
+        fail_to_change(path, "it is no regular file");
+    refuse_split_links(&facts, path);
+    if (facts.write_protected || !may_write(path))
+        fail_to_change(path, "it is write-protected");
 }
 
 bool close_written(FILE *stream)

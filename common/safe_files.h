@@ -88,10 +88,10 @@ bool lock_folder_of(const char *path);
 // Makes the folder at path unless it is one already; false (errno says why) when it cannot.
 bool make_folder_if_missing(const char *path);
 
-// Says why the existing file at path may not be replaced: it is no regular file, it has more
-// than one hard link (a new file would split them), or it is write-protected. False when it
-// may be, or does not exist.
-bool describe_unreplaceable(const char *path, char *text, size_t size);
+// Fails with status 1, saying why, when the existing file at path may not be replaced: it is
+// no regular file, it has more than one hard link (a new file would split them), or it is
+// write-protected.
+void refuse_unreplaceable(const char *path);
 
 // Flushes and closes a stream that was written to; false if any write to it failed.
 bool close_written(FILE *stream);

@@ -1,14 +1,8 @@
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
 #include "../common/bramtools.h"
-#include "dumpentry.h"
 #include "plain.h"
-
-const unsigned bytes_per_line = 8;
-const unsigned lines_per_page = 16;
-static const unsigned bytes_per_page = bytes_per_line * lines_per_page;
 
 // The header starts with the encoding (two hex digits) and the size (four); a field the
 // header does not supply is 0.
@@ -31,31 +25,31 @@ void parse_last_line(const char *text, unsigned *values, int count)
     }
 }
 
-// The page structure of the dump being read, for asking a line again.
-static unsigned dump_size;
-static int page_max, remaining_lines, remaining_bytes;
-
-// Works out the page structure from the size, and reports it with the encoding.
-static void report_layout(unsigned encoding, unsigned size)
+void lay_out(page_layout *layout, unsigned size)
 {
-    warn("Encoding: %d\nSize of data: %d bytes\n", static_cast<int>(encoding), static_cast<int>(size));
-    dump_size = size;
-    page_max = static_cast<int>(size >> 7);
-    remaining_lines = static_cast<int>(size % bytes_per_page / bytes_per_line);
-    remaining_bytes = static_cast<int>(size % bytes_per_line);
-    warn("Full pages: %d\nRemaining full lines: %d\nRemaining bytes: %d\n", page_max, remaining_lines,
-         remaining_bytes);
+    layout->size = size;
+    layout->page_max = static_cast<int>(size / bytes_per_page);
+    layout->remaining_lines = static_cast<int>(size % bytes_per_page / bytes_per_line);
+    layout->remaining_bytes = static_cast<int>(size % bytes_per_line);
 }
 
-static int page_at(size_t offset)
+size_t line_offset(const page_layout *layout, int page, int line)
+{
+    size_t page_start = static_cast<size_t>(page == last_page ? layout->page_max : page) * bytes_per_page;
+    return page_start + static_cast<size_t>(line) * bytes_per_line;
+}
+
+static int page_at(const page_layout *layout, size_t offset)
 {
     int page = static_cast<int>(offset / bytes_per_page);
-    return page < page_max ? page : last_page;
+    return page < layout->page_max ? page : last_page;
 }
 
-static int line_at(size_t offset)
+static void report_layout(const page_layout *layout, unsigned encoding)
 {
-    return static_cast<int>(offset % bytes_per_page / bytes_per_line);
+    warn("Encoding: %d\nSize of data: %d bytes\n", static_cast<int>(encoding), static_cast<int>(layout->size));
+    warn("Full pages: %d\nRemaining full lines: %d\nRemaining bytes: %d\n", layout->page_max, layout->remaining_lines,
+         layout->remaining_bytes);
 }
 
 static void show_page_heading(int page)
@@ -68,42 +62,61 @@ static void show_page_heading(int page)
     show_heading(heading);
 }
 
-// One line: asked until an answer is kept, then its count bytes written, each read by parse;
-// while mending, Enter leaves it as it was.
-static decode_result ask_one_line(FILE *out, const char *prompt, const char *where, int count, bool first_of_page,
-                                  void (*parse)(const char *, unsigned *, int))
+// Writes the low 8 bits of each value where the dump stands: at its end, but where a line is
+// asked again.
+static decode_result write_dump_bytes(dump_file *dump, const unsigned *values, int count)
 {
-    bool kept_as_before = false;
-    decode_result result =
-        read_answer(prompt, 2 * static_cast<size_t>(count), where, first_of_page, &kept_as_before);
-    if (result != decode_complete || kept_as_before)
+    size_t start = dump->position;
+    for (int k = 0; k < count && dump->position < sizeof dump->bytes; k++)
+        dump->bytes[dump->position++] = static_cast<unsigned char>(values[k] & 0xFF);
+    if (dump->position > dump->length)
+        dump->length = dump->position;
+    fwrite(dump->bytes + start, 1, static_cast<size_t>(count), dump->out);
+    return ferror(dump->out) ? decode_write_error : decode_complete;
+}
+
+// Hands the answer on to where typing is kept; returns the line of the text it stands on.
+static unsigned long keep_answer(dump_file *dump, typed_kind kind)
+{
+    unsigned long text_line = dump->answered.text_line;
+    if (!dump->keeper.keep)
+        return text_line;
+    return dump->keeper.keep(dump->keeper.kept_in, transformed_buffer, kind, text_line);
+}
+
+// One line at page and line: asked until an answer is taken, then written, each byte read by
+// parse. Asked again, Enter leaves it as it was (*kept), and its place in its text stays.
+static decode_result ask_line(dump_file *dump, int page, int line, bool again, bool *kept)
+{
+    const page_layout *layout = &dump->layout;
+    bool last_line = page == last_page && line == layout->remaining_lines;
+    int count = last_line ? layout->remaining_bytes : static_cast<int>(bytes_per_line);
+    char prompt[32], where[48];
+    if (last_line) {
+        snprintf(prompt, sizeof prompt, "Last line (%d byte%s) : ", count, "s");
+        snprintf(where, sizeof where, "last line: ");
+    } else {
+        snprintf(prompt, sizeof prompt, "Line %2d: ", line);
+        if (page == last_page)
+            snprintf(where, sizeof where, "last page, line %d: ", line);
+        else
+            snprintf(where, sizeof where, "page %d, line %d: ", page, line);
+    }
+    question asked = {prompt, where, 2 * static_cast<size_t>(count), line == 0};
+    decode_result result = read_answer(&asked, &dump->answered, again, kept);
+    if (result != decode_complete || *kept)
         return result;
     unsigned values[bytes_per_line];
-    parse(transformed_buffer, values, count);
-    return write_dump_bytes(out, values, count);
-}
-
-static void parse_full_line(const char *text, unsigned *values, int count)
-{
-    parse_hex_fields(text, values, count);
-}
-
-decode_result ask_line(FILE *out, int page, int line)
-{
-    char prompt[24], where[48];
-    snprintf(prompt, sizeof prompt, "Line %2d: ", line);
-    if (page == last_page)
-        snprintf(where, sizeof where, "last page, line %d: ", line);
+    if (last_line)
+        parse_last_line(transformed_buffer, values, count);
     else
-        snprintf(where, sizeof where, "page %d, line %d: ", page, line);
-    return ask_one_line(out, prompt, where, bytes_per_line, line == 0, parse_full_line);
-}
-
-static decode_result ask_last_line(FILE *out)
-{
-    char prompt[32];
-    snprintf(prompt, sizeof prompt, "Last line (%d byte%s) : ", remaining_bytes, "s");
-    return ask_one_line(out, prompt, "last line: ", remaining_bytes, remaining_lines == 0, parse_last_line);
+        parse_hex_fields(transformed_buffer, values, count);
+    size_t dump_line = dump->position / bytes_per_line;
+    if (!again) {
+        bool page_break = line == 0 && dump->position > 0 && asked.digits != strlen(dump->answered.header);
+        dump->line_sources[dump_line] = keep_answer(dump, page_break ? typed_page_start : typed_line);
+    }
+    return write_dump_bytes(dump, values, count);
 }
 
 // How many of the four hex digits of two sizes differ.
@@ -118,184 +131,99 @@ static int digits_apart(unsigned a, unsigned b)
 // The size field (bytes 0-1 of line 0) is known as soon as line 0 is typed. One hex digit off
 // the header's size is a typo in one of them: said at once, and at a terminal the header may
 // be typed again; its new page structure then holds for the lines to come.
-static decode_result check_size_field()
+static decode_result check_size_field(dump_file *dump)
 {
-    unsigned field = dump_bytes[0] | static_cast<unsigned>(dump_bytes[1]) << 8;
-    if (digits_apart(field, dump_size) != 1)
+    unsigned field = get_le16(dump->bytes);
+    if (digits_apart(field, dump->layout.size) != 1)
         return decode_complete;
-    warn("Warning: the size field says %u bytes, the header of the dump says %u\n", field, dump_size);
-    size_field_warned = true;
+    warn("Warning: the size field says %u bytes, the header of the dump says %u\n", field, dump->layout.size);
+    dump->size_field_warned = true;
     while (at_terminal()) {
         bool kept = false;
         int encoding = 0;
         decode_result result =
-            read_header_again("Type the header again, or Enter to keep the header: ", &encoding, &kept);
+            read_header("Type the header again, or Enter to keep the header: ", &dump->answered, &encoding, &kept);
         if (result != decode_complete || kept)
             return result;
         unsigned header_encoding = 0, size = 0;
         parse_plain_header(transformed_buffer, &header_encoding, &size);
         if (size < bytes_per_line) {
-            fprintf(dialogue, "A header of %u bytes leaves no room for line 0, typed already\n", size);
+            fprintf(dialogue(), "A header of %u bytes leaves no room for line 0, typed already\n", size);
             continue;
         }
-        take_header(transformed_buffer);
-        retake_typed_header(transformed_buffer);
-        report_layout(header_encoding, size);
-        size_field_warned = false;
-        show_page_heading(page_at(0));
-        return check_size_field();
+        snprintf(dump->answered.header, sizeof dump->answered.header, "%s", transformed_buffer);
+        keep_answer(dump, typed_header_again);
+        lay_out(&dump->layout, size);
+        report_layout(&dump->layout, header_encoding);
+        dump->size_field_warned = false;
+        show_page_heading(page_at(&dump->layout, 0));
+        return check_size_field(dump);
     }
     return decode_complete;
 }
 
-decode_result parse_plain(FILE *out)
+decode_result parse_plain(dump_file *dump)
 {
     unsigned encoding = 0, size = 0;
     parse_plain_header(transformed_buffer, &encoding, &size);
-    report_layout(encoding, size);
-    for (size_t offset = 0; offset < dump_size;) {
-        int page = page_at(offset), line = line_at(offset);
+    lay_out(&dump->layout, size);
+    report_layout(&dump->layout, encoding);
+    for (size_t offset = 0; offset < dump->layout.size;) {
+        int page = page_at(&dump->layout, offset);
+        int line = static_cast<int>(offset % bytes_per_page / bytes_per_line);
         if (line == 0)
             show_page_heading(page);
-        bool full_line = offset + bytes_per_line <= dump_size;
-        decode_result result = full_line ? ask_line(out, page, line) : ask_last_line(out);
+        bool kept = false;
+        decode_result result = ask_line(dump, page, line, false, &kept);
         if (result != decode_complete)
             return result;
-        offset += full_line ? bytes_per_line : static_cast<size_t>(remaining_bytes);
-        result = offset == bytes_per_line && full_line ? check_size_field() : decode_complete;
+        bool first_line = offset == 0 && dump->position == bytes_per_line;
+        offset = dump->position;
+        result = first_line ? check_size_field(dump) : decode_complete;
         if (result != decode_complete)
             return result;
     }
     return decode_complete;
 }
 
-// A whole number of at most five digits; -1 for anything else.
-static int line_number(const char *word, size_t length)
+bool seek_dump(dump_file *dump, size_t offset)
 {
-    int number = 0;
-    if (length == 0 || length > 5)
-        return -1;
-    for (size_t k = 0; k < length; k++) {
-        if (word[k] < '0' || word[k] > '9')
-            return -1;
-        number = number * 10 + (word[k] - '0');
-    }
-    return number;
-}
-
-static bool is_word(const char *word, size_t length, const char *expected)
-{
-    return length == strlen(expected) && strncasecmp(word, expected, length) == 0;
-}
-
-bool parse_line_choice(const char *answer, line_choice *choice)
-{
-    const char *words[3];
-    size_t lengths[3];
-    int count = 0;
-    const char *separators = " \t\r\n,";
-    for (const char *at = answer + strspn(answer, separators); *at; at += strspn(at, separators)) {
-        if (count == 3)
-            return false;
-        words[count] = at;
-        lengths[count] = strcspn(at, separators);
-        at += lengths[count++];
-    }
-    *choice = {choice_keep, 0, 0};
-    if (count == 0)
-        return true;
-    bool last = is_word(words[0], lengths[0], "last");
-    choice->page = last ? last_page : line_number(words[0], lengths[0]);
-    if (choice->page == -1 && !last)
+    if (offset > dump->length || fseek(dump->out, static_cast<long>(offset), SEEK_SET) != 0)
         return false;
-    if (count == 1) {
-        choice->kind = choice_page;
-        return true;
-    }
-    if (count == 2 && last && is_word(words[1], lengths[1], "line")) {
-        choice->kind = choice_last_line;
-        return true;
-    }
-    choice->kind = choice_line;
-    choice->line = line_number(words[1], lengths[1]);
-    return count == 2 && choice->line >= 0;
-}
-
-bool choice_exists(const line_choice *choice)
-{
-    bool on_last_page = choice->page == last_page;
-    int lines = on_last_page ? remaining_lines : static_cast<int>(lines_per_page);
-    bool page_exists = on_last_page ? remaining_lines > 0 || remaining_bytes > 0 : choice->page < page_max;
-    switch (choice->kind) {
-    case choice_page:
-        return page_exists;
-    case choice_line:
-        return page_exists && choice->line < lines;
-    case choice_last_line:
-        return remaining_bytes > 0;
-    case choice_keep:
-        break;
-    }
+    dump->position = offset;
     return true;
 }
 
-const char *choice_name(const line_choice *choice)
+decode_result ask_line_again(dump_file *dump, int page, int line, bool *kept)
 {
-    static char name[48];
-    char page[24];
-    if (choice->page == last_page)
-        snprintf(page, sizeof page, "last page");
-    else
-        snprintf(page, sizeof page, "page %d", choice->page);
-    if (choice->kind == choice_last_line)
-        snprintf(name, sizeof name, "last line");
-    else if (choice->kind == choice_line)
-        snprintf(name, sizeof name, "%s, line %d", page, choice->line);
-    else
-        snprintf(name, sizeof name, "%s", page);
-    return name;
-}
-
-static size_t line_offset(int page, int line)
-{
-    size_t page_start = static_cast<size_t>(page == last_page ? page_max : page) * bytes_per_page;
-    return page_start + static_cast<size_t>(line) * bytes_per_line;
-}
-
-static void show_typed_before(size_t offset, int count)
-{
+    const page_layout *layout = &dump->layout;
+    bool last_line = page == last_page && line == layout->remaining_lines;
+    size_t offset = line_offset(layout, page, line);
+    int count = last_line ? layout->remaining_bytes : static_cast<int>(bytes_per_line);
     char digits[2 * bytes_per_line + 1] = "", pairs[3 * bytes_per_line + 1];
     for (size_t k = 0; k < static_cast<size_t>(count); k++)
-        snprintf(digits + 2 * k, 3, "%02X", dump_bytes[offset + k]);
+        snprintf(digits + 2 * k, 3, "%02X", dump->bytes[offset + k]);
     format_pairs(digits, pairs, sizeof pairs);
-    fprintf(dialogue, "Typed before: %s\n", pairs);
-}
-
-static decode_result again(FILE *out, int page, int line)
-{
-    bool last_line = line == remaining_lines && page == last_page;
-    size_t offset = line_offset(page, line);
-    show_typed_before(offset, last_line ? remaining_bytes : static_cast<int>(bytes_per_line));
-    if (!seek_dump(out, offset))
+    fprintf(dialogue(), "Typed before: %s\n", pairs);
+    if (!seek_dump(dump, offset))
         return decode_write_error;
-    return last_line ? ask_last_line(out) : ask_line(out, page, line);
+    return ask_line(dump, page, line, true, kept);
 }
 
-decode_result ask_again(FILE *out, const line_choice *choice)
+bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size)
 {
-    if (choice->page == last_page)
-        fputs(" -- Last page --\n", dialogue);
-    else
-        fprintf(dialogue, " -- Page %d --\n", choice->page);
-    if (choice->kind == choice_line)
-        return again(out, choice->page, choice->line);
-    if (choice->kind == choice_last_line)
-        return again(out, last_page, remaining_lines);
-    int lines = choice->page == last_page ? remaining_lines + (remaining_bytes > 0) : static_cast<int>(lines_per_page);
-    for (int line = 0; line < lines; line++) {
-        decode_result result = again(out, choice->page, line);
-        if (result != decode_complete)
-            return result;
+    if (!tally_has_header(tally) || size_field_holds(tally) == checksum_holds(tally))
+        return false; // both hold, or neither: not such a file, or too damaged to judge
+    if (!checksum_holds(tally)) {
+        int offset = checksum_offset(tally);
+        snprintf(text, size,
+                 "Warning: the checksum does not hold: stored 0x%04X, computed 0x%04X; "
+                 "the typed bytes add up %c0x%04X off\n",
+                 stored_checksum(tally), computed_checksum(tally), offset < 0 ? '-' : '+',
+                 static_cast<unsigned>(offset < 0 ? -offset : offset));
+    } else {
+        snprintf(text, size, "Warning: the size field says %u bytes, the header of the dump says %lu\n",
+                 size_field(tally), tally->length);
     }
-    return decode_complete;
+    return true;
 }

@@ -1,29 +1,61 @@
 #ifndef PLAIN_H
 #define PLAIN_H
 
+// The plain decoder (encoding 0), the page arithmetic of a dump, and the dump as written.
+
+#include <cstddef>
 #include <cstdio>
 
+#include "../common/bram_file.h"
 #include "dumpentry.h"
+#include "reader.h"
 
-const int last_page = -1; // the page number ask_line is given for the lines of the last page
+const int last_page = -1; // the page number of the lines after the last full page
+
+// How a dump of size bytes falls into pages.
+struct page_layout {
+    unsigned size;
+    int page_max;        // full pages
+    int remaining_lines; // full lines on the last page
+    int remaining_bytes; // bytes of the last, partial line
+};
+void lay_out(page_layout *layout, unsigned size);
+// Where line (from 0) of page (or of last_page) starts in the dump.
+size_t line_offset(const page_layout *layout, int page, int line);
+
+struct transcript;
+enum typed_kind { typed_header, typed_line, typed_page_start, typed_header_again };
+// Where the lines typed at the terminal are kept, set by the driver: keep takes each answer
+// the dump keeps, and gives its line in the text that keeps it (text_line when it was read
+// from a text, 0 when it is kept nowhere).
+struct typing_keeper {
+    unsigned long (*keep)(transcript *kept_in, const char *answer, typed_kind kind, unsigned long text_line);
+    transcript *kept_in;
+};
+
+// The dump being read: the bytes as written, where each line of it came from, its layout.
+struct dump_file {
+    FILE *out;
+    unsigned char bytes[0x10000];
+    size_t length;   // written so far
+    size_t position; // where the next bytes go: the end, but where a line is asked again
+    unsigned long line_sources[0x10000 / bytes_per_line + 1]; // each line's line in its text (0: none)
+    page_layout layout;
+    answers answered;
+    bool size_field_warned; // the size field was found one digit off the header at line 0
+    typing_keeper keeper;
+};
 
 void parse_plain_header(const char *text, unsigned *encoding, unsigned *size);
 void parse_last_line(const char *text, unsigned *values, int count);
-decode_result parse_plain(FILE *out);
-decode_result ask_line(FILE *out, int page, int line);
+decode_result parse_plain(dump_file *dump);
 
-// A line to type again, named as the prompts name it: "3 12", "last 2", "last line", or a
-// page alone, "3" or "last"; nothing keeps the dump.
-enum choice_kind { choice_keep, choice_line, choice_last_line, choice_page };
-struct line_choice {
-    choice_kind kind;
-    int page; // last_page for the last page
-    int line;
-};
-bool parse_line_choice(const char *answer, line_choice *choice);
-bool choice_exists(const line_choice *choice);
-const char *choice_name(const line_choice *choice);
-// Shows each line chosen as it was kept, and asks it again in its place.
-decode_result ask_again(FILE *out, const line_choice *choice);
+// Puts the place where the next bytes go at offset; false when the output cannot seek.
+bool seek_dump(dump_file *dump, size_t offset);
+// Asks line (or, past the remaining lines of the last page, the last line) of page again
+// where it stands, its earlier bytes shown; Enter leaves it as it was (*kept).
+decode_result ask_line_again(dump_file *dump, int page, int line, bool *kept);
+// The warning for a dump whose size field or checksum, but not both, disagrees; false if none.
+bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size);
 
 #endif

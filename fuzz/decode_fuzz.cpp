@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "../dumpentry/dumpentry.h"
 #include "../dumpentry/plain.h"
 
 static void check(bool condition)
@@ -32,15 +31,17 @@ static unsigned announced_size(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static char dump[0x10000 + 64];
+    static char written[0x10000 + 64];
+    static dump_file dump;
     if (size == 0)
         return 0; // an empty memory stream cannot be opened
     in = fmemopen(const_cast<uint8_t *>(data), size, "r");
-    FILE *out = fmemopen(dump, sizeof dump, "wb");
+    FILE *out = fmemopen(written, sizeof written, "wb");
     check(in && out);
+    dump.out = out;
 
     int encoding = -1;
-    decode_result result = transcribe(out, &encoding);
+    decode_result result = transcribe(&dump, &encoding);
     check(strlen(transformed_buffer) <= 254);
     long written = ftell(out);
     if (result == decode_complete)

@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(strlen(fault) > 0 && strlen(fault) < sizeof fault);
         return 0;
     }
+    read_index(&image);
     FILE *out = fopen("/dev/null", "w");
     check(out != nullptr);
     list_image(&image, out);

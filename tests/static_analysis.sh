@@ -5,8 +5,8 @@
 set -euo pipefail
 source=$1 build=$2
 cd "$source"
-programs=(common/bramtools.cpp common/bram_file.cpp common/bram_image.cpp common/safe_files.cpp common/text_encoding.cpp common/system_posix.cpp dumpentry/dumpentry.cpp dumpentry/plain.cpp
-          dumpentry/session.cpp dumpentry/line_editor.cpp dumpentry/line_editor_posix.cpp
+programs=(common/bramtools.cpp common/bram_file.cpp common/bram_image.cpp common/safe_files.cpp common/text_encoding.cpp common/system_posix.cpp dumpentry/dumpentry.cpp dumpentry/reader.cpp
+          dumpentry/plain.cpp dumpentry/transcript.cpp dumpentry/mend.cpp dumpentry/line_editor.cpp dumpentry/line_editor_posix.cpp
           bramarray/bramarray.cpp bramimage/bramimage.cpp)
 
 for header in common/*.h dumpentry/*.h bramarray/*.h bramimage/*.h; do

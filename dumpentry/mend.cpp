@@ -1,0 +1,268 @@
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include "../common/bramtools.h"
+#include "../common/safe_files.h"
+#include "../common/text_encoding.h"
+#include "line_editor.h"
+#include "mend.h"
+
+// A whole number of at most five digits; -1 for anything else.
+static int line_number(const char *word, size_t length)
+{
+    int number = 0;
+    if (length == 0 || length > 5)
+        return -1;
+    for (size_t k = 0; k < length; k++) {
+        if (word[k] < '0' || word[k] > '9')
+            return -1;
+        number = number * 10 + (word[k] - '0');
+    }
+    return number;
+}
+
+static bool is_word(const char *word, size_t length, const char *expected)
+{
+    return length == strlen(expected) && strncasecmp(word, expected, length) == 0;
+}
+
+bool parse_line_choice(const char *answer, line_choice *choice)
+{
+    const char *words[3];
+    size_t lengths[3];
+    int count = 0;
+    const char *separators = " \t\r\n,";
+    for (const char *at = answer + strspn(answer, separators); *at; at += strspn(at, separators)) {
+        if (count == 3)
+            return false;
+        words[count] = at;
+        lengths[count] = strcspn(at, separators);
+        at += lengths[count++];
+    }
+    *choice = {choice_keep, 0, 0};
+    if (count == 0)
+        return true;
+    bool last = is_word(words[0], lengths[0], "last");
+    choice->page = last ? last_page : line_number(words[0], lengths[0]);
+    if (choice->page == -1 && !last)
+        return false;
+    if (count == 1) {
+        choice->kind = choice_page;
+        return true;
+    }
+    if (count == 2 && last && is_word(words[1], lengths[1], "line")) {
+        choice->kind = choice_last_line;
+        return true;
+    }
+    choice->kind = choice_line;
+    choice->line = line_number(words[1], lengths[1]);
+    return count == 2 && choice->line >= 0;
+}
+
+static bool choice_exists(const page_layout *layout, const line_choice *choice)
+{
+    bool on_last_page = choice->page == last_page;
+    int lines = on_last_page ? layout->remaining_lines : static_cast<int>(lines_per_page);
+    bool page_exists = on_last_page ? layout->remaining_lines > 0 || layout->remaining_bytes > 0
+                                    : choice->page < layout->page_max;
+    switch (choice->kind) {
+    case choice_page:
+        return page_exists;
+    case choice_line:
+        return page_exists && choice->line < lines;
+    case choice_last_line:
+        return layout->remaining_bytes > 0;
+    case choice_keep:
+        break;
+    }
+    return true;
+}
+
+static const char *choice_name(const line_choice *choice)
+{
+    static char name[48];
+    char page[24];
+    if (choice->page == last_page)
+        snprintf(page, sizeof page, "last page");
+    else
+        snprintf(page, sizeof page, "page %d", choice->page);
+    if (choice->kind == choice_last_line)
+        snprintf(name, sizeof name, "last line");
+    else if (choice->kind == choice_line)
+        snprintf(name, sizeof name, "%s, line %d", page, choice->line);
+    else
+        snprintf(name, sizeof name, "%s", page);
+    return name;
+}
+
+static int read_unit(FILE *text, text_encoding encoding)
+{
+    int low = getc(text);
+    if (unit_width(encoding) == 1 || low == EOF)
+        return low;
+    int high = getc(text);
+    if (high == EOF)
+        return EOF;
+    return encoding == text_utf16_big ? low << 8 | high : high << 8 | low;
+}
+
+static void write_unit(FILE *text, int unit, text_encoding encoding)
+{
+    if (encoding == text_utf16_big)
+        fputc(unit >> 8 & 0xFF, text);
+    fputc(unit & 0xFF, text);
+    if (encoding == text_utf16_little)
+        fputc(unit >> 8 & 0xFF, text);
+}
+
+static void write_units(FILE *text, const char *line_text, text_encoding encoding)
+{
+    for (const char *c = line_text; *c; c++)
+        write_unit(text, static_cast<unsigned char>(*c), encoding);
+}
+
+// Copies the text at path to a new file beside it with line_text in place of line number,
+// and puts that in its place.
+static bool replace_text_line(const char *path, unsigned long number, const char *line_text)
+{
+    FILE *text = open_file(path, "rb");
+    if (!text)
+        return false;
+    text_encoding encoding = text_encoding_of(text);
+    rewind(text);
+    if (encoding == no_text)
+        encoding = text_utf8;
+    pending_output *mended = start_output(path);
+    if (!mended) {
+        fclose(text);
+        return false;
+    }
+    int width = unit_width(encoding);
+    unsigned long line = 1;
+    bool carriage_return = false;
+    int unit;
+    while ((unit = read_unit(text, encoding)) != EOF) {
+        bool mark = unit == 0xFEFF && ftell(text) == width;
+        if (line != number || mark) {
+            write_unit(mended->stream, unit, encoding);
+        } else if (unit == '\n') {
+            write_units(mended->stream, line_text, encoding);
+            if (carriage_return)
+                write_unit(mended->stream, '\r', encoding);
+            write_unit(mended->stream, '\n', encoding);
+        }
+        carriage_return = unit == '\r';
+        line += unit == '\n';
+    }
+    if (line == number) // the last line, with no line end
+        write_units(mended->stream, line_text, encoding);
+    bool read = !ferror(text);
+    fclose(text);
+    if (!read) {
+        discard_output(mended);
+        return false;
+    }
+    return finish_output(mended) && commit_output_and_go_on(mended);
+}
+
+void mend_text_line(const char *path, unsigned long number, const char *pairs, bool *links_warned)
+{
+    if (number == 0 || !path[0])
+        return;
+    file_facts facts;
+    if (look_at(path, &facts) && facts.links > 1) {
+        if (!*links_warned)
+            warn("Warning: '%s' is left as it was: it has %lu hard links, which a new file would split\n", path,
+                 facts.links);
+        *links_warned = true;
+        return;
+    }
+    if (!replace_text_line(path, number, pairs))
+        warn("Warning: Couldn't write the line again into '%s'\n", path);
+}
+
+// Asks a line again, and puts it in its text too unless Enter kept it.
+static decode_result again(dump_file *dump, mend *mending, int page, int line)
+{
+    bool kept = false;
+    decode_result result = ask_line_again(dump, page, line, &kept);
+    if (result != decode_complete || kept)
+        return result;
+    char pairs[384];
+    format_pairs(transformed_buffer, pairs, sizeof pairs);
+    size_t dump_line = line_offset(&dump->layout, page, line) / bytes_per_line;
+    mend_text_line(mending->text_path, dump->line_sources[dump_line], pairs, &mending->links_warned);
+    return decode_complete;
+}
+
+// Shows the page of the lines chosen, and asks each of them again in its place.
+static decode_result ask_again(dump_file *dump, mend *mending, const line_choice *choice)
+{
+    const page_layout *layout = &dump->layout;
+    if (choice->page == last_page)
+        fputs(" -- Last page --\n", dialogue());
+    else
+        fprintf(dialogue(), " -- Page %d --\n", choice->page);
+    if (choice->kind == choice_line)
+        return again(dump, mending, choice->page, choice->line);
+    if (choice->kind == choice_last_line)
+        return again(dump, mending, last_page, layout->remaining_lines);
+    int lines = choice->page == last_page ? layout->remaining_lines + (layout->remaining_bytes > 0)
+                                          : static_cast<int>(lines_per_page);
+    for (int line = 0; line < lines; line++) {
+        decode_result result = again(dump, mending, choice->page, line);
+        if (result != decode_complete)
+            return result;
+    }
+    return decode_complete;
+}
+
+// The check after a line was mended: true when both the size field and the checksum hold.
+static bool save_check_holds(const dump_file *dump)
+{
+    bram_tally tally;
+    tally_whole(&tally, dump->bytes, dump->length);
+    if (size_field_holds(&tally) && checksum_holds(&tally)) {
+        fputs("The size field and the checksum hold now\n", dialogue());
+        return true;
+    }
+    char text[192];
+    if (describe_save_mismatch(&tally, text, sizeof text))
+        warn("%s", text);
+    else if (describe_file_fault(&tally, text, sizeof text))
+        warn("Warning: the dump %s\n", text);
+    return false;
+}
+
+bool mend_at_terminal(dump_file *dump, mend *mending)
+{
+    fputs("To type a line again, name it as the prompts do: '3 12' is page 3, line 12;\n"
+          "'last 2' is line 2 of the last page; 'last line' is the last line; a page\n"
+          "alone ('3' or 'last') asks each of its lines in turn, and Enter there keeps\n"
+          "a line as it was. The dump file and the text the line came from change with it.\n",
+          dialogue());
+    for (;;) {
+        char answer[256];
+        discard_typed_ahead();
+        if (ask_raw("Line to type again, or Enter to keep the dump: ", answer, sizeof answer) == 0)
+            return false;
+        line_choice choice;
+        if (!parse_line_choice(answer, &choice)) {
+            fprintf(dialogue(), "'%.*s' names no line: try '3 12', 'last 2', 'last line', '3' or 'last'\n",
+                    static_cast<int>(strcspn(answer, "\r\n")), answer);
+            continue;
+        }
+        if (choice.kind == choice_keep)
+            return false;
+        if (!choice_exists(&dump->layout, &choice)) {
+            fprintf(dialogue(), "This dump has no %s\n", choice_name(&choice));
+            continue;
+        }
+        decode_result result = ask_again(dump, mending, &choice);
+        if (result != decode_complete)
+            return false;
+        if (save_check_holds(dump))
+            return true;
+    }
+}
