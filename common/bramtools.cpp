@@ -33,6 +33,7 @@ __attribute__((format(BRAMTOOLS_PRINTF, 1, 0))) static void report(const char *f
         fprintf(stderr, "%s %s\n", message, strerror(reason));
     else
         fputs(message, stderr);
+    fflush(stderr); // Windows buffers standard error when it goes to a file or pipe
 }
 
 void fail(int status, const char *format, ...)

@@ -31,12 +31,12 @@ static unsigned announced_size(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static char written[0x10000 + 64];
+    static char dump_bytes[0x10000 + 64];
     static dump_file dump;
     if (size == 0)
         return 0; // an empty memory stream cannot be opened
     in = fmemopen(const_cast<uint8_t *>(data), size, "r");
-    FILE *out = fmemopen(written, sizeof written, "wb");
+    FILE *out = fmemopen(dump_bytes, sizeof dump_bytes, "wb");
     check(in && out);
     dump.out = out;
 
