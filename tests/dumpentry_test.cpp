@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 namespace {
 
 const std::string dumpentry = DUMPENTRY_PATH;
-const std::string header_prompt = "Enter the header of the dump (available on all page) :\n";
 const std::string echo = "read from file\n";
 const std::string done = " ** DONE **\n" + contact_banner;
 const std::string usage = "---[ USAGE ]------------------------------------------------------------------\n"
@@ -48,26 +48,27 @@ std::string lines_of(const std::string &text, int count)
     return all;
 }
 
-// Bytes from a literal that may hold NULs.
-template <size_t n> std::string bytes(const char (&literal)[n])
+// A row: args naming "in.txt" get the input in that file, else it is typed on standard input;
+// out.bin afterwards holds dump (nullopt: there is none). Each row runs twice: with no dump file
+// yet, and over an earlier one (mode 0640), which a completed run replaces and any other run
+// leaves byte for byte.
+run_case row(const char *name, const std::vector<std::string> &args, const std::string &input, const std::string &out,
+             const std::string &err, int status, const std::optional<std::string> &dump)
 {
-    return std::string(literal, n - 1);
+    bool from_file = std::find(args.begin(), args.end(), "in.txt") != args.end();
+    run_case made{name, DUMPENTRY_PATH, args, {}, from_file ? "" : input, out, err, status, {{"out.bin", dump}}};
+    if (from_file)
+        made.files["in.txt"] = input;
+    made.earlier = earlier_file{"out.bin", worked_save, 0640};
+    return made;
 }
-
-struct dumpentry_case {
-    const char *name;
-    std::vector<std::string> args; // "in.txt" among them gets the input, else it is typed on stdin
-    std::string input;
-    std::string out;
-    std::string err;
-    int status;
-    std::optional<std::string> dump; // bytes of out.bin; nullopt: out.bin must not exist
-};
 
 const std::string &sound_save = worked_save;
 const std::string text_refused = "Output file 'in.txt' holds text; it may be a typed dump, so it is left as it is\n";
 const std::string no_input = "Couldn't open file 'nosuch.txt' for input\n";
 const std::string save_prompts = header_prompt + " -- Last page --\nLine  0: Line  1: Last line (4 bytes) : ";
+
+const std::string typed_one = "00 0001\nAA\n";
 
 std::string typed_save(const std::string &last_line)
 {
@@ -77,92 +78,92 @@ std::string typed_save(const std::string &last_line)
 const std::string eight_lines_0_to_7 = lines_of("00 01 02 03 04 05 06 07\n", 16);
 const std::string page_bytes = lines_of(bytes("\x00\x01\x02\x03\x04\x05\x06\x07"), 16);
 
-const dumpentry_case cases[] = {
-    {"no arguments", {}, "", usage + contact_banner, "", 0, std::nullopt},
-    {"three arguments", {"out.bin", "a", "b"}, "", usage + contact_banner, "", 0, std::nullopt},
-    {"help", {"--help"}, "", usage + contact_banner, "", 0, std::nullopt},
-    {"short help", {"-h"}, "", usage + contact_banner, "", 0, std::nullopt},
-    {"version", {"--version"}, "", "dumpentry 1.0.0\n", "", 0, std::nullopt},
-    {"unknown encoding 1", {"out.bin"}, "01 00 10\n", header_prompt, "Unknown encoding (1)\n", 2, std::nullopt},
-    {"encoding 80 is negative", {"out.bin"}, "80\n", header_prompt, "Unknown encoding (-128)\n", 2, std::nullopt},
-    {"encoding FF is -1", {"out.bin"}, "ff 00 10\n", header_prompt, "Unknown encoding (-1)\n", 2, std::nullopt},
-    {"header with a word first", {"out.bin"}, "Header: 00 01 23\n", header_prompt,
-     "No encoding in the header\n", 2, std::nullopt},
-    {"empty header", {"out.bin"}, "\n", header_prompt + header_prompt, "Unexpected end of input\n", 4, std::nullopt},
-    {"nothing typed", {"out.bin"}, "", header_prompt, "Unexpected end of input\n", 4, std::nullopt},
-    {"size 0", {"out.bin"}, "00 0000\n", header_prompt + done, summary(0, 0, 0, 0), 0, ""},
-    {"size 16, separators, case, CR LF", {"out.bin"},
+const run_case cases[] = {
+    row("no arguments", {}, "", usage + contact_banner, "", 0, std::nullopt),
+    row("three arguments", {"out.bin", "a", "b"}, "", usage + contact_banner, "", 0, std::nullopt),
+    row("help", {"--help"}, "", usage + contact_banner, "", 0, std::nullopt),
+    row("short help", {"-h"}, "", usage + contact_banner, "", 0, std::nullopt),
+    row("version", {"--version"}, "", "dumpentry 1.0.0\n", "", 0, std::nullopt),
+    row("unknown encoding 1", {"out.bin"}, "01 00 10\n", header_prompt, "Unknown encoding (1)\n", 2, std::nullopt),
+    row("encoding 80 is negative", {"out.bin"}, "80\n", header_prompt, "Unknown encoding (-128)\n", 2, std::nullopt),
+    row("encoding FF is -1", {"out.bin"}, "ff 00 10\n", header_prompt, "Unknown encoding (-1)\n", 2, std::nullopt),
+    row("header with a word first", {"out.bin"}, "Header: 00 01 23\n", header_prompt,
+     "No encoding in the header\n", 2, std::nullopt),
+    row("empty header", {"out.bin"}, "\n", header_prompt + header_prompt, "Unexpected end of input\n", 4, std::nullopt),
+    row("nothing typed", {"out.bin"}, "", header_prompt, "Unexpected end of input\n", 4, std::nullopt),
+    row("size 0", {"out.bin"}, "00 0000\n", header_prompt + done, summary(0, 0, 0, 0), 0, ""),
+    row("size 16, separators, case, CR LF", {"out.bin"},
      "0 0 0 0 1 0\r\n12 34-56:78\t9a,BC.de/F0\r\n0a 0B 0c 0D 0e 0F 10 11\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: " + done, summary(16, 0, 2, 0), 0,
-     "\x12\x34\x56\x78\x9A\xBC\xDE\xF0\x0A\x0B\x0C\x0D\x0E\x0F\x10\x11"},
-    {"size 128", {"out.bin"}, "00 0080\n" + eight_lines_0_to_7, header_prompt + page_of_prompts(0) + done,
-     summary(128, 1, 0, 0), 0, page_bytes},
-    {"size 129, last line without line end", {"out.bin"}, "00 0081\n" + eight_lines_0_to_7 + "fe",
+     "\x12\x34\x56\x78\x9A\xBC\xDE\xF0\x0A\x0B\x0C\x0D\x0E\x0F\x10\x11"),
+    row("size 128", {"out.bin"}, "00 0080\n" + eight_lines_0_to_7, header_prompt + page_of_prompts(0) + done,
+     summary(128, 1, 0, 0), 0, page_bytes),
+    row("size 129, last line without line end", {"out.bin"}, "00 0081\n" + eight_lines_0_to_7 + "fe",
      header_prompt + page_of_prompts(0) + " -- Last page --\nLast line (1 bytes) : " + done,
-     summary(129, 1, 0, 1), 0, page_bytes + "\xFE"},
-    {"last line too short", {"out.bin"}, "00 0002\nABC\n",
+     summary(129, 1, 0, 1), 0, page_bytes + "\xFE"),
+    row("last line too short", {"out.bin"}, "00 0002\nABC\n",
      header_prompt + " -- Last page --\nLast line (2 bytes) : " + done,
-     summary(2, 0, 0, 2) + "Warning: last line: 3 hex digits found, 4 expected\n" + mistyped({"last line"}), 0, "\xAB\x0C"},
-    {"blank lines are passed over", {"out.bin"}, "00 0003\n\n  \n-:\nAB CD EF\n",
+     summary(2, 0, 0, 2) + "Warning: last line: 3 hex digits found, 4 expected\n" + mistyped({"last line"}), 0, "\xAB\x0C"),
+    row("blank lines are passed over", {"out.bin"}, "00 0003\n\n  \n-:\nAB CD EF\n",
      header_prompt + " -- Last page --\n" + lines_of("Last line (3 bytes) : ", 4) + done, summary(3, 0, 0, 3), 0,
-     "\xAB\xCD\xEF"},
-    {"blank lines up to the end", {"out.bin"}, "00 0003\n\n",
+     "\xAB\xCD\xEF"),
+    row("blank lines up to the end", {"out.bin"}, "00 0003\n\n",
      header_prompt + " -- Last page --\n" + lines_of("Last line (3 bytes) : ", 2),
-     summary(3, 0, 0, 3) + "Unexpected end of input\n", 4, std::nullopt},
-    {"header with a digit missing", {"out.bin"}, "00 00 1\nAB\n",
+     summary(3, 0, 0, 3) + "Unexpected end of input\n", 4, std::nullopt),
+    row("header with a digit missing", {"out.bin"}, "00 00 1\nAB\n",
      header_prompt + " -- Last page --\nLast line (1 bytes) : " + done,
-     "Warning: header: 5 hex digits found, 6 expected\n" + summary(1, 0, 0, 1) + mistyped({"header"}), 0, "\xAB"},
-    {"header with a letter O", {"out.bin"}, "00 O0 13\n", header_prompt + done,
-     "Warning: header: 'O' is not a hex digit\n" + summary(0, 0, 0, 0) + mistyped({"header"}), 0, ""},
-    {"header with extra digits", {"out.bin"}, "00 00 01 00\nAB\n",
+     "Warning: header: 5 hex digits found, 6 expected\n" + summary(1, 0, 0, 1) + mistyped({"header"}), 0, "\xAB"),
+    row("header with a letter O", {"out.bin"}, "00 O0 13\n", header_prompt + done,
+     "Warning: header: 'O' is not a hex digit\n" + summary(0, 0, 0, 0) + mistyped({"header"}), 0, ""),
+    row("header with extra digits", {"out.bin"}, "00 00 01 00\nAB\n",
      header_prompt + " -- Last page --\nLast line (1 bytes) : " + done,
-     "Warning: header: 8 hex digits found, 6 expected\n" + summary(1, 0, 0, 1) + mistyped({"header"}), 0, "\xAB"},
-    {"arrow and function keys add nothing", {"out.bin"},
+     "Warning: header: 8 hex digits found, 6 expected\n" + summary(1, 0, 0, 1) + mistyped({"header"}), 0, "\xAB"),
+    row("arrow and function keys add nothing", {"out.bin"},
      "00 0010\n0\x1b[A1 23\x1b[B 45 67\x1b[C 89 AB CD EF\x1bOP\n01 23 45 67 89 AB DE F\x1b[D\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: " + done,
      summary(16, 0, 2, 0) + "Warning: last page, line 1: 15 hex digits found, 16 expected\n" + mistyped({"last page, line 1"}), 0,
-     "\x01\x23\x45\x67\x89\xAB\xCD\xEF\x01\x23\x45\x67\x89\xAB\xDE\x0F"},
-    {"screen layout from a file", {"out.bin", "in.txt"}, "00 0081\n" + eight_lines_0_to_7 + "\n00 00 81\nfe\n",
+     "\x01\x23\x45\x67\x89\xAB\xCD\xEF\x01\x23\x45\x67\x89\xAB\xDE\x0F"),
+    row("screen layout from a file", {"out.bin", "in.txt"}, "00 0081\n" + eight_lines_0_to_7 + "\n00 00 81\nfe\n",
      header_prompt + echo + page_of_prompts(0, echo) + " -- Last page --\n" +
          lines_of("Last line (1 bytes) : " + echo, 3) + done,
-     summary(129, 1, 0, 1), 0, page_bytes + "\xFE"},
-    {"warnings point at the file's lines", {"out.bin", "in.txt"}, "00 0010\n\n0011\n\n0011223344556677\n",
+     summary(129, 1, 0, 1), 0, page_bytes + "\xFE"),
+    row("warnings point at the file's lines", {"out.bin", "in.txt"}, "00 0010\n\n0011\n\n0011223344556677\n",
      header_prompt + echo + " -- Last page --\nLine  0: " + echo + "Line  0: " + echo + "Line  1: " + echo +
          "Line  1: " + echo + done,
      summary(16, 0, 2, 0) + "Warning: last page, line 0: 4 hex digits found, 16 expected (in.txt, line 3)\n" +
          mistyped({"last page, line 0"}),
-     0, bytes("\x00\x11\0\0\0\0\0\0\x00\x11\x22\x33\x44\x55\x66\x77")},
-    {"short and long data lines", {"out.bin"}, "00 0018\n00 11\n0123456789abcdef01\nzz\n",
+     0, bytes("\x00\x11\0\0\0\0\0\0\x00\x11\x22\x33\x44\x55\x66\x77")),
+    row("short and long data lines", {"out.bin"}, "00 0018\n00 11\n0123456789abcdef01\nzz\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: Line  2: " + done,
      summary(24, 0, 3, 0) + "Warning: last page, line 0: 4 hex digits found, 16 expected\n"
                             "Warning: last page, line 1: 18 hex digits found, 16 expected\n"
                             "Warning: last page, line 2: 'z' is not a hex digit\n" + mistyped({"last page, line 0", "last page, line 1", "last page, line 2"}),
-     0, bytes("\x00\x11\0\0\0\0\0\0\x01\x23\x45\x67\x89\xAB\xCD\xEF") + std::string(8, '\0')},
-    {"letters beyond F", {"out.bin"}, "00 0010\n0123456789ABCDEG\nLine 1: 00 11 22 33 44 55 66 77\n",
+     0, bytes("\x00\x11\0\0\0\0\0\0\x01\x23\x45\x67\x89\xAB\xCD\xEF") + std::string(8, '\0')),
+    row("letters beyond F", {"out.bin"}, "00 0010\n0123456789ABCDEG\nLine 1: 00 11 22 33 44 55 66 77\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: " + done,
      summary(16, 0, 2, 0) + "Warning: last page, line 0: 'G' is not a hex digit\n"
                             "Warning: last page, line 1: 'L' is not a hex digit\n" + mistyped({"last page, line 0", "last page, line 1"}),
-     0, bytes("\x01\x23\x45\x67\x89\xAB\xCD\x0E") + std::string(8, '\0')},
-    {"a line of 300 characters is two lines", {"out.bin"}, "00 0010\n" + std::string(300, '1') + "\n",
+     0, bytes("\x01\x23\x45\x67\x89\xAB\xCD\x0E") + std::string(8, '\0')),
+    row("a line of 300 characters is two lines", {"out.bin"}, "00 0010\n" + std::string(300, '1') + "\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: " + done,
      summary(16, 0, 2, 0) + "Warning: last page, line 0: 254 hex digits found, 16 expected\n"
                             "Warning: last page, line 1: 46 hex digits found, 16 expected\n" + mistyped({"last page, line 0", "last page, line 1"}),
-     0, std::string(16, '\x11')},
-    {"mistake on a full page", {"out.bin"}, "00 0080\n" + lines_of("0001020304050607\n", 3) + "000102\n" +
+     0, std::string(16, '\x11')),
+    row("mistake on a full page", {"out.bin"}, "00 0080\n" + lines_of("0001020304050607\n", 3) + "000102\n" +
          lines_of("0001020304050607\n", 12),
      header_prompt + page_of_prompts(0) + done,
      summary(128, 1, 0, 0) + "Warning: page 0, line 3: 6 hex digits found, 16 expected\n" + mistyped({"page 0, line 3"}), 0,
-     page_bytes.substr(0, 27) + std::string(5, '\0') + page_bytes.substr(32)},
-    {"a last line that reads like the header", {"out.bin", "in.txt"}, "00 00 03\n00 00 03\n",
+     page_bytes.substr(0, 27) + std::string(5, '\0') + page_bytes.substr(32)),
+    row("a last line that reads like the header", {"out.bin", "in.txt"}, "00 00 03\n00 00 03\n",
      header_prompt + echo + " -- Last page --\nLast line (3 bytes) : " + echo + done, summary(3, 0, 0, 3), 0,
-     bytes("\x00\x00\x03")},
-    {"a last line like the header after a page", {"out.bin"}, "00 0083\n" + eight_lines_0_to_7 + "00 00 83\n",
+     bytes("\x00\x00\x03")),
+    row("a last line like the header after a page", {"out.bin"}, "00 0083\n" + eight_lines_0_to_7 + "00 00 83\n",
      header_prompt + page_of_prompts(0) + " -- Last page --\nLast line (3 bytes) : " + done, summary(131, 1, 0, 3), 0,
-     page_bytes + bytes("\x00\x00\x83")},
-    {"blank lines before the header", {"out.bin", "in.txt"}, "\n \n00 0001\nAA\n",
+     page_bytes + bytes("\x00\x00\x83")),
+    row("blank lines before the header", {"out.bin", "in.txt"}, "\n \n00 0001\nAA\n",
      lines_of(header_prompt + echo, 3) + " -- Last page --\nLast line (1 bytes) : " + echo + done,
-     summary(1, 0, 0, 1), 0, "\xAA"},
-    {"more than ten lines mistyped", {"out.bin"}, "00 0060\n" + lines_of("11\n", 12),
+     summary(1, 0, 0, 1), 0, "\xAA"),
+    row("more than ten lines mistyped", {"out.bin"}, "00 0060\n" + lines_of("11\n", 12),
      header_prompt + " -- Last page --\n" + "Line  0: Line  1: Line  2: Line  3: Line  4: Line  5: "
          "Line  6: Line  7: Line  8: Line  9: Line 10: Line 11: " + done,
      summary(96, 0, 12, 0) + [] {
@@ -173,182 +174,129 @@ const dumpentry_case cases[] = {
      }() + mistyped({"last page, line 0", "last page, line 1", "last page, line 2", "last page, line 3",
                      "last page, line 4", "last page, line 5", "last page, line 6", "last page, line 7",
                      "last page, line 8", "last page, line 9"}, 2),
-     0, lines_of("\x11" + std::string(7, '\0'), 12)},
-    {"input ends in the middle", {"out.bin"}, "00 0010\n0011223344556677\n",
+     0, lines_of("\x11" + std::string(7, '\0'), 12)),
+    row("input ends in the middle", {"out.bin"}, "00 0010\n0011223344556677\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: ",
-     summary(16, 0, 2, 0) + "Unexpected end of input\n", 4, std::nullopt},
-    {"from a file, blank lines after", {"out.bin", "in.txt"}, "00 0009\n0011223344556677\n88\n\n \n",
+     summary(16, 0, 2, 0) + "Unexpected end of input\n", 4, std::nullopt),
+    row("from a file, blank lines after", {"out.bin", "in.txt"}, "00 0009\n0011223344556677\n88\n\n \n",
      header_prompt + echo + " -- Last page --\nLine  0: " + echo + "Last line (1 bytes) : " + echo + done,
-     summary(9, 0, 1, 1), 0, bytes("\x00\x11\x22\x33\x44\x55\x66\x77\x88")},
-    {"from a file that goes on", {"out.bin", "in.txt"}, "00 0001\n88\n\n99\n",
+     summary(9, 0, 1, 1), 0, bytes("\x00\x11\x22\x33\x44\x55\x66\x77\x88")),
+    row("from a file that goes on", {"out.bin", "in.txt"}, "00 0001\n88\n\n99\n",
      header_prompt + echo + " -- Last page --\nLast line (1 bytes) : " + echo + done,
-     summary(1, 0, 0, 1) + "Warning: the input goes on after the end of the dump\n", 0, "\x88"},
-    {"from a file that ends early", {"out.bin", "in.txt"}, "00 0010\n",
+     summary(1, 0, 0, 1) + "Warning: the input goes on after the end of the dump\n", 0, "\x88"),
+    row("from a file that ends early", {"out.bin", "in.txt"}, "00 0010\n",
      header_prompt + echo + " -- Last page --\nLine  0: " + echo,
-     summary(16, 0, 2, 0) + "Unexpected end of input\n", 4, std::nullopt},
-    {"missing input file", {"out.bin", "nosuch.txt"}, "", "",
-     "Couldn't open file 'nosuch.txt' for input\n", 3, std::nullopt},
-    {"directory as input file", {"out.bin", "."}, "", "", "Couldn't open file '.' for input\n", 3, std::nullopt},
-    {"output in a missing folder", {"nofolder/out.bin"}, "00 0000\n", "",
-     "Couldn't open file 'nofolder/out.bin' for output\n", 1, std::nullopt},
-    {"well-formed save is silent", {"out.bin"}, typed_save("01 02 03 04"), save_prompts + done, summary(20, 0, 2, 4),
-     0, sound_save},
-    {"save with a data digit typed 5 too high", {"out.bin"}, typed_save("01 52 03 04"), save_prompts + done,
+     summary(16, 0, 2, 0) + "Unexpected end of input\n", 4, std::nullopt),
+    row("missing input file", {"out.bin", "nosuch.txt"}, "", "",
+     "Couldn't open file 'nosuch.txt' for input\n", 3, std::nullopt),
+    row("directory as input file", {"out.bin", "."}, "", "", "Couldn't open file '.' for input\n", 3, std::nullopt),
+    row("output in a missing folder", {"nofolder/out.bin"}, "00 0000\n", "",
+     "Couldn't open file 'nofolder/out.bin' for output\n", 1, std::nullopt),
+    row("well-formed save is silent", {"out.bin"}, typed_save("01 02 03 04"), save_prompts + done, summary(20, 0, 2, 4),
+     0, sound_save),
+    row("save with a data digit typed 5 too high", {"out.bin"}, typed_save("01 52 03 04"), save_prompts + done,
      summary(20, 0, 2, 4) + "Warning: the checksum does not hold: stored 0xFE07, computed 0xFDB7; "
                             "the typed bytes add up +0x0050 off\n",
-     5, sound_save.substr(0, 17) + "\x52" + sound_save.substr(18)},
-    {"save with a name digit typed 3 too low", {"out.bin"},
+     5, sound_save.substr(0, 17) + "\x52" + sound_save.substr(18)),
+    row("save with a name digit typed 3 too low", {"out.bin"},
      "00 0014\n14 00 07 FE 00 00 53 3E\n56 45 20 20 20 20 20 20\n01 02 03 04\n", save_prompts + done,
      summary(20, 0, 2, 4) + "Warning: the checksum does not hold: stored 0xFE07, computed 0xFE0A; "
                             "the typed bytes add up -0x0003 off\n",
-     5, sound_save.substr(0, 7) + "\x3E" + sound_save.substr(8)},
-    {"save with its checksum mistyped", {"out.bin"},
+     5, sound_save.substr(0, 7) + "\x3E" + sound_save.substr(8)),
+    row("save with its checksum mistyped", {"out.bin"},
      "00 0014\n14 00 07 FB 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04\n", save_prompts + done,
      summary(20, 0, 2, 4) + "Warning: the checksum does not hold: stored 0xFB07, computed 0xFE07; "
                             "the typed bytes add up -0x0300 off\n",
-     5, sound_save.substr(0, 3) + "\xFB" + sound_save.substr(4)},
-    {"save with its size field mistyped", {"out.bin"},
+     5, sound_save.substr(0, 3) + "\xFB" + sound_save.substr(4)),
+    row("save with its size field mistyped", {"out.bin"},
      "00 0014\n41 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04\n", save_prompts + done,
      summary(20, 0, 2, 4) + "Warning: the size field says 65 bytes, the header of the dump says 20\n", 5,
-     "\x41" + sound_save.substr(1)},
-    {"save with both fields wrong is not judged", {"out.bin"},
+     "\x41" + sound_save.substr(1)),
+    row("save with both fields wrong is not judged", {"out.bin"},
      "00 0014\n41 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 05\n", save_prompts + done,
-     summary(20, 0, 2, 4), 0, "\x41" + sound_save.substr(1, 18) + "\x05"},
-    {"arguments swapped", {"in.txt", "out.bin"}, "00 0001\nAA\n", "",
-     "Output file 'in.txt' holds text; it may be a typed dump, so it is left as it is\n", 1, std::nullopt},
-    {"typed text named alone", {"in.txt"}, "00 0001\r\n\tAA\n", "",
-     "Output file 'in.txt' holds text; it may be a typed dump, so it is left as it is\n", 1, std::nullopt},
-    {"typed text in UTF-16 named first", {"in.txt", "nosuch.txt"}, bytes("\xFF\xFE" "0\0" "0\0" "\n\0"), "",
-     "Output file 'in.txt' holds text; it may be a typed dump, so it is left as it is\n", 1, std::nullopt},
-    {"UTF-8 text with an en dash named first", {"in.txt", "nosuch.txt"}, "00 0001 \xE2\x80\x93 AA\n", "", text_refused, 1,
-     std::nullopt},
-    {"a text of one digit named first", {"in.txt", "nosuch.txt"}, "7", "", text_refused, 1, std::nullopt},
-    {"an overlong three-byte form is no text", {"in.txt", "nosuch.txt"}, "00 \xE0\x80\xB0\n", "", no_input, 3,
-     std::nullopt},
-    {"UTF-8 text with an e acute named first", {"in.txt", "nosuch.txt"}, "00 0001 \xC3\xA9\n", "", text_refused, 1,
-     std::nullopt},
-    {"UTF-8 text with a byte order mark named first", {"in.txt", "nosuch.txt"}, "\xEF\xBB\xBF" "00 0001\n", "",
-     text_refused, 1, std::nullopt},
-    {"text with form feeds and vertical tabs named first", {"in.txt", "nosuch.txt"}, "00 0001\n\f\vAA\n", "",
-     text_refused, 1, std::nullopt},
-    {"big-endian UTF-16 with a mark named first", {"in.txt", "nosuch.txt"}, bytes("\xFE\xFF\0" "0\0\xE9\0\n"), "",
-     text_refused, 1, std::nullopt},
-    {"unmarked big-endian UTF-16 named first", {"in.txt", "nosuch.txt"}, bytes("\0" "0\0" "0\0\n"), "", text_refused,
-     1, std::nullopt},
-    {"unmarked little-endian UTF-16 with an e acute named first", {"in.txt", "nosuch.txt"},
-     bytes("0\0\xE9\0\n\0"), "", text_refused, 1, std::nullopt},
-    {"UTF-16 with a pair of surrogates named first", {"in.txt", "nosuch.txt"},
-     bytes("0\0" "0\0\x3D\xD8\x00\xDE\n\0"), "", text_refused, 1, std::nullopt},
-    {"UTF-8 text with the first three-byte character named first", {"in.txt", "nosuch.txt"}, "00 \xE0\xA0\x80\n", "",
-     text_refused, 1, std::nullopt},
-    {"UTF-16 with the first pair of surrogates named first", {"in.txt", "nosuch.txt"},
-     bytes("0\0" "0\0\x00\xD8\x00\xDC\n\0"), "", text_refused, 1, std::nullopt},
-    {"UTF-8 text with the character before the noncharacters named first", {"in.txt", "nosuch.txt"},
-     "00 \xEF\xB7\x8F\n", "", text_refused, 1, std::nullopt},
-    {"UTF-16 with the last low surrogate named first", {"in.txt", "nosuch.txt"},
-     bytes("0\0" "0\0\x00\xD8\xFF\xDF\n\0"), "", text_refused, 1, std::nullopt},
-    {"UTF-16 with a mark and half its characters ASCII named first", {"in.txt", "nosuch.txt"},
-     bytes("\xFF\xFE" "0\0\xE9\0"), "", text_refused, 1, std::nullopt},
-    {"a surrogate written as UTF-8 is no text", {"in.txt", "nosuch.txt"}, "00 \xED\xA0\x80\n", "", no_input, 3,
-     std::nullopt},
-    {"UTF-16 with too few ASCII characters is no text", {"in.txt", "nosuch.txt"}, bytes("\0" "0\0\xE9\0\xE9"), "",
-     no_input, 3, std::nullopt},
-    {"a save is no text", {"in.txt", "nosuch.txt"}, worked_save, "", no_input, 3, std::nullopt},
-    {"random bytes are no text", {"in.txt", "nosuch.txt"}, random_bytes(315, 7), "", no_input, 3, std::nullopt},
-    {"16 random bytes are no text", {"in.txt", "nosuch.txt"}, random_bytes(16, 8), "", no_input, 3, std::nullopt},
-    {"UTF-16 of an odd length is no text", {"in.txt", "nosuch.txt"}, bytes("0\0" "0\0\n"), "", no_input, 3,
-     std::nullopt},
-    {"a lone surrogate is no text", {"in.txt", "nosuch.txt"}, bytes("0\0\x00\xD8" "0\0"), "", no_input, 3,
-     std::nullopt},
-    {"a control byte is no text", {"in.txt", "nosuch.txt"}, "00 0001\x01\n", "", no_input, 3, std::nullopt},
-    {"an overlong UTF-8 form is no text", {"in.txt", "nosuch.txt"}, "00 \xC0\xB0\n", "", no_input, 3, std::nullopt},
-    {"a UTF-8 sequence cut short is no text", {"in.txt", "nosuch.txt"}, "00 0001\n\xE2\x80", "", no_input, 3,
-     std::nullopt},
-    {"an unknown option is refused", {"--verbose"}, "", "",
-     "Unknown option '--verbose'; to name a file that begins with '-', write './--verbose'\n", 1, std::nullopt},
-    {"an unknown option before an input", {"-o", "in.txt"}, "00 0001\nAA\n", "",
-     "Unknown option '-o'; to name a file that begins with '-', write './-o'\n", 1, std::nullopt},
-    {"a header one digit off the size field is said at line 0, once", {"out.bin"},
+     summary(20, 0, 2, 4), 0, "\x41" + sound_save.substr(1, 18) + "\x05"),
+    row("arguments swapped", {"in.txt", "out.bin"}, "00 0001\nAA\n", "",
+     "Output file 'in.txt' holds text; it may be a typed dump, so it is left as it is\n", 1, std::nullopt),
+    row("typed text named alone", {"in.txt"}, "00 0001\r\n\tAA\n", "",
+     "Output file 'in.txt' holds text; it may be a typed dump, so it is left as it is\n", 1, std::nullopt),
+    row("typed text in UTF-16 named first", {"in.txt", "nosuch.txt"}, bytes("\xFF\xFE" "0\0" "0\0" "\n\0"), "",
+     "Output file 'in.txt' holds text; it may be a typed dump, so it is left as it is\n", 1, std::nullopt),
+    row("UTF-8 text with an en dash named first", {"in.txt", "nosuch.txt"}, "00 0001 \xE2\x80\x93 AA\n", "", text_refused, 1,
+     std::nullopt),
+    row("a text of one digit named first", {"in.txt", "nosuch.txt"}, "7", "", text_refused, 1, std::nullopt),
+    row("an overlong three-byte form is no text", {"in.txt", "nosuch.txt"}, "00 \xE0\x80\xB0\n", "", no_input, 3,
+     std::nullopt),
+    row("UTF-8 text with an e acute named first", {"in.txt", "nosuch.txt"}, "00 0001 \xC3\xA9\n", "", text_refused, 1,
+     std::nullopt),
+    row("UTF-8 text with a byte order mark named first", {"in.txt", "nosuch.txt"}, "\xEF\xBB\xBF" "00 0001\n", "",
+     text_refused, 1, std::nullopt),
+    row("text with form feeds and vertical tabs named first", {"in.txt", "nosuch.txt"}, "00 0001\n\f\vAA\n", "",
+     text_refused, 1, std::nullopt),
+    row("big-endian UTF-16 with a mark named first", {"in.txt", "nosuch.txt"}, bytes("\xFE\xFF\0" "0\0\xE9\0\n"), "",
+     text_refused, 1, std::nullopt),
+    row("unmarked big-endian UTF-16 named first", {"in.txt", "nosuch.txt"}, bytes("\0" "0\0" "0\0\n"), "", text_refused,
+     1, std::nullopt),
+    row("unmarked little-endian UTF-16 with an e acute named first", {"in.txt", "nosuch.txt"},
+     bytes("0\0\xE9\0\n\0"), "", text_refused, 1, std::nullopt),
+    row("UTF-16 with a pair of surrogates named first", {"in.txt", "nosuch.txt"},
+     bytes("0\0" "0\0\x3D\xD8\x00\xDE\n\0"), "", text_refused, 1, std::nullopt),
+    row("UTF-8 text with the first three-byte character named first", {"in.txt", "nosuch.txt"}, "00 \xE0\xA0\x80\n", "",
+     text_refused, 1, std::nullopt),
+    row("UTF-16 with the first pair of surrogates named first", {"in.txt", "nosuch.txt"},
+     bytes("0\0" "0\0\x00\xD8\x00\xDC\n\0"), "", text_refused, 1, std::nullopt),
+    row("UTF-8 text with the character before the noncharacters named first", {"in.txt", "nosuch.txt"},
+     "00 \xEF\xB7\x8F\n", "", text_refused, 1, std::nullopt),
+    row("UTF-16 with the last low surrogate named first", {"in.txt", "nosuch.txt"},
+     bytes("0\0" "0\0\x00\xD8\xFF\xDF\n\0"), "", text_refused, 1, std::nullopt),
+    row("UTF-16 with a mark and half its characters ASCII named first", {"in.txt", "nosuch.txt"},
+     bytes("\xFF\xFE" "0\0\xE9\0"), "", text_refused, 1, std::nullopt),
+    row("a surrogate written as UTF-8 is no text", {"in.txt", "nosuch.txt"}, "00 \xED\xA0\x80\n", "", no_input, 3,
+     std::nullopt),
+    row("UTF-16 with too few ASCII characters is no text", {"in.txt", "nosuch.txt"}, bytes("\0" "0\0\xE9\0\xE9"), "",
+     no_input, 3, std::nullopt),
+    row("a save is no text", {"in.txt", "nosuch.txt"}, worked_save, "", no_input, 3, std::nullopt),
+    row("random bytes are no text", {"in.txt", "nosuch.txt"}, random_bytes(315, 7), "", no_input, 3, std::nullopt),
+    row("16 random bytes are no text", {"in.txt", "nosuch.txt"}, random_bytes(16, 8), "", no_input, 3, std::nullopt),
+    row("UTF-16 of an odd length is no text", {"in.txt", "nosuch.txt"}, bytes("0\0" "0\0\n"), "", no_input, 3,
+     std::nullopt),
+    row("a lone surrogate is no text", {"in.txt", "nosuch.txt"}, bytes("0\0\x00\xD8" "0\0"), "", no_input, 3,
+     std::nullopt),
+    row("a control byte is no text", {"in.txt", "nosuch.txt"}, "00 0001\x01\n", "", no_input, 3, std::nullopt),
+    row("an overlong UTF-8 form is no text", {"in.txt", "nosuch.txt"}, "00 \xC0\xB0\n", "", no_input, 3, std::nullopt),
+    row("a UTF-8 sequence cut short is no text", {"in.txt", "nosuch.txt"}, "00 0001\n\xE2\x80", "", no_input, 3,
+     std::nullopt),
+    row("an unknown option is refused", {"--verbose"}, "", "",
+     "Unknown option '--verbose'; to name a file that begins with '-', write './--verbose'\n", 1, std::nullopt),
+    row("an unknown option before an input", {"-o", "in.txt"}, "00 0001\nAA\n", "",
+     "Unknown option '-o'; to name a file that begins with '-', write './-o'\n", 1, std::nullopt),
+    row("a header one digit off the size field is said at line 0, once", {"out.bin"},
      "00 0015\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n01 02 03 04 00\n",
      header_prompt + " -- Last page --\nLine  0: Line  1: Last line (5 bytes) : " + done,
      summary(21, 0, 2, 5) + "Warning: the size field says 20 bytes, the header of the dump says 21\n", 5,
-     sound_save + std::string(1, '\0')},
-    {"a page's header unlike the first is a header, the first holds", {"out.bin", "in.txt"},
+     sound_save + std::string(1, '\0')),
+    row("a page's header unlike the first is a header, the first holds", {"out.bin", "in.txt"},
      "00 0088\n" + eight_lines_0_to_7 + "\n00 00 89\n08 09 0A 0B 0C 0D 0E 0F\n",
      header_prompt + echo + page_of_prompts(0, echo) + " -- Last page --\n" + lines_of("Line  0: " + echo, 3) + done,
      summary(136, 1, 1, 0) + "Warning: last page: its header 00 00 89 is not the first page's, 00 00 88, which holds "
-                             "(in.txt, line 19)\n", 0, page_bytes + "\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F"},
-    {"a UTF-16 text counts its lines by characters", {"out.bin", "in.txt"},
+                             "(in.txt, line 19)\n", 0, page_bytes + "\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F"),
+    row("a UTF-16 text counts its lines by characters", {"out.bin", "in.txt"},
      utf16_bytes(u"00 0010\n01 23 \uFF0A 45 67 89 AB CD EF\n01 23\n"),
      header_prompt + echo + " -- Last page --\nLine  0: " + echo + "Line  1: " + echo + done,
      summary(16, 0, 2, 0) + "Warning: last page, line 1: 4 hex digits found, 16 expected (in.txt, line 3)\n" +
          mistyped({"last page, line 1"}),
-     0, bytes("\x01\x23\x45\x67\x89\xAB\xCD\xEF\x01\x23\0\0\0\0\0\0")},
-    {"output to a full disk", {"/dev/full", "in.txt"}, "00 0001\nAA\n",
+     0, bytes("\x01\x23\x45\x67\x89\xAB\xCD\xEF\x01\x23\0\0\0\0\0\0")),
+    row("output to a full disk", {"/dev/full", "in.txt"}, "00 0001\nAA\n",
      header_prompt + echo + " -- Last page --\nLast line (1 bytes) : " + echo,
-     summary(1, 0, 0, 1) + "Couldn't write file '/dev/full'\n", 1, std::nullopt},
+     summary(1, 0, 0, 1) + "Couldn't write file '/dev/full'\n", 1, std::nullopt),
+    {"the input named twice", DUMPENTRY_PATH, {"x.txt", "x.txt"}, {{"x.txt", typed_one}}, "", "",
+     "Output file 'x.txt' is also the input file\n", 1, {}},
+    {"the input named twice by two names", DUMPENTRY_PATH, {"./x.txt", "x.txt"}, {{"x.txt", typed_one}}, "", "",
+     "Output file './x.txt' is also the input file\n", 1, {}},
+    {"the input by a second hard link", DUMPENTRY_PATH, {"link.txt", "x.txt"}, {{"x.txt", typed_one}}, "", "",
+     "Output file 'link.txt' is also the input file\n", 1, {{"link.txt", typed_one}}, {}, "ln x.txt link.txt"},
 };
 
-// Each row runs twice: with no dump file yet, and over an earlier one (mode 0640), which a
-// completed run replaces and any other run leaves byte for byte. No other file is left.
-TABLE_TEST(dumpentry_runs, as_a_user_sees_it, dumpentry_case, cases)
-{
-    const dumpentry_case &row = GetParam();
-    SKIP_UNDER_WINE_IF(needs_posix(row.args));
-    for (bool earlier : {false, true}) {
-        SCOPED_TRACE(earlier ? "over an earlier dump file" : "with no dump file yet");
-        scratch_dir dir;
-        bool from_file = false;
-        for (const std::string &arg : row.args)
-            from_file = from_file || arg == "in.txt";
-        if (from_file)
-            write_file(dir / "in.txt", row.input);
-        if (earlier) {
-            write_file(dir / "out.bin", worked_save);
-            std::filesystem::permissions(dir / "out.bin", std::filesystem::perms(0640));
-        }
-
-        run_result result = run_program(dumpentry, row.args, from_file ? "" : row.input, dir.path);
-        EXPECT_EQ(result.out, row.out);
-        EXPECT_EQ(result.err, row.err);
-        EXPECT_EQ(result.status, row.status);
-        bool written = row.dump && (row.status == 0 || row.status == 5);
-        if (earlier && !written) {
-            EXPECT_EQ(read_file(dir / "out.bin"), worked_save);
-        } else if (row.dump) {
-            EXPECT_EQ(read_file(dir / "out.bin"), *row.dump);
-        } else {
-            EXPECT_FALSE(file_exists(dir / "out.bin"));
-        }
-        if (earlier && !under_wine) { // Windows has no permission bits
-            EXPECT_EQ(std::filesystem::status(dir / "out.bin").permissions(), std::filesystem::perms(0640));
-        }
-        if (from_file) {
-            EXPECT_EQ(read_file(dir / "in.txt"), row.input);
-        }
-        for (const auto &entry : std::filesystem::directory_iterator(dir.path)) {
-            std::string name = entry.path().filename();
-            EXPECT_TRUE(name == "in.txt" || name == "out.bin") << name << " left behind";
-        }
-    }
-}
-
-
-TEST(dumpentry, refuses_an_input_that_is_the_output)
-{
-    scratch_dir dir;
-    const std::string typed = "00 0001\nAA\n";
-    write_file(dir / "x.txt", typed);
-    std::filesystem::create_hard_link(dir / "x.txt", dir / "link.txt");
-    for (const std::vector<std::string> &args :
-         {std::vector<std::string>{"x.txt", "x.txt"}, {"./x.txt", "x.txt"}, {"link.txt", "x.txt"}}) {
-        run_result result = run_program(dumpentry, args, "", dir.path);
-        EXPECT_EQ(result.err, "Output file '" + args[0] + "' is also the input file\n");
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(read_file(dir / "x.txt"), typed);
-    }
-}
+RUN_TABLE(dumpentry_runs, cases)
 
 // The largest dump, typed with mixed separators and case, gives what xxd gives for its digits.
 TEST(dumpentry, largest_dump_matches_xxd)

@@ -1,12 +1,16 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <random>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 const std::string contact_banner =
@@ -16,7 +20,39 @@ const std::string contact_banner =
     "  About the backup memory (BRAM): see the notes in that same README.md\n"
     "  Greetings to everyone who keeps their old saves alive!\n";
 
-const std::string worked_save("\x14\x00\x07\xFE\x00\x00SAVE      \x01\x02\x03\x04", 20);
+const std::string header_prompt = "Enter the header of the dump (available on all page) :\n";
+
+std::string bram_file(const std::string &name, const std::string &data, unsigned id)
+{
+    std::string file = std::string(4, '\0') + static_cast<char>(id & 0xFF) + static_cast<char>(id >> 8 & 0xFF) +
+                       (name + "          ").substr(0, 10) + data;
+    unsigned sum = 0;
+    for (size_t k = 4; k < file.size(); k++)
+        sum += static_cast<unsigned char>(file[k]);
+    unsigned checksum = (0x10000 - (sum & 0xFFFF)) & 0xFFFF;
+    std::string size_and_checksum = {static_cast<char>(file.size() & 0xFF), static_cast<char>(file.size() >> 8),
+                                     static_cast<char>(checksum & 0xFF), static_cast<char>(checksum >> 8)};
+    return size_and_checksum + file.substr(4);
+}
+
+const std::string worked_save = bram_file("SAVE", "\x01\x02\x03\x04");
+
+std::string pairs_of(const std::string &bytes, size_t from, size_t count)
+{
+    std::string text;
+    for (size_t k = from; k < from + count; k++) {
+        char pair[4];
+        snprintf(pair, sizeof pair, "%02X", static_cast<unsigned char>(bytes[k]));
+        text += (k > from ? " " : "") + std::string(pair);
+    }
+    return text;
+}
+
+dialogue operator+(dialogue first, const dialogue &second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
 
 scratch_dir::scratch_dir()
 {
@@ -59,12 +95,36 @@ bool file_exists(const std::string &path)
     return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
-static void redirect(const std::string &path, int flags, int target)
+pid_t start_program(const std::string &program, const std::vector<std::string> &args, const std::string &cwd,
+                    const int streams[3], bool own_session)
 {
-    int fd = open(path.c_str(), flags, 0644);
-    if (fd < 0 || dup2(fd, target) < 0)
+    pid_t child = fork();
+    if (child != 0)
+        return child;
+    if (own_session)
+        setsid();
+    for (int fd = 0; fd < 3; fd++)
+        if (dup2(streams[fd], fd) < 0)
+            _exit(126);
+    if (own_session && ioctl(0, TIOCSCTTY, 0) != 0) // the terminal on standard input becomes its own
         _exit(126);
-    close(fd);
+    if (chdir(cwd.c_str()) != 0)
+        _exit(126);
+    setenv("TERM", "xterm", 1);
+    std::vector<char *> argv{const_cast<char *>(program.c_str())};
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    alarm(60);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
+int wait_for_exit(pid_t child)
+{
+    int wait_status = 0;
+    waitpid(child, &wait_status, 0);
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
 }
 
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
@@ -72,24 +132,12 @@ run_result run_program(const std::string &program, const std::vector<std::string
 {
     scratch_dir io;
     write_file(io / "stdin", stdin_text);
-    pid_t child = fork();
-    if (child == 0) {
-        if (chdir(cwd.c_str()) != 0)
-            _exit(126);
-        redirect(io / "stdin", O_RDONLY, 0);
-        redirect(io / "stdout", O_WRONLY | O_CREAT | O_TRUNC, 1);
-        redirect(io / "stderr", O_WRONLY | O_CREAT | O_TRUNC, 2);
-        std::vector<char *> argv{const_cast<char *>(program.c_str())};
-        for (const std::string &arg : args)
-            argv.push_back(const_cast<char *>(arg.c_str()));
-        argv.push_back(nullptr);
-        alarm(60);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int wait_status = 0;
-    waitpid(child, &wait_status, 0);
-    int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    int streams[3] = {open((io / "stdin").c_str(), O_RDONLY),
+                      open((io / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+                      open((io / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
+    int status = wait_for_exit(start_program(program, args, cwd, streams));
+    for (int fd : streams)
+        close(fd);
     return {read_file(io / "stdout"), read_file(io / "stderr"), status};
 }
 
@@ -122,21 +170,14 @@ std::string typed_dump(const std::string &bytes)
     return text;
 }
 
-bool needs_posix(const std::vector<std::string> &args)
+std::string utf16_bytes(const std::u16string &text, bool mark)
 {
-    for (const std::string &arg : args)
-        if (arg.find("/dev/") != std::string::npos)
-            return true;
-    return false;
-}
-
-std::string test_name(const char *row_name)
-{
-    std::string name = row_name;
-    for (char &c : name)
-        if (!isalnum(static_cast<unsigned char>(c)))
-            c = '_';
-    return name;
+    std::string bytes = mark ? "\xFF\xFE" : "";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
 }
 
 std::string array_text(const std::string &bytes)
@@ -152,12 +193,224 @@ std::string array_text(const std::string &bytes)
     return text + "\n0X00, 0X00\n};\n";
 }
 
-std::string utf16_bytes(const std::u16string &text, bool mark)
+std::string test_name(const char *row_name)
 {
-    std::string bytes = mark ? "\xFF\xFE" : "";
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
+    std::string name = row_name;
+    for (char &c : name)
+        if (!isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
+std::string with_programs(std::string command)
+{
+    const std::map<char, std::string> programs = {{'D', DUMPENTRY_PATH}, {'A', BRAMARRAY_PATH}, {'I', BRAMIMAGE_PATH},
+                                                  // AddressSanitizer wants to be first; the library only wraps calls
+                                                  {'L', "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" FAIL_CALL_LIBRARY}};
+    for (size_t k = 0; k < command.size(); k++) {
+        bool alone = (k == 0 || command[k - 1] == ' ') && (k + 1 == command.size() || command[k + 1] == ' ');
+        if (alone && programs.count(command[k])) {
+            const std::string &program = programs.at(command[k]);
+            command.replace(k, 1, program);
+            k += program.size();
+        }
     }
-    return bytes;
+    return command;
+}
+
+namespace {
+
+// A program at a pseudo-terminal, and what it has shown so far.
+struct terminal_session {
+    int master = -1;
+    pid_t child = -1;
+    std::string screen;
+    size_t seen = 0; // how much of screen has been matched already
+};
+
+bool start_at_terminal(terminal_session &session, const run_case &row, const std::string &cwd)
+{
+    session.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (session.master < 0 || grantpt(session.master) != 0 || unlockpt(session.master) != 0)
+        return false;
+    int slave = open(ptsname(session.master), O_RDWR);
+    int log = row.log ? open((std::filesystem::path(cwd) / "log.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                      : slave;
+    int streams[3] = {slave, log, slave};
+    session.child = start_program(row.program, row.args, cwd, streams, true);
+    close(slave);
+    if (row.log)
+        close(log);
+    return session.child > 0;
+}
+
+// Reads the screen until text appears after what was matched before; false after 10 s. The
+// terminal shows a line end as CR LF.
+bool wait_for(terminal_session &session, std::string text)
+{
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2))
+        text.insert(at, "\r");
+    for (;;) {
+        size_t found = session.screen.find(text, session.seen);
+        if (found != std::string::npos) {
+            session.seen = found + text.size();
+            return true;
+        }
+        pollfd ready{session.master, POLLIN, 0};
+        if (poll(&ready, 1, 10000) <= 0)
+            return false;
+        char chunk[512];
+        ssize_t count = read(session.master, chunk, sizeof chunk);
+        if (count <= 0)
+            return false;
+        session.screen.append(chunk, static_cast<size_t>(count));
+    }
+}
+
+// Editing keys and Ctrl-D mean something only once the line editor has the terminal out of its
+// line mode; typed before, the terminal itself would take them.
+void wait_for_line_editor(const terminal_session &session)
+{
+    struct termios terminal;
+    for (int tries = 0; tries < 200; tries++) {
+        if (tcgetattr(session.master, &terminal) == 0 && !(terminal.c_lflag & ICANON))
+            return;
+        usleep(10000);
+    }
+}
+
+// Follows the dialogue at the terminal: its status, and the terminal put back as it was.
+int run_at_terminal(const run_case &row, const std::string &cwd)
+{
+    terminal_session session;
+    EXPECT_TRUE(start_at_terminal(session, row, cwd));
+    for (const auto &[shown, keys] : row.lines) {
+        if (!wait_for(session, shown)) {
+            ADD_FAILURE() << "no '" << shown << "' on:\n" << session.screen;
+            break;
+        }
+        if (keys.find_first_of("\x1b\x7f\x04") != std::string::npos)
+            wait_for_line_editor(session);
+        if (!keys.empty()) {
+            EXPECT_EQ(write(session.master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+        }
+    }
+    int status = wait_for_exit(session.child);
+    struct termios terminal;
+    EXPECT_EQ(tcgetattr(session.master, &terminal), 0);
+    EXPECT_TRUE((terminal.c_lflag & ICANON) && (terminal.c_lflag & ECHO)) << "the terminal was left raw";
+    EXPECT_EQ(session.screen.find("\n:"), std::string::npos) << "a stray line of a prompt:\n" << session.screen;
+    EXPECT_EQ(status, row.status) << session.screen;
+    close(session.master);
+    return status;
+}
+
+bool needs_posix(const run_case &row)
+{
+    bool dev = false;
+    for (const std::string &arg : row.args)
+        dev = dev || arg.find("/dev/") != std::string::npos || (row.program == "sh" && arg.find("&-") != std::string::npos);
+    return dev || !row.lines.empty() || !row.setup.empty();
+}
+
+// Every regular file and link under dir, by its name there.
+std::vector<std::string> files_under(const scratch_dir &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(dir.path))
+        if (!entry.is_directory() || entry.is_symlink())
+            names.push_back(std::filesystem::relative(entry.path(), dir.path).string());
+    return names;
+}
+
+// made_by_setup: what the setup command made, which may stay as it is.
+void check_files_afterwards(const run_case &row, const scratch_dir &dir, bool over_earlier, int status,
+                            const std::vector<std::string> &made_by_setup)
+{
+    std::map<std::string, std::optional<std::string>> expected;
+    for (const auto &[name, bytes] : row.files)
+        expected[name] = bytes;
+    for (const auto &[name, bytes] : row.after)
+        expected[name] = bytes;
+    if (over_earlier) {
+        bool written = row.after.count(row.earlier->name) && row.after.at(row.earlier->name) && (status == 0 || status == 5);
+        if (!written)
+            expected[row.earlier->name] = row.earlier->bytes;
+        if (!under_wine) { // Windows has no permission bits
+            EXPECT_EQ(std::filesystem::status(dir / row.earlier->name).permissions(),
+                      std::filesystem::perms(row.earlier->mode));
+        }
+    }
+    for (const auto &[name, bytes] : expected) {
+        if (bytes) {
+            EXPECT_EQ(read_file(dir / name), *bytes) << name;
+        } else {
+            EXPECT_FALSE(file_exists(dir / name)) << name;
+        }
+    }
+    for (const std::string &name : files_under(dir)) {
+        EXPECT_EQ(name.find(".unfinished-"), std::string::npos) << name << " left behind";
+        bool known = expected.count(name) || name == "log.txt" ||
+                     std::find(made_by_setup.begin(), made_by_setup.end(), name) != made_by_setup.end();
+        EXPECT_TRUE(row.program == "sh" || known) << name << " left behind";
+    }
+}
+
+void run_once(const run_case &row, bool over_earlier)
+{
+    scratch_dir dir;
+    write_files(dir, row.files);
+    if (over_earlier) {
+        write_file(dir / row.earlier->name, row.earlier->bytes);
+        std::filesystem::permissions(dir / row.earlier->name, std::filesystem::perms(row.earlier->mode));
+    }
+    if (!row.setup.empty()) {
+        ASSERT_EQ(run_program("/bin/sh", {"-c", row.setup}, "", dir.path).status, 0);
+    }
+    std::vector<std::string> made_by_setup = files_under(dir);
+    int status;
+    if (!row.lines.empty()) {
+        status = run_at_terminal(row, dir.path);
+    } else {
+        bool shell = row.program == "sh";
+        run_result result = run_program(shell ? "/bin/bash" : row.program,
+                                        shell ? std::vector<std::string>{"-c", with_programs(row.args[0])} : row.args,
+                                        row.input, dir.path);
+        if (row.out) {
+            EXPECT_EQ(result.out, *row.out);
+        }
+        if (row.err) {
+            EXPECT_EQ(result.err, *row.err);
+        }
+        EXPECT_EQ(result.status, row.status);
+        status = result.status;
+    }
+    check_files_afterwards(row, dir, over_earlier, status, made_by_setup);
+    // A transcript gives the same dump again when named as the input.
+    if (status == 0 && row.after.count("save.bin.txt") && row.after.at("save.bin.txt") && !row.lines.empty()) {
+        run_result again = run_program(DUMPENTRY_PATH, {"again.bin", "save.bin.txt"}, "", dir.path);
+        EXPECT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(read_file(dir / "again.bin"), read_file(dir / "save.bin"));
+    }
+}
+
+} // namespace
+
+void PrintTo(const run_case &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+void run_row(const run_case &row)
+{
+    SKIP_UNDER_WINE_IF(needs_posix(row));
+    bool own_earlier = false;
+    for (const auto &[name, bytes] : row.files)
+        own_earlier = own_earlier || (row.earlier && name.rfind(row.earlier->name, 0) == 0);
+    for (bool over_earlier : {false, true}) {
+        if (over_earlier && (!row.earlier || own_earlier || !row.setup.empty()))
+            continue;
+        SCOPED_TRACE(over_earlier ? "over an earlier file" : "as the row has it");
+        run_once(row, over_earlier);
+    }
 }

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,15 @@ struct scratch_dir {
     std::string operator/(const std::string &name) const { return (path / name).string(); }
 };
 
+// Starts program in folder cwd with the given arguments, its standard streams on the three
+// descriptors given, in a session of its own when asked (to own a terminal). A run that takes
+// more than a minute is killed, so a hang fails the test instead of CI.
+pid_t start_program(const std::string &program, const std::vector<std::string> &args, const std::string &cwd,
+                    const int streams[3], bool own_session = false);
+// Waits for it: its exit status, or 128 + the number of the signal that ended it.
+int wait_for_exit(pid_t child);
+
 // Runs program in folder cwd with the given arguments and standard input, as a user would.
-// A run that takes more than a minute is killed, so a hang fails the test instead of CI.
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::string &stdin_text, const std::string &cwd);
 
@@ -45,6 +53,62 @@ std::string utf16_bytes(const std::u16string &text, bool mark = true);
 
 // filedata.dat as it must be for these bytes, written out plainly as a reference.
 std::string array_text(const std::string &bytes);
+
+// Bytes from a literal that may hold NULs.
+template <size_t n> std::string bytes(const char (&literal)[n])
+{
+    return std::string(literal, n - 1);
+}
+
+// A well-formed backup memory file: its size field and checksum filled in, the name padded
+// with spaces to 10 bytes.
+std::string bram_file(const std::string &name, const std::string &data, unsigned id = 0);
+// The worked example of one: 20 bytes named "SAVE", its data 01 02 03 04.
+extern const std::string worked_save;
+// The bytes from..from+count as the screen shows them: upper-case pairs, one space apart.
+std::string pairs_of(const std::string &bytes, size_t from, size_t count);
+
+extern const std::string contact_banner;
+extern const std::string header_prompt; // dumpentry's, with its line end
+
+// What a terminal shows, and the keys typed once it is on screen, sent at once ("": none).
+using dialogue = std::vector<std::pair<std::string, std::string>>;
+dialogue operator+(dialogue first, const dialogue &second);
+
+// The same name, given for files made before a run, that a run writes, and what else it may
+// be run over: a file of that name made earlier, with its permission bits.
+struct earlier_file {
+    const char *name;
+    std::string bytes;
+    unsigned mode;
+};
+
+// One case of any table. The program runs in a fresh folder holding the files; its standard
+// output and error, status, and every file afterwards are checked: a file made before stays
+// as it was unless after names it, a file after names is there with those bytes (nullopt:
+// not there), and nothing else is left (no file at all beyond these, when the program is not
+// the shell). With lines, the program runs at a terminal and the dialogue is followed. With
+// earlier, the run is made a second time over that file, which a run that writes (status 0 or
+// 5) replaces as after says, and any other run leaves byte for byte, its mode kept.
+struct run_case {
+    const char *name;
+    std::string program; // a program's path, or "sh": args[0] is a bash command (see with_programs)
+    std::vector<std::string> args;
+    std::map<std::string, std::string> files;
+    std::string input; // standard input
+    std::optional<std::string> out, err; // nullopt: not looked at
+    int status;
+    std::map<std::string, std::optional<std::string>> after;
+    dialogue lines = {};
+    std::string setup = ""; // a shell command run in the folder once the files are made
+    bool log = false;       // at the terminal, standard output goes to log.txt
+    std::optional<earlier_file> earlier = std::nullopt;
+};
+void run_row(const run_case &row);
+
+// A bash command with D, A, I standing alone for the programs and L for the preload library
+// that fails one named call.
+std::string with_programs(std::string command);
 
 // A table row's name as a test name: letters and digits, the rest turned to '_'.
 std::string test_name(const char *row_name);
@@ -69,6 +133,16 @@ struct row_namer {
     INSTANTIATE_TEST_SUITE_P(table, suite, testing::ValuesIn(rows), row_namer());                                  \
     TEST_P(suite, test)
 
+// A table of run_case rows, each run by run_row.
+void PrintTo(const run_case &row, std::ostream *os);
+#define RUN_TABLE(suite, rows)                                                                                     \
+    class suite : public testing::TestWithParam<run_case> {};                                                      \
+    INSTANTIATE_TEST_SUITE_P(table, suite, testing::ValuesIn(rows), row_namer());                                  \
+    TEST_P(suite, as_a_user_sees_it)                                                                               \
+    {                                                                                                              \
+        run_row(GetParam());                                                                                       \
+    }
+
 // True when the programs under test are Windows .exe files run by wine: the cases that need a
 // POSIX terminal, /dev files or POSIX owners and signals are skipped there.
 #ifdef UNDER_WINE
@@ -76,15 +150,8 @@ const bool under_wine = true;
 #else
 const bool under_wine = false;
 #endif
-// Under wine, a command line that names a /dev file.
-bool needs_posix(const std::vector<std::string> &args);
 #define SKIP_UNDER_WINE_IF(condition)                                                                             \
     if (under_wine && (condition))                                                                                \
     GTEST_SKIP() << "needs a POSIX terminal, /dev files or POSIX owners and signals"
-
-extern const std::string contact_banner;
-
-// The worked example of a backup memory file: 20 bytes named "SAVE", its checksum holding.
-extern const std::string worked_save;
 
 #endif

@@ -43,7 +43,7 @@ std::string failing_looks(const std::string &run, const std::string &file)
            "FAIL_CALL=stat FAIL_AT=$n FAIL_ERRNO=$e L " + run + " > /dev/null 2> err; s=$?; "
            "if [ $s = 0 ]; then cmp -s " + file + " after || echo \"$e $n: status 0 without the change\"; "
            "else [ $s = 1 ] && cmp -s " + file + " before && grep -q \"Output file\\|: \" err || "
-           "echo \"$e $n: status $s, $(cat err)\"; fi; done; done >&2; ls | grep unfinished >&2; true";
+           "echo \"$e $n: status $s, $(cat err)\"; fi; done; done >&2; cp before " + file + "; ls | grep unfinished >&2; true";
 }
 
 // remove stopped by SIGTERM at moments from its start to its end: status 0 exactly when the
@@ -57,186 +57,156 @@ const std::string terminated_removes =
 const std::string two_files = "printf '\\x10\\0\\x99\\xfe\\1\\0F         ' > f.bin && "
                               "printf '\\x10\\0\\x98\\xfe\\2\\0F         ' > g.bin && ";
 
-struct stream_case {
-    const char *name;
-    std::string command; // for bash; D, A and I stand for dumpentry, bramarray and bramimage
-    std::string err;     // what the command's standard error shows
-    int status;
-    std::map<std::string, std::string> after; // files and their bytes afterwards
-};
+const std::string big = random_bytes(65535, 3);
 
-const stream_case cases[] = {
-    {"standard input is the output", "D kept.bin < kept.bin", "Output file 'kept.bin' is also the input file\n", 1,
-     {{"kept.bin", kept}}},
-    {"output is standard output", "D /dev/stdout in.txt >> kept.bin",
-     "Output file '/dev/stdout' is also standard output\n", 1, {{"kept.bin", kept}}},
-    {"output is standard error", "D kept.bin in.txt 2>> kept.bin", "", 1,
-     {{"kept.bin", kept + "Output file 'kept.bin' is also standard error\n"}}},
-    {"filedata.dat is standard output", "cp kept.bin filedata.dat && A kept.bin >> filedata.dat",
-     "Output file 'filedata.dat' is also standard output\n", 1, {{"filedata.dat", kept}}},
-    {"standard output closed", "D o.bin in.txt >&- 2>/dev/null", "", 0, {{"o.bin", "\xAA"}}},
-    {"standard error closed", "D o.bin in.txt 2>&-", "", 0, {{"o.bin", "\xAA"}}},
-    {"standard input closed", "D o.bin in.txt <&- 2>/dev/null", "", 0, {{"o.bin", "\xAA"}}},
-    {"bramarray with standard output closed", "A kept.bin >&- 2>&-", "", 0,
-     {{"filedata.dat", array_text(kept)}}},
-    {"broken pipe", "D big.bin big.txt 2>/dev/null | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}", "", 0, {}},
-    {"bramarray into a broken pipe", "A kept.bin kept.bin kept.bin 2>/dev/null | true; exit ${PIPESTATUS[0]}", "", 0,
-     {{"filedata.dat", array_text(kept + kept + kept)}}},
-    {"help onto a full disk", "D --help > /dev/full", write_failed, 1, {}},
-    {"version onto a full disk", "D --version > /dev/full", write_failed, 1, {}},
-    {"usage onto a full disk", "D > /dev/full", write_failed, 1, {}},
-    {"bramarray help onto a full disk", "A -h > /dev/full", write_failed, 2, {}},
-    {"bramimage version onto a full disk", "I --version > /dev/full", write_failed, 1, {}},
-    {"dump file: a failed flush", "FAIL_CALL=fflush L D kept.bin in.txt > /dev/null", dump_not_written, 1,
-     {{"kept.bin", kept}}},
-    {"dump file: a failed sync", "FAIL_CALL=fsync L D kept.bin in.txt > /dev/null", dump_not_written, 1,
-     {{"kept.bin", kept}}},
-    {"dump file: failed permission bits", "FAIL_CALL=fchmod L D kept.bin in.txt > /dev/null", dump_not_written, 1,
-     {{"kept.bin", kept}}},
-    {"dump file: a failed close", "FAIL_CALL=fclose L D kept.bin in.txt > /dev/null", dump_not_written, 1,
-     {{"kept.bin", kept}}},
-    {"dump file: a failed rename", "FAIL_CALL=rename L D kept.bin in.txt > /dev/null", dump_not_written, 1,
-     {{"kept.bin", kept}}},
-    {"dump file: no new file beside it", "FAIL_CALL=mkstemp L D kept.bin in.txt > /dev/null",
-     "Couldn't open file 'kept.bin' for output\n", 1, {{"kept.bin", kept}}},
-    {"filedata.dat: a failed flush", "echo old > filedata.dat && FAIL_CALL=fflush L A kept.bin > /dev/null",
-     array_not_written, 2, {{"filedata.dat", "old\n"}}},
-    {"filedata.dat: a failed rename", "echo old > filedata.dat && FAIL_CALL=rename L A kept.bin > /dev/null",
-     array_not_written, 2, {{"filedata.dat", "old\n"}}},
-    {"image: a failed flush", failing_add("fflush"), "Couldn't write file 'x.sav': No space left on device\n", 1, {}},
-    {"image: a failed sync", failing_add("fsync"), "Couldn't write file 'x.sav': Input/output error\n", 1, {}},
-    {"image: a failed rename", failing_add("rename"), "Couldn't write file 'x.sav': Invalid cross-device link\n", 1,
-     {}},
-    {"image: no new file beside it", failing_add("mkstemp"), "Couldn't write file 'x.sav': Permission denied\n", 1,
-     {}},
-    {"standard input that cannot be read", "D out.bin < / > /dev/null", "Couldn't read input\n", 4, {}},
-    {"a long dump onto a full disk", "D /dev/full big.txt > /dev/null",
+// A row: a bash command (D, A, I and L as with_programs reads them) in a folder that holds
+// in.txt, kept.bin and big.txt, the typed dump of big; its standard output is not looked at.
+run_case row(const char *name, const std::string &command, const std::string &err, int status,
+             const std::map<std::string, std::optional<std::string>> &after)
+{
+    return {name, "sh", {command}, {{"in.txt", typed}, {"kept.bin", kept}, {"big.txt", typed_dump(big)}}, "",
+            std::nullopt, err, status, after};
+}
+
+const run_case cases[] = {
+    row("standard input is the output", "D kept.bin < kept.bin", "Output file 'kept.bin' is also the input file\n", 1,
+     {{"kept.bin", kept}}),
+    row("output is standard output", "D /dev/stdout in.txt >> kept.bin",
+     "Output file '/dev/stdout' is also standard output\n", 1, {{"kept.bin", kept}}),
+    row("output is standard error", "D kept.bin in.txt 2>> kept.bin", "", 1,
+     {{"kept.bin", kept + "Output file 'kept.bin' is also standard error\n"}}),
+    row("filedata.dat is standard output", "cp kept.bin filedata.dat && A kept.bin >> filedata.dat",
+     "Output file 'filedata.dat' is also standard output\n", 1, {{"filedata.dat", kept}}),
+    row("standard output closed", "D o.bin in.txt >&- 2>/dev/null", "", 0, {{"o.bin", "\xAA"}}),
+    row("standard error closed", "D o.bin in.txt 2>&-", "", 0, {{"o.bin", "\xAA"}}),
+    row("standard input closed", "D o.bin in.txt <&- 2>/dev/null", "", 0, {{"o.bin", "\xAA"}}),
+    row("bramarray with standard output closed", "A kept.bin >&- 2>&-", "", 0,
+     {{"filedata.dat", array_text(kept)}}),
+    row("broken pipe", "D big.bin big.txt 2>/dev/null | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}", "", 0,
+        {{"big.bin", big}}),
+    row("bramarray into a broken pipe", "A kept.bin kept.bin kept.bin 2>/dev/null | true; exit ${PIPESTATUS[0]}", "", 0,
+     {{"filedata.dat", array_text(kept + kept + kept)}}),
+    row("help onto a full disk", "D --help > /dev/full", write_failed, 1, {}),
+    row("version onto a full disk", "D --version > /dev/full", write_failed, 1, {}),
+    row("usage onto a full disk", "D > /dev/full", write_failed, 1, {}),
+    row("bramarray help onto a full disk", "A -h > /dev/full", write_failed, 2, {}),
+    row("bramimage version onto a full disk", "I --version > /dev/full", write_failed, 1, {}),
+    row("dump file: a failed flush", "FAIL_CALL=fflush L D kept.bin in.txt > /dev/null", dump_not_written, 1,
+     {{"kept.bin", kept}}),
+    row("dump file: a failed sync", "FAIL_CALL=fsync L D kept.bin in.txt > /dev/null", dump_not_written, 1,
+     {{"kept.bin", kept}}),
+    row("dump file: failed permission bits", "FAIL_CALL=fchmod L D kept.bin in.txt > /dev/null", dump_not_written, 1,
+     {{"kept.bin", kept}}),
+    row("dump file: a failed close", "FAIL_CALL=fclose L D kept.bin in.txt > /dev/null", dump_not_written, 1,
+     {{"kept.bin", kept}}),
+    row("dump file: a failed rename", "FAIL_CALL=rename L D kept.bin in.txt > /dev/null", dump_not_written, 1,
+     {{"kept.bin", kept}}),
+    row("dump file: no new file beside it", "FAIL_CALL=mkstemp L D kept.bin in.txt > /dev/null",
+     "Couldn't open file 'kept.bin' for output\n", 1, {{"kept.bin", kept}}),
+    row("filedata.dat: a failed flush", "echo old > filedata.dat && FAIL_CALL=fflush L A kept.bin > /dev/null",
+     array_not_written, 2, {{"filedata.dat", "old\n"}}),
+    row("filedata.dat: a failed rename", "echo old > filedata.dat && FAIL_CALL=rename L A kept.bin > /dev/null",
+     array_not_written, 2, {{"filedata.dat", "old\n"}}),
+    row("image: a failed flush", failing_add("fflush"), "Couldn't write file 'x.sav': No space left on device\n", 1, {}),
+    row("image: a failed sync", failing_add("fsync"), "Couldn't write file 'x.sav': Input/output error\n", 1, {}),
+    row("image: a failed rename", failing_add("rename"), "Couldn't write file 'x.sav': Invalid cross-device link\n", 1,
+     {}),
+    row("image: no new file beside it", failing_add("mkstemp"), "Couldn't write file 'x.sav': Permission denied\n", 1,
+     {}),
+    row("standard input that cannot be read", "D out.bin < / > /dev/null", "Couldn't read input\n", 4, {}),
+    row("a long dump onto a full disk", "D /dev/full big.txt > /dev/null",
      "Encoding: 0\nSize of data: 65535 bytes\nFull pages: 511\nRemaining full lines: 15\nRemaining bytes: 7\n"
-     "Couldn't write file '/dev/full'\n", 1, {}},
-    {"bramimage list onto a full disk", "printf '\\x10\\0\\x99\\xfe\\1\\0F         ' > f.bin && I list f.bin > /dev/full",
-     write_failed, 1, {}},
-    {"bramimage add onto a full disk", "printf '\\x10\\0\\x99\\xfe\\1\\0F         ' > f.bin && I add x.sav f.bin > /dev/full",
-     write_failed, 1, {}},
-    {"bramimage remove onto a full disk removes nothing", two_files + "I add x.sav f.bin g.bin > /dev/null && "
-     "cp x.sav before && I remove x.sav 2 > /dev/full; s=$?; cmp x.sav before && exit $s", write_failed, 1, {}},
-    {"a failed look at an image adds nothing", two_files + "I add x.sav f.bin > /dev/null && " +
-     failing_looks("I add x.sav g.bin", "x.sav"), "", 0, {}},
-    {"a failed look at the image copied to changes nothing", two_files + "I add x.sav f.bin > /dev/null && "
-     "I add y.sav g.bin > /dev/null && " + failing_looks("I copy x.sav y.sav", "y.sav"), "", 0, {}},
-    {"a failed look at the dump file changes nothing", failing_looks("D kept.bin in.txt", "kept.bin"), "", 0, {}},
-    {"a failed look at a typed text named first changes nothing", "cp in.txt mine.txt && " +
-     failing_looks("D mine.txt in.txt", "mine.txt"), "", 0, {}},
-    {"a failed look at filedata.dat changes nothing", "echo old > filedata.dat && " +
-     failing_looks("A kept.bin", "filedata.dat"), "", 0, {}},
-    {"remove stopped at any moment", two_files + terminated_removes, "", 0, {}},
-    {"a file too large for the limit leaves nothing", "echo old > filedata.dat; { (ulimit -f 20; exec A big.txt > /dev/null); } 2> /dev/null", "", 128 + SIGXFSZ, {{"filedata.dat", "old\n"}}},
-    {"a write-protected dump file", "chmod 444 kept.bin && D kept.bin in.txt",
-     "Couldn't open file 'kept.bin' for output\n", 1, {{"kept.bin", kept}}},
-    {"a write-protected filedata.dat", "echo old > filedata.dat && chmod 444 filedata.dat && A kept.bin",
-     "Couldn't open file 'filedata.dat' for output\n", 2, {{"filedata.dat", "old\n"}}},
-    {"a write-protected image", two_files + "I add x.sav f.bin > /dev/null && chmod 444 x.sav && I add x.sav g.bin",
-     "Couldn't change 'x.sav': it is write-protected\n", 1, {}},
-    {"a dump file with a second hard link", "ln kept.bin second.bin && D kept.bin in.txt",
+     "Couldn't write file '/dev/full'\n", 1, {}),
+    row("bramimage list onto a full disk", "printf '\\x10\\0\\x99\\xfe\\1\\0F         ' > f.bin && I list f.bin > /dev/full",
+     write_failed, 1, {}),
+    row("bramimage add onto a full disk", "printf '\\x10\\0\\x99\\xfe\\1\\0F         ' > f.bin && I add x.sav f.bin > /dev/full",
+     write_failed, 1, {}),
+    row("bramimage remove onto a full disk removes nothing", two_files + "I add x.sav f.bin g.bin > /dev/null && "
+     "cp x.sav before && I remove x.sav 2 > /dev/full; s=$?; cmp x.sav before && exit $s", write_failed, 1, {}),
+    row("a failed look at an image adds nothing", two_files + "I add x.sav f.bin > /dev/null && " +
+     failing_looks("I add x.sav g.bin", "x.sav"), "", 0, {}),
+    row("a failed look at the image copied to changes nothing", two_files + "I add x.sav f.bin > /dev/null && "
+     "I add y.sav g.bin > /dev/null && " + failing_looks("I copy x.sav y.sav", "y.sav"), "", 0, {}),
+    row("a failed look at the dump file changes nothing", failing_looks("D kept.bin in.txt", "kept.bin"), "", 0, {}),
+    row("a failed look at a typed text named first changes nothing", "cp in.txt mine.txt && " +
+     failing_looks("D mine.txt in.txt", "mine.txt"), "", 0, {}),
+    row("a failed look at filedata.dat changes nothing", "echo old > filedata.dat && " +
+     failing_looks("A kept.bin", "filedata.dat"), "", 0, {}),
+    row("remove stopped at any moment", two_files + terminated_removes, "", 0, {}),
+    row("a file too large for the limit leaves nothing", "echo old > filedata.dat; { (ulimit -f 20; exec A big.txt > /dev/null); } 2> /dev/null", "", 128 + SIGXFSZ, {{"filedata.dat", "old\n"}}),
+    row("a write-protected dump file", "chmod 444 kept.bin && D kept.bin in.txt",
+     "Couldn't open file 'kept.bin' for output\n", 1, {{"kept.bin", kept}}),
+    row("a write-protected filedata.dat", "echo old > filedata.dat && chmod 444 filedata.dat && A kept.bin",
+     "Couldn't open file 'filedata.dat' for output\n", 2, {{"filedata.dat", "old\n"}}),
+    row("a write-protected image", two_files + "I add x.sav f.bin > /dev/null && chmod 444 x.sav && I add x.sav g.bin",
+     "Couldn't change 'x.sav': it is write-protected\n", 1, {}),
+    row("a dump file with a second hard link", "ln kept.bin second.bin && D kept.bin in.txt",
      "Couldn't change 'kept.bin': it has 2 hard links, which a new file would split\n", 1,
-     {{"kept.bin", kept}, {"second.bin", kept}}},
-    {"filedata.dat with a second hard link", "echo old > filedata.dat && ln filedata.dat second.dat && A kept.bin",
+     {{"kept.bin", kept}, {"second.bin", kept}}),
+    row("filedata.dat with a second hard link", "echo old > filedata.dat && ln filedata.dat second.dat && A kept.bin",
      "Couldn't change 'filedata.dat': it has 2 hard links, which a new file would split\n", 1,
-     {{"filedata.dat", "old\n"}, {"second.dat", "old\n"}}},
+     {{"filedata.dat", "old\n"}, {"second.dat", "old\n"}}),
 };
 
-std::string with_programs(std::string command)
-{
-    const std::map<char, std::string> programs = {{'D', DUMPENTRY_PATH}, {'A', BRAMARRAY_PATH}, {'I', BRAMIMAGE_PATH},
-                                                  // AddressSanitizer wants to be first; the library only wraps calls
-                                                  {'L', "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" FAIL_CALL_LIBRARY}};
-    for (size_t k = 0; k < command.size(); k++) {
-        bool alone = (k == 0 || command[k - 1] == ' ') && (k + 1 == command.size() || command[k + 1] == ' ');
-        if (alone && programs.count(command[k])) {
-            const std::string &program = programs.at(command[k]);
-            command.replace(k, 1, program);
-            k += program.size();
-        }
-    }
-    return command;
-}
-
-TABLE_TEST(stream_runs, lose_nothing, stream_case, cases)
-{
-    const stream_case &row = GetParam();
-    SKIP_UNDER_WINE_IF(row.command.find("/dev/") != std::string::npos || row.command.find("&-") != std::string::npos);
-    scratch_dir dir;
-    write_file(dir / "in.txt", typed);
-    write_file(dir / "kept.bin", kept);
-    std::string big = random_bytes(65535, 3);
-    write_file(dir / "big.txt", typed_dump(big));
-    run_result result = run_program("/bin/bash", {"-c", with_programs(row.command)}, "", dir.path);
-    EXPECT_EQ(result.err, row.err);
-    EXPECT_EQ(result.status, row.status);
-    EXPECT_EQ(read_file(dir / "in.txt"), typed);
-    for (const auto &[name, bytes] : row.after)
-        EXPECT_EQ(read_file(dir / name), bytes) << name;
-    if (row.command.find("big.bin") != std::string::npos) {
-        EXPECT_EQ(read_file(dir / "big.bin"), big);
-    }
-    for (const auto &entry : std::filesystem::directory_iterator(dir.path))
-        EXPECT_EQ(entry.path().filename().string().find(".unfinished-"), std::string::npos) << "left behind";
-}
-
+RUN_TABLE(stream_runs, cases)
 
 } // namespace
 
 namespace {
 
 // dumpentry stopped by a signal while it waits for a line: the earlier dump file stays, and
-// no unfinished file is left, except after SIGKILL, which nothing can catch.
+// no unfinished file is left, except after SIGKILL, which nothing can catch. A signal ignored
+// when the run starts (SIGHUP under nohup) stays ignored: the run goes on.
 struct signal_case {
     const char *name;
     int signal_number;
     bool leftover;
+    bool ignored;
 };
 
-const signal_case signals[] = {{"INT", SIGINT, false},   {"TERM", SIGTERM, false}, {"HUP", SIGHUP, false},
-                               {"QUIT", SIGQUIT, false}, {"XFSZ", SIGXFSZ, false}, {"USR1", SIGUSR1, false},
-                               {"ALRM", SIGALRM, false}, {"KILL", SIGKILL, true}};
+const signal_case signals[] = {{"INT", SIGINT, false, false},    {"TERM", SIGTERM, false, false},
+                               {"HUP", SIGHUP, false, false},    {"QUIT", SIGQUIT, false, false},
+                               {"XFSZ", SIGXFSZ, false, false},  {"USR1", SIGUSR1, false, false},
+                               {"ALRM", SIGALRM, false, false},  {"KILL", SIGKILL, true, false},
+                               {"HUP under nohup", SIGHUP, false, true}};
 
 TABLE_TEST(interrupted, keeps_the_earlier_dump, signal_case, signals)
 {
     SKIP_UNDER_WINE_IF(true);
+    const signal_case &row = GetParam();
     scratch_dir dir;
     write_file(dir / "out.bin", kept);
     int typed_in[2];
     ASSERT_EQ(pipe(typed_in), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(typed_in[0], 0);
-        close(typed_in[1]);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        rlimit no_core{0, 0};
-        setrlimit(RLIMIT_CORE, &no_core); // SIGQUIT would leave a core file in the folder
-        if (chdir(dir.path.c_str()) != 0)
-            _exit(126);
-        execl(DUMPENTRY_PATH, DUMPENTRY_PATH, "out.bin", static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core); // SIGQUIT would leave a core file in the folder
+    int null = open("/dev/null", O_WRONLY);
+    int streams[3] = {typed_in[0], null, null};
+    signal(SIGHUP, row.ignored ? SIG_IGN : SIG_DFL); // inherited, as nohup leaves it
+    pid_t child = start_program(DUMPENTRY_PATH, {"out.bin"}, dir.path, streams);
+    signal(SIGHUP, SIG_DFL);
     close(typed_in[0]);
-    const std::string some_lines = "00 0100\n0011223344556677\n";
-    ASSERT_EQ(write(typed_in[1], some_lines.data(), some_lines.size()), static_cast<ssize_t>(some_lines.size()));
+    close(null);
+    const std::string first_line = "00 0010\n0011223344556677\n", second_line = "8899AABBCCDDEEFF\n";
+    ASSERT_EQ(write(typed_in[1], first_line.data(), first_line.size()), static_cast<ssize_t>(first_line.size()));
     for (int tries = 0; tries < 500 && std::distance(std::filesystem::directory_iterator(dir.path), {}) < 2; tries++)
         usleep(10000);
     usleep(100000); // the lines typed are read
-    kill(child, GetParam().signal_number);
-    int status = 0;
-    waitpid(child, &status, 0);
+    kill(child, row.signal_number);
+    if (row.ignored) {
+        ASSERT_EQ(write(typed_in[1], second_line.data(), second_line.size()), static_cast<ssize_t>(second_line.size()));
+    }
     close(typed_in[1]);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam().signal_number);
-    EXPECT_EQ(read_file(dir / "out.bin"), kept);
+    int status = wait_for_exit(child);
+    EXPECT_EQ(status, row.ignored ? 0 : 128 + row.signal_number);
+    EXPECT_EQ(read_file(dir / "out.bin"), row.ignored ? std::string("\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA"
+                                                                     "\xBB\xCC\xDD\xEE\xFF", 16)
+                                                      : kept);
     std::vector<std::string> others;
     for (const auto &entry : std::filesystem::directory_iterator(dir.path))
         if (entry.path().filename() != "out.bin")
             others.push_back(entry.path().filename());
-    if (GetParam().leftover) {
+    if (row.leftover) {
         ASSERT_EQ(others.size(), 1u);
         EXPECT_EQ(others[0].rfind("out.bin.unfinished-", 0), 0u) << others[0];
     } else {
