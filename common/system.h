@@ -41,7 +41,7 @@ void add_ending_hook(void (*hook)());
 FILE *open_file(const char *path, const char *mode);
 // Makes a new file at path for writing; null when something is there already.
 FILE *open_new_file(const char *path);
-bool remove_file(const char *path); // may be called from on_ending
+void remove_file(const char *path); // may be called from an ending hook
 
 // What path (following links), an open stream, or standard stream 0, 1 or 2 is; false when it
 // cannot be looked at, errno saying why: ENOENT or ENOTDIR when there is none.

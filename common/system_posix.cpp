@@ -90,9 +90,9 @@ FILE *open_new_file(const char *path)
     return stream;
 }
 
-bool remove_file(const char *path)
+void remove_file(const char *path)
 {
-    return unlink(path) == 0;
+    unlink(path);
 }
 
 static void note_facts(const struct stat &st, file_facts *facts)

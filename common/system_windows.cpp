@@ -156,9 +156,9 @@ FILE *open_new_file(const char *path)
     return handle == INVALID_HANDLE_VALUE ? nullptr : stream_on(handle, "wb");
 }
 
-bool remove_file(const char *path)
+void remove_file(const char *path)
 {
-    return DeleteFileW(wide(path, 1)) != 0;
+    DeleteFileW(wide(path, 1));
 }
 
 // Files that are no files on disk (NUL, a console, a pipe) are never the same as another. A

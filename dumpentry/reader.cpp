@@ -54,11 +54,10 @@ bool switch_input(const char *path)
     return true;
 }
 
-bool go_on_from(const char *path)
+void go_on_from(const char *path)
 {
     quiet = {};
     quiet.active = switch_input(path);
-    return quiet.active;
 }
 
 bool going_on()

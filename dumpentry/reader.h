@@ -31,7 +31,7 @@ struct question {
 bool switch_input(const char *path);
 // Reads the text at path quietly (no prompt, no echo), then goes on at the terminal, saying
 // in one line how many lines it kept and where the prompts go on.
-bool go_on_from(const char *path);
+void go_on_from(const char *path);
 bool going_on();
 // Once the text read quietly gave the whole dump: says so.
 void end_going_on();

@@ -11,6 +11,14 @@
 namespace {
 
 const std::string bramimage = BRAMIMAGE_PATH;
+const std::string usage = "---[ USAGE ]------------------------------------------------------------------\n"
+                          "  " + std::string(BRAMIMAGE_NAME) + " list <image or dump file>\n"
+                          "  " + std::string(BRAMIMAGE_NAME) + " extract <image> [<folder>]\n"
+                          "  " + std::string(BRAMIMAGE_NAME) + " add <image> <dump filename> [<dump filename ...>]\n"
+                          "  " + std::string(BRAMIMAGE_NAME) + " copy <from image> <to image> [<number> ...]\n"
+                          "  " + std::string(BRAMIMAGE_NAME) + " remove <image> <number> [<number ...>]\n"
+                          "  Moves files between a backup memory image, as emulators and flash carts\n"
+                          "  keep it, and dump files such as 'dumpentry' writes and 'bramarray' reads\n";
 
 // An image of a memory of 2 KiB (or memory bytes) holding these files, then as many bytes as
 // given past the memory.
@@ -118,6 +126,8 @@ const run_case cases[] = {
      {{"ALPHA.bin", std::nullopt}}),
     row("a directory as image", {"list", "."}, {}, "", "Couldn't open file '.' for input: Is a directory\n", 1, {}),
     row("version", {"--version"}, {}, "bramimage 1.0.0\n", "", 0, {}),
+    row("no arguments", {}, {}, usage + contact_banner, "", 0, {}),
+    row("help", {"--help"}, {}, usage + contact_banner, "", 0, {}),
     row("an end address past a 2 KiB file: the memory ends with the file", {"add", "x.sav", "b.bin"},
      {{"x.sav", with_byte(image_of({a}), 5, '\xA0')}, {"b.bin", b}},
      alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0,
@@ -146,6 +156,13 @@ const run_case cases[] = {
      "  1  SHE\xEF\xBD\xBD\xEF\xBE\x81\xEF\xBD\xB0\xEF\xBE\x91\xEF\xBE\x8A\xEF\xBD\xB0\xEF\xBE\x82  ID 00 00     16 bytes  "
      "checksum holds\n  2  \xEF\xBD\xB1           ID 00 00     16 bytes  checksum holds\n"
      "2 files, 32 bytes used, 1998 bytes free\n", "", 0, {}),
+    row("the ends of half-width katakana, and the bytes just past them", {"list", "x.sav"},
+        {{"x.sav", image_of({bram_file("\xA1\xDF\xA0\xE0", "")})}},
+        "  1  \xEF\xBD\xA1\xEF\xBE\x9F\\xA0\\xE0        ID 00 00     16 bytes  checksum holds\n"
+        "1 file, 16 bytes used, 2014 bytes free\n", "", 0, {}),
+    row("extract names the ends of katakana as such and the bytes past them _", {"extract", "x.sav"},
+        {{"x.sav", image_of({bram_file("\xA1\xDF\xA0\xE0", "")})}}, "\xEF\xBD\xA1\xEF\xBE\x9F__.bin\n", "", 0,
+        {{"\xEF\xBD\xA1\xEF\xBE\x9F__.bin", bram_file("\xA1\xDF\xA0\xE0", "")}}),
     row("extract names katakana as UTF-8 and a leading dot as _", {"extract", "x.sav"},
      {{"x.sav", image_of({bram_file("\xB1\xDF", ""), bram_file(".HIDE", "")})}},
      "\xEF\xBD\xB1\xEF\xBE\x9F.bin\n_HIDE.bin\n", "", 0,
@@ -274,10 +291,16 @@ TEST(bramimage, round_trip_keeps_the_image)
 
 namespace {
 
-std::string gzipped(const std::string &bytes)
+// gzip's bytes for these, at a level of compression; at the best, with a header that names
+// Unix, as gzip -9 of a stream writes them.
+std::string gzipped(const std::string &bytes, int level = Z_DEFAULT_COMPRESSION)
 {
     z_stream packed{};
-    deflateInit2(&packed, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&packed, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    gz_header header{};
+    header.os = 3;
+    if (level == Z_BEST_COMPRESSION)
+        deflateSetHeader(&packed, &header);
     std::string out(deflateBound(&packed, bytes.size()) + 32, '\0');
     packed.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data()));
     packed.avail_in = static_cast<uInt>(bytes.size());
@@ -330,6 +353,15 @@ TEST(bramimage, gzip_images)
     run_result huge = run_program(bramimage, {"list", "huge.sav"}, "", dir.path);
     EXPECT_EQ(huge.err, "'huge.sav' is not a backup memory image: it is larger than 1048576 bytes\n");
     EXPECT_EQ(huge.status, 2);
+    // A 2 KiB memory and a 128 KiB one in one file, with a pattern every 20 KiB: matches farther
+    // apart than 16 KiB, read and written back exactly.
+    std::string pattern = random_bytes(20480, 6);
+    while (pattern.size() < 131072)
+        pattern += pattern.substr(0, 20480);
+    std::string whole = image_of({a}, pattern.substr(0, 131072));
+    write_file(dir / "far.sav", gzipped(whole));
+    ASSERT_EQ(run_program(bramimage, {"add", "far.sav", "b.bin"}, "", dir.path).status, 0);
+    EXPECT_EQ(read_file(dir / "far.sav"), gzipped(image_of({a, b}, pattern.substr(0, 131072)), Z_BEST_COMPRESSION));
     // Two members, as gzip -c of the memory and of the external memory one after the other:
     // read whole, written back as one member.
     std::string external = random_bytes(131072, 5);

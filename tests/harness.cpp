@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -224,6 +225,7 @@ namespace {
 struct terminal_session {
     int master = -1;
     pid_t child = -1;
+    struct termios before; // the terminal's settings before the run
     std::string screen;
     size_t seen = 0; // how much of screen has been matched already
 };
@@ -234,6 +236,7 @@ bool start_at_terminal(terminal_session &session, const run_case &row, const std
     if (session.master < 0 || grantpt(session.master) != 0 || unlockpt(session.master) != 0)
         return false;
     int slave = open(ptsname(session.master), O_RDWR);
+    tcgetattr(slave, &session.before);
     int log = row.log ? open((std::filesystem::path(cwd) / "log.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
                       : slave;
     int streams[3] = {slave, log, slave};
@@ -289,7 +292,7 @@ int run_at_terminal(const run_case &row, const std::string &cwd)
             ADD_FAILURE() << "no '" << shown << "' on:\n" << session.screen;
             break;
         }
-        if (keys.find_first_of("\x1b\x7f\x04") != std::string::npos)
+        if (keys.find_first_of("\x1b\x7f\x04\x03") != std::string::npos)
             wait_for_line_editor(session);
         if (!keys.empty()) {
             EXPECT_EQ(write(session.master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
@@ -299,6 +302,9 @@ int run_at_terminal(const run_case &row, const std::string &cwd)
     struct termios terminal;
     EXPECT_EQ(tcgetattr(session.master, &terminal), 0);
     EXPECT_TRUE((terminal.c_lflag & ICANON) && (terminal.c_lflag & ECHO)) << "the terminal was left raw";
+    EXPECT_TRUE(terminal.c_lflag == session.before.c_lflag && terminal.c_iflag == session.before.c_iflag &&
+                terminal.c_oflag == session.before.c_oflag)
+        << "the terminal's settings were not put back";
     EXPECT_EQ(session.screen.find("\n:"), std::string::npos) << "a stray line of a prompt:\n" << session.screen;
     EXPECT_EQ(status, row.status) << session.screen;
     close(session.master);
@@ -346,6 +352,16 @@ void check_files_afterwards(const run_case &row, const scratch_dir &dir, bool ov
             EXPECT_EQ(read_file(dir / name), *bytes) << name;
         } else {
             EXPECT_FALSE(file_exists(dir / name)) << name;
+        }
+    }
+    // A file the run made has the permission bits of any new file: 0666 less the umask.
+    mode_t mask = umask(0);
+    umask(mask);
+    for (const auto &[name, bytes] : row.after) {
+        bool made = bytes && !row.files.count(name) && name != "log.txt" && !(over_earlier && name == row.earlier->name) &&
+                    std::find(made_by_setup.begin(), made_by_setup.end(), name) == made_by_setup.end();
+        if (made && row.program != "sh" && !under_wine) {
+            EXPECT_EQ(std::filesystem::status(dir / name).permissions(), std::filesystem::perms(0666 & ~mask)) << name;
         }
     }
     for (const std::string &name : files_under(dir)) {

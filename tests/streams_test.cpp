@@ -134,6 +134,16 @@ const run_case cases[] = {
      failing_looks("A kept.bin", "filedata.dat"), "", 0, {}),
     row("remove stopped at any moment", two_files + terminated_removes, "", 0, {}),
     row("a file too large for the limit leaves nothing", "echo old > filedata.dat; { (ulimit -f 20; exec A big.txt > /dev/null); } 2> /dev/null", "", 128 + SIGXFSZ, {{"filedata.dat", "old\n"}}),
+    row("new files get 0666 less the umask", two_files + "umask 077 && D new.bin in.txt > /dev/null 2>&1 && "
+        "A f.bin > /dev/null 2>&1 && I add new.sav f.bin > /dev/null && I extract new.sav out > /dev/null && "
+        "stat -c '%a %n' new.bin filedata.dat new.sav out out/F.bin >&2",
+        "600 new.bin\n600 filedata.dat\n600 new.sav\n700 out\n600 out/F.bin\n", 0, {}),
+    row("the dump written through to standard output", "D /dev/stdout in.txt 2> /dev/null | od -An -tx1 > dump.od; "
+        "s=${PIPESTATUS[0]}; grep -q ' aa' dump.od && exit $s", "", 0, {}),
+    row("the dump written through to a named pipe", "mkfifo pipe.bin && { cat pipe.bin > got.bin & } && "
+        "D pipe.bin in.txt > /dev/null; s=$?; wait; exit $s", summary_of_typed, 0, {{"got.bin", "\xAA"}}),
+    row("filedata.dat written through to a named pipe", "mkfifo filedata.dat && { cat filedata.dat > got.txt & } && "
+        "A kept.bin > /dev/null 2>&1; s=$?; wait; exit $s", "", 0, {{"got.txt", array_text(kept)}}),
     row("a write-protected dump file", "chmod 444 kept.bin && D kept.bin in.txt",
      "Couldn't open file 'kept.bin' for output\n", 1, {{"kept.bin", kept}}),
     row("a write-protected filedata.dat", "echo old > filedata.dat && chmod 444 filedata.dat && A kept.bin",
