@@ -2,7 +2,8 @@
 # Times bramarray against `xxd -i -u -c 8` on 16 MiB of random bytes, both writing to disk,
 # and against the floor: replacing a file with its own finished output as durably as bramarray
 # replaces filedata.dat (a copy beside it, synced, renamed over it, the folder synced). Times
-# dumpentry against `xxd -r -p` on a 65535-byte dump. Prints the figures and the ratios.
+# dumpentry against `xxd -r -p` on a 65535-byte dump, and dumpscan on the 16 captures of a 2 KiB
+# save (drawn by the test program), with its peak resident set. Prints the figures and the ratios.
 # Usage: bench/run.sh [build folder]   (default: build)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
@@ -58,3 +59,11 @@ xxd_r_ms=$(median_ms "xxd -r -p digits.txt xxd.bin" xxd.bin)
 cmp -s out.bin dump.bin || { echo "dumpentry gave other bytes than the dump" >&2; exit 1; }
 echo "dumpentry, 65535 bytes: ${dumpentry_ms} ms; xxd -r -p: ${xxd_r_ms} ms;" \
      "ratio $(ratio "$dumpentry_ms" "$xxd_r_ms")"
+
+mkdir pages
+BENCH_PAGES="$work/pages" "$build/tests/bramtools_tests" --gtest_also_run_disabled_tests \
+    --gtest_filter='*DISABLED_draw_bench_pages' >/dev/null
+dumpscan_ms=$(median_ms "'$build/dumpscan' -o scanned.txt pages/page-*.jpg 2>/dev/null" scanned.txt)
+cmp -s scanned.txt pages/expected.txt || { echo "dumpscan read other digits than the pages show" >&2; exit 1; }
+echo "dumpscan, 16 captures of a 2 KiB save: ${dumpscan_ms} ms (target under 2000);" \
+     "peak RSS $(peak_kib "$build/dumpscan" -o scanned.txt pages/page-*.jpg) KiB (target under 204800)"

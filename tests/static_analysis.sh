@@ -7,15 +7,16 @@ source=$1 build=$2
 cd "$source"
 programs=(common/bramtools.cpp common/bram_file.cpp common/bram_image.cpp common/safe_files.cpp common/text_encoding.cpp common/system_posix.cpp dumpentry/dumpentry.cpp dumpentry/reader.cpp
           dumpentry/plain.cpp dumpentry/transcript.cpp dumpentry/mend.cpp dumpentry/line_editor.cpp dumpentry/line_editor_posix.cpp
-          bramarray/bramarray.cpp bramimage/bramimage.cpp)
+          bramarray/bramarray.cpp bramimage/bramimage.cpp dumpscan/dumpscan.cpp dumpscan/page.cpp dumpscan/glyphs.cpp
+          dumpscan/settle.cpp)
 
-for header in common/*.h dumpentry/*.h bramarray/*.h bramimage/*.h; do
+for header in common/*.h dumpentry/*.h bramarray/*.h bramimage/*.h dumpscan/*.h; do
     c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -x c++ "$header"
 done
 echo "headers: each compiles on its own"
 
 cppcheck --std=c++17 --enable=warning,style,performance,portability --library=tests/cppcheck.cfg \
-         --inline-suppr --error-exitcode=1 --quiet -I common common dumpentry bramarray bramimage fuzz
+         --inline-suppr --error-exitcode=1 --quiet -I common common dumpentry bramarray bramimage dumpscan fuzz
 echo "cppcheck: no findings"
 
 if ! report=$(clang-tidy -p "$build" --quiet "${programs[@]}" 2>&1); then

@@ -1,0 +1,404 @@
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include <leptonica/allheaders.h>
+
+#include "../common/bram_file.h"
+#include "../common/bramtools.h"
+#include "../common/safe_files.h"
+#include "dumpscan.h"
+#include "glyphs.h"
+#include "page.h"
+#include "settle.h"
+
+namespace {
+
+glyph_sample samples[most_samples];
+page_read pages[most_pages];
+glyph_groups groups;
+float votes[most_groups][16];
+settled result;
+int sample_count;
+const int most_threads = 4;     // reading images
+const int most_read_lines = 12; // lines of 16 pairs read by tesseract: enough to name every glyph
+
+char digit_char(int digit)
+{
+    return digit == unsure ? '?' : "0123456789ABCDEF"[digit];
+}
+
+void print_usage(const char *exe_name)
+{
+    printf("---[ USAGE ]------------------------------------------------------------------\n"
+           "  %s [-o <text file>] [--header 'EE SS SS'] <image> [<image ...>]\n"
+           "  Reads the pages of a dump from captures or photos of the console's screen,\n"
+           "  one page an image, and writes the text that 'dumpentry' reads\n",
+           exe_name);
+}
+
+struct command_line {
+    const char *output;              // null: standard output
+    int header[header_digits];       // given with --header, or unsure
+    char **images;
+    int image_count;
+};
+
+// Six hex digits, with anything but letters and digits between them.
+bool parse_header(const char *text, int *header)
+{
+    int count = 0;
+    for (const char *c = text; *c; c++) {
+        bool digit = (*c >= '0' && *c <= '9') || (*c >= 'A' && *c <= 'F') || (*c >= 'a' && *c <= 'f');
+        bool letter = (*c >= 'G' && *c <= 'Z') || (*c >= 'g' && *c <= 'z');
+        if (letter || (digit && count == header_digits))
+            return false;
+        if (digit)
+            header[count++] = *c <= '9' ? *c - '0' : (*c | 0x20) - 'a' + 10;
+    }
+    return count == header_digits;
+}
+
+command_line read_command_line(int argc, char **argv)
+{
+    command_line line = {nullptr, {unsure, unsure, unsure, unsure, unsure, unsure}, nullptr, 0};
+    int k = 1;
+    for (; k < argc && argv[k][0] == '-' && argv[k][1]; k++) {
+        if (strcmp(argv[k], "-o") == 0 && k + 1 < argc) {
+            line.output = argv[++k];
+        } else if (strcmp(argv[k], "--header") == 0 && k + 1 < argc) {
+            if (!parse_header(argv[++k], line.header))
+                fail(status_output_failed, "The header '%s' is not six hex digits, such as '00 08 00'\n", argv[k]);
+        } else if (strcmp(argv[k], "--") == 0) {
+            k++;
+            break;
+        } else {
+            fail(status_output_failed, "Unknown option '%s'; to name a file that begins with '-', write './%s'\n",
+                 argv[k], argv[k]);
+        }
+    }
+    line.images = argv + k;
+    line.image_count = argc - k;
+    return line;
+}
+
+bool holds_anything(const char *path)
+{
+    FILE *stream = open_file(path, "rb");
+    bool anything = stream && getc(stream) != EOF;
+    if (stream)
+        fclose(stream);
+    return anything;
+}
+
+// The text is replaced whole, and never written over an image given, a file that holds no text
+// (a dump file, say), or a file of other names.
+pending_output *open_text(const command_line *line)
+{
+    file_facts facts;
+    if (look_at(line->output, &facts)) {
+        for (int k = 0; k < line->image_count; k++)
+            if (same_place(line->output, line->images[k]))
+                fail(status_output_failed, "Output file '%s' is also an image to read\n", line->output);
+        refuse_standard_streams(&facts, line->output);
+        if (facts.regular && holds_anything(line->output) && !holds_only_text(line->output))
+            fail(status_output_failed, "Output file '%s' holds no text, so it is left as it is\n", line->output);
+        refuse_split_links(&facts, line->output);
+    }
+    pending_output *out = start_output(line->output);
+    if (!out)
+        fail_to_open_for_output(status_output_failed, line->output);
+    return out;
+}
+
+int digit_count(const page_read *page, int line)
+{
+    return line + 1 == page->lines ? page->last_line_digits : digits_per_line;
+}
+
+// What reading one image came to, said once every image is read.
+enum image_outcome { image_read, image_unopened, image_unreadable, image_without_page };
+
+struct image_readings {
+    const command_line *line;
+    std::atomic<int> next;
+    image_outcome outcome[most_pages];
+    char why[most_pages][160];
+};
+
+const int samples_per_page = header_digits + lines_per_page * digits_per_line;
+
+// Reads the images not yet taken, each into a place of the samples of its own.
+void read_images(image_readings *readings)
+{
+    for (int k = readings->next++; k < readings->line->image_count; k = readings->next++) {
+        const char *path = readings->line->images[k];
+        FILE *image = open_file(path, "rb");
+        bool opened = image && !is_directory(image);
+        if (image)
+            fclose(image);
+        int count = k * samples_per_page;
+        page_outcome outcome = opened ? read_page(path, &pages[k], samples, &count, readings->why[k],
+                                                  sizeof readings->why[k])
+                                      : page_unreadable;
+        readings->outcome[k] = !opened                        ? image_unopened
+                               : outcome == page_unreadable ? image_unreadable
+                               : outcome == page_missing    ? image_without_page
+                                                            : image_read;
+    }
+}
+
+// The samples closed up in the order of the images, as one reading after another leaves them.
+void close_up_samples(int page_count)
+{
+    sample_count = 0;
+    auto move = [](int *index) {
+        samples[sample_count] = samples[*index];
+        *index = sample_count++;
+    };
+    for (int p = 0; p < page_count; p++) {
+        for (int k = 0; k < header_digits; k++)
+            move(&pages[p].header[k]);
+        for (int line = 0; line < pages[p].lines; line++)
+            for (int k = 0; k < digit_count(&pages[p], line); k++)
+                move(&pages[p].digits[line][k]);
+    }
+}
+
+// The images are read on as many threads as the machine runs at once; the first that fails,
+// in the order given, is said.
+void read_pages(const command_line *line)
+{
+    if (line->image_count > most_pages)
+        fail(status_no_page, "%d images are more pages than a dump has (%d at the most)\n", line->image_count,
+             most_pages);
+    setMsgSeverity(L_SEVERITY_NONE); // leptonica's messages; what fails is said below
+    static image_readings readings;
+    readings.line = line;
+    readings.next = 0;
+    int helpers = std::min(static_cast<int>(std::thread::hardware_concurrency()), most_threads) - 1;
+    std::thread helping[most_threads];
+    for (int t = 0; t < std::min(helpers, line->image_count - 1); t++)
+        helping[t] = std::thread(read_images, &readings);
+    read_images(&readings);
+    for (std::thread &helper : helping)
+        if (helper.joinable())
+            helper.join();
+    for (int k = 0; k < line->image_count; k++)
+        switch (readings.outcome[k]) {
+        case image_unopened:
+            fail_to_open_for_input(status_unreadable, line->images[k]);
+        case image_unreadable:
+            fail(status_unreadable, "'%s' cannot be read as an image\n", line->images[k]);
+        case image_without_page:
+            fail(status_no_page, "'%s' holds no dump page: %s\n", line->images[k], readings.why[k]);
+        case image_read:
+            break;
+        }
+    close_up_samples(line->image_count);
+}
+
+
+// The dump's lines, two to a line of tesseract's, with a space between pairs.
+int lines_to_read(int page_count, int (*lines)[most_line])
+{
+    int count = 0, slot = 0;
+    for (int p = 0; p < page_count && count < most_read_lines; p++)
+        for (int line = 0; line < pages[p].lines && count < most_read_lines; line++) {
+            if (slot == 0)
+                std::fill(lines[count], lines[count] + most_line, -1);
+            for (int k = 0; k < digit_count(&pages[p], line) && slot + 1 < most_line; k++) {
+                lines[count][slot++] = groups.group_of[pages[p].digits[line][k]];
+                if (k % 2)
+                    slot++;
+            }
+            if (slot + 24 > most_line) {
+                count++;
+                slot = 0;
+            }
+        }
+    return count + (slot > 0);
+}
+
+// At a terminal, a group no check could name is shown, and the person names it.
+bool ask_names(int *given)
+{
+    bool asked = false;
+    for (int g = 0; g < groups.count; g++) {
+        given[g] = unsure;
+        if (result.sure[g])
+            continue;
+        asked = true;
+        fputs("This glyph could not be read for sure:\n", stderr);
+        show_group(&groups, g, stderr);
+        fputs("Which hex digit is this? ", stderr);
+        fflush(stderr);
+        char answer[64];
+        if (!fgets(answer, sizeof answer, stdin))
+            break;
+        int header[header_digits];
+        char padded[80];
+        snprintf(padded, sizeof padded, "%.1s00000", answer);
+        if (strlen(answer) <= 2 && parse_header(padded, header))
+            given[g] = header[0];
+    }
+    return asked;
+}
+
+// What settling needs to know of the pages read and their glyphs.
+reading reading_of(int page_count, const command_line *line)
+{
+    reading read = {page_count, pages, sample_count, groups.group_of, groups.runner_up, groups.doubtful, groups.count,
+                    votes, {}};
+    std::copy(line->header, line->header + header_digits, read.given_header);
+    return read;
+}
+
+void name_digits(int page_count, const command_line *line)
+{
+    static int lines[most_read_lines][most_line];
+    read_groups(&groups, lines, lines_to_read(page_count, lines), votes);
+    reading read = reading_of(page_count, line);
+    static int given[most_groups];
+    std::fill(given, given + groups.count, unsure);
+    settle(&read, given, &result);
+    if (standard_input_is_terminal() && ask_names(given))
+        settle(&read, given, &result);
+}
+
+void write_pairs(FILE *out, const int *indexes, int count)
+{
+    for (int k = 0; k < count; k++) {
+        if (k > 0 && k % 2 == 0)
+            fputc(' ', out);
+        fputc(digit_char(result.digit[indexes[k]]), out);
+    }
+    fputc('\n', out);
+}
+
+// Each page as dumpentry reads a prepared text: its header, its lines, a blank line between.
+void write_text(FILE *out, int page_count)
+{
+    for (int p = 0; p < page_count; p++) {
+        if (p > 0)
+            fputc('\n', out);
+        write_pairs(out, pages[p].header, header_digits);
+        for (int line = 0; line < pages[p].lines; line++)
+            write_pairs(out, pages[p].digits[line], digit_count(&pages[p], line));
+    }
+}
+
+// "page 3" for a full page, "last page" for the one after the full pages.
+void name_page(int page_count, int p, char *name, size_t size)
+{
+    bool last = p + 1 == page_count && (pages[p].lines < lines_per_page || pages[p].last_line_digits < digits_per_line);
+    if (last)
+        snprintf(name, size, "last page");
+    else
+        snprintf(name, size, "page %d", p);
+}
+
+void report_pages(int page_count)
+{
+    for (int p = 0; p < page_count; p++) {
+        char page_name[32], header[16];
+        name_page(page_count, p, page_name, sizeof page_name);
+        for (int k = 0; k < header_digits; k++)
+            header[k + k / 2] = digit_char(result.digit[pages[p].header[k]]);
+        header[2] = header[5] = ' ';
+        header[8] = '\0';
+        warn("%s: %s, %d line%s, header %s\n", pages[p].image, page_name, pages[p].lines,
+             pages[p].lines == 1 ? "" : "s", header);
+    }
+}
+
+// Names the lines holding digits not read for sure, the first ten of them; returns how many
+// digits are unsure.
+int report_unsure(int page_count)
+{
+    char places[1024] = "";
+    size_t used = 0;
+    int digits = 0, lines = 0;
+    for (int p = 0; p < page_count; p++) {
+        char page_name[32];
+        name_page(page_count, p, page_name, sizeof page_name);
+        for (int line = -1; line < pages[p].lines; line++) {
+            const int *indexes = line < 0 ? pages[p].header : pages[p].digits[line];
+            int count = line < 0 ? header_digits : digit_count(&pages[p], line), here = 0;
+            for (int k = 0; k < count; k++)
+                here += result.digit[indexes[k]] == unsure;
+            if (here == 0)
+                continue;
+            digits += here;
+            if (lines++ < 10 && used < sizeof places) {
+                const char *between = lines > 1 ? "; " : "";
+                int length = line < 0 ? snprintf(places + used, sizeof places - used, "%s%s, header", between,
+                                                 page_name)
+                                      : snprintf(places + used, sizeof places - used, "%s%s, line %d", between,
+                                                 page_name, line);
+                used += static_cast<size_t>(std::max(0, length));
+            }
+        }
+    }
+    if (digits > 0)
+        warn("Warning: %d digit%s not read for sure, written '?': %s%s\n", digits, digits == 1 ? "" : "s", places,
+             lines > 10 ? "; and more" : "");
+    return digits;
+}
+
+// The dump's own checks, said when they fail although every digit was read.
+bool dump_holds(int page_count, const command_line *line)
+{
+    reading read = reading_of(page_count, line);
+    static unsigned char bytes[most_pages * 128];
+    long length;
+    if (!dump_bytes(&read, &result, bytes, &length))
+        return false;
+    bool headers_alike = true;
+    for (int p = 1; p < page_count; p++)
+        for (int k = 0; k < header_digits; k++)
+            headers_alike = headers_alike && result.digit[pages[p].header[k]] == result.digit[pages[0].header[k]];
+    if (!headers_alike)
+        warn("Warning: the pages' headers differ\n");
+    bram_tally tally;
+    tally_whole(&tally, bytes, static_cast<size_t>(length));
+    char fault[160];
+    bool faulty = describe_file_fault(&tally, fault, sizeof fault);
+    if (faulty)
+        warn("Warning: the dump %s\n", fault);
+    long shown = size_shown(&read), said = 0;
+    for (int k = 2; k < header_digits; k++)
+        said = said * 16 + result.digit[pages[0].header[k]];
+    if (shown >= 0 && said != shown)
+        warn("Warning: the header says %ld bytes, the pages show %ld\n", said, shown);
+    return headers_alike && !faulty && said == length;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    start_safely(&argc, &argv);
+    exit_if_help_or_version(argc, argv, "dumpscan", print_usage, status_output_failed);
+    command_line line = read_command_line(argc, argv);
+    if (line.image_count == 0)
+        exit_with_usage(argv[0], print_usage, status_output_failed);
+    pending_output *text = line.output ? open_text(&line) : nullptr;
+    read_pages(&line);
+    group_glyphs(samples, sample_count, &groups);
+    name_digits(line.image_count, &line);
+    report_pages(line.image_count);
+    int unsure_digits = report_unsure(line.image_count);
+    bool holds = unsure_digits == 0 && dump_holds(line.image_count, &line);
+    write_text(text ? text->stream : stdout, line.image_count);
+    if (text) {
+        finish_output_or_fail(text, status_output_failed, line.output);
+        commit_output_or_fail(text, status_output_failed, line.output);
+    } else {
+        finish_standard_output(status_output_failed);
+    }
+    return holds ? status_done : status_unsure;
+}

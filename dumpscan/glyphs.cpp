@@ -1,0 +1,395 @@
+// Samples of one glyph differ by noise, blur and where the pixels fell; samples of two glyphs
+// differ by their shape. Many samples of each make both plain: many small groups first, then
+// each two groups whose means differ no more than their samples' scatter explains merged.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <numeric>
+#include <leptonica/allheaders.h>
+#include <tesseract/capi.h>
+#include <thread>
+
+#include "glyphs.h"
+
+// OpenMP's, resolved from the runtime tesseract loads where it was built with one.
+extern "C" void omp_set_max_active_levels(int levels) __attribute__((weak));
+
+namespace {
+
+const int first_groups = 48;         // the small groups the samples start in
+const int rounds = 8;                // of moving each sample to its nearest group
+const int most_grouped_first = 1200; // samples the small groups are found among
+const int settling_rounds = 4;       // of every sample, once the groups are merged
+const double doubtful_margin = 0.25; // relatively this near the runner-up: either may be the glyph
+
+float lengths[most_samples];
+double sums[most_groups][glyph_size];
+
+double length_of(const glyph_sample *sample)
+{
+    double sum = 0;
+    for (int k = 0; k < glyph_size; k++)
+        sum += static_cast<double>(sample->ink[k]) * sample->ink[k];
+    return std::sqrt(sum);
+}
+
+// 1 - the cosine between a sample and a mean of length 1: 0 for the same shape.
+double distance(const glyph_sample *sample, float length, const float *mean)
+{
+    if (length <= 0)
+        return 1;
+    // In lanes of eight, which the compiler turns into vector sums: most of the grouping's time.
+    float lanes[8] = {};
+    for (int k = 0; k < glyph_size; k += 8)
+        for (int lane = 0; lane < 8; lane++)
+            lanes[lane] += static_cast<float>(sample->ink[k + lane]) * mean[k + lane];
+    return 1 - std::accumulate(lanes, lanes + 8, 0.0) / length;
+}
+
+double distance_between(const float *a, const float *b)
+{
+    double dot = 0;
+    for (int k = 0; k < glyph_size; k++)
+        dot += static_cast<double>(a[k]) * b[k];
+    return 1 - dot;
+}
+
+void scale_to_one(const double *sum, float *mean)
+{
+    double length = 0;
+    for (int k = 0; k < glyph_size; k++)
+        length += sum[k] * sum[k];
+    length = std::sqrt(length);
+    for (int k = 0; k < glyph_size; k++)
+        mean[k] = length > 0 ? static_cast<float>(sum[k] / length) : 0;
+}
+
+void nearest_two(const glyph_groups *groups, const glyph_sample *sample, float length, int *best, int *second,
+                 double *best_distance, double *second_distance)
+{
+    *best = *second = -1;
+    *best_distance = *second_distance = 2;
+    for (int g = 0; g < groups->count; g++) {
+        if (groups->members[g] == 0)
+            continue;
+        double d = distance(sample, length, groups->mean[g]);
+        if (d < *best_distance) {
+            *second = *best;
+            *second_distance = *best_distance;
+            *best = g;
+            *best_distance = d;
+        } else if (d < *second_distance) {
+            *second = g;
+            *second_distance = d;
+        }
+    }
+}
+
+// Recomputes each group's mean from its members.
+void recompute_means(const glyph_sample *samples, int sample_count, int stride, glyph_groups *groups)
+{
+    memset(sums, 0, sizeof sums);
+    std::fill(groups->members, groups->members + groups->count, 0);
+    for (int s = 0; s < sample_count; s += stride) {
+        int g = groups->group_of[s];
+        if (g < 0)
+            continue;
+        groups->members[g]++;
+        for (int k = 0; k < glyph_size; k++)
+            sums[g][k] += samples[s].ink[k] / static_cast<double>(lengths[s]);
+    }
+    for (int g = 0; g < groups->count; g++)
+        scale_to_one(sums[g], groups->mean[g]);
+}
+
+// Starts the groups on samples far apart: each next one the sample farthest from those taken.
+void seed_groups(const glyph_sample *samples, int sample_count, int stride, glyph_groups *groups)
+{
+    static double nearest[most_samples];
+    groups->count = 0;
+    int next = -1;
+    for (int s = 0; s < sample_count && next < 0; s += stride)
+        if (lengths[s] > 0)
+            next = s;
+    std::fill(nearest, nearest + sample_count, 2.0);
+    while (next >= 0 && groups->count < first_groups) {
+        float *mean = groups->mean[groups->count++];
+        double ink[glyph_size];
+        for (int k = 0; k < glyph_size; k++)
+            ink[k] = samples[next].ink[k];
+        scale_to_one(ink, mean);
+        next = -1;
+        double farthest = 1e-4;
+        for (int s = 0; s < sample_count; s += stride) {
+            if (lengths[s] <= 0)
+                continue;
+            nearest[s] = std::min(nearest[s], distance(&samples[s], lengths[s], mean));
+            if (nearest[s] > farthest) {
+                farthest = nearest[s];
+                next = s;
+            }
+        }
+    }
+    std::fill(groups->members, groups->members + groups->count, 1);
+}
+
+void assign_nearest(const glyph_sample *samples, int sample_count, int stride, glyph_groups *groups)
+{
+    for (int s = 0; s < sample_count; s += stride) {
+        int second;
+        double d1, d2;
+        nearest_two(groups, &samples[s], lengths[s], &groups->group_of[s], &second, &d1, &d2);
+        if (lengths[s] <= 0)
+            groups->group_of[s] = -1;
+    }
+}
+
+// Merges the two groups that cost least to merge: whose means stand nearest, weighed by their
+// members (Ward's rule). Samples of one glyph in a few small groups always meet first: their
+// means differ by noise, two glyphs' means by their shapes; and a few samples that noise
+// spoiled join the nearest glyph rather than stand as one of their own.
+void merge_nearest(const glyph_sample *samples, int sample_count, int stride, glyph_groups *groups)
+{
+    double best = 1e30;
+    int a = -1, b = -1;
+    for (int g = 0; g < groups->count; g++)
+        for (int h = g + 1; h < groups->count; h++) {
+            if (!groups->members[g] || !groups->members[h])
+                continue;
+            double members_g = groups->members[g], members_h = groups->members[h];
+            double d = distance_between(groups->mean[g], groups->mean[h]) * members_g * members_h /
+                       (members_g + members_h);
+            if (d < best) {
+                best = d;
+                a = g;
+                b = h;
+            }
+        }
+    if (a < 0)
+        return;
+    for (int s = 0; s < sample_count; s += stride)
+        if (groups->group_of[s] == b)
+            groups->group_of[s] = a;
+    recompute_means(samples, sample_count, stride, groups);
+}
+
+int groups_with_members(const glyph_groups *groups)
+{
+    auto has_members = [](int members) { return members > 0; };
+    return static_cast<int>(std::count_if(groups->members, groups->members + groups->count, has_members));
+}
+
+// Drops the groups left with no member, keeping the order of the others.
+void compact(const glyph_sample *samples, int sample_count, glyph_groups *groups)
+{
+    static int renumbered[most_groups];
+    int kept = 0;
+    for (int g = 0; g < groups->count; g++)
+        renumbered[g] = groups->members[g] ? kept++ : -1;
+    for (int s = 0; s < sample_count; s++)
+        if (groups->group_of[s] >= 0)
+            groups->group_of[s] = renumbered[groups->group_of[s]];
+    groups->count = kept;
+    recompute_means(samples, sample_count, 1, groups);
+}
+
+} // namespace
+
+void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *groups)
+{
+    for (int s = 0; s < sample_count; s++)
+        lengths[s] = static_cast<float>(length_of(&samples[s]));
+    // The many small groups are found among a share of the samples, enough to hold every
+    // glyph many times; the groups of every sample then settle from the merged ones.
+    int stride = std::max(1, sample_count / most_grouped_first);
+    seed_groups(samples, sample_count, stride, groups);
+    for (int round = 0; round < rounds; round++) {
+        assign_nearest(samples, sample_count, stride, groups);
+        recompute_means(samples, sample_count, stride, groups);
+    }
+    // Never fewer groups than digits: a dump that shows fewer keeps some of them in two groups,
+    // which costs only a name more; merging two digits would cost the digits of one.
+    while (groups_with_members(groups) > 16)
+        merge_nearest(samples, sample_count, stride, groups);
+    for (int round = 0; round < settling_rounds; round++) {
+        assign_nearest(samples, sample_count, 1, groups);
+        recompute_means(samples, sample_count, 1, groups);
+    }
+    compact(samples, sample_count, groups);
+    for (int s = 0; s < sample_count; s++) {
+        double d1, d2;
+        nearest_two(groups, &samples[s], lengths[s], &groups->group_of[s], &groups->runner_up[s], &d1, &d2);
+        groups->doubtful[s] = lengths[s] <= 0 || (groups->runner_up[s] >= 0 && d2 - d1 < doubtful_margin * (d1 + d2));
+        if (lengths[s] <= 0)
+            groups->group_of[s] = -1;
+    }
+}
+
+namespace {
+
+const int drawn_side = 48;      // pixels of a mean glyph drawn for tesseract
+const int margin = 24;
+
+// A line of mean glyphs, dark on light, one cell after another (a group of -1: a space),
+// thresholded at a part of each glyph's most.
+PIX *draw_line(const glyph_groups *groups, const int *line, int count, double threshold)
+{
+    PIX *drawn = pixCreate(2 * margin + count * drawn_side, 2 * margin + drawn_side, 8);
+    pixSetAll(drawn);
+    for (int slot = 0; slot < count; slot++) {
+        if (line[slot] < 0)
+            continue;
+        const float *mean = groups->mean[line[slot]];
+        float most = *std::max_element(mean, mean + glyph_size);
+        for (int y = 0; y < drawn_side; y++)
+            for (int x = 0; x < drawn_side; x++) {
+                double gx = (x + 0.5) * glyph_side / drawn_side - 0.5, gy = (y + 0.5) * glyph_side / drawn_side - 0.5;
+                int x0 = std::max(0, std::min(glyph_side - 2, static_cast<int>(std::floor(gx))));
+                int y0 = std::max(0, std::min(glyph_side - 2, static_cast<int>(std::floor(gy))));
+                double fx = std::max(0.0, std::min(1.0, gx - x0)), fy = std::max(0.0, std::min(1.0, gy - y0));
+                double value = mean[y0 * glyph_side + x0] * (1 - fx) * (1 - fy) +
+                               mean[y0 * glyph_side + x0 + 1] * fx * (1 - fy) +
+                               mean[(y0 + 1) * glyph_side + x0] * (1 - fx) * fy +
+                               mean[(y0 + 1) * glyph_side + x0 + 1] * fx * fy;
+                if (value > threshold * most)
+                    pixSetPixel(drawn, margin + slot * drawn_side + x, margin + y, 0);
+            }
+    }
+    return drawn;
+}
+
+int digit_value(const char *text)
+{
+    if (!text || !text[0] || text[1])
+        return -1;
+    if (text[0] >= '0' && text[0] <= '9')
+        return text[0] - '0';
+    if (text[0] >= 'A' && text[0] <= 'F')
+        return text[0] - 'A' + 10;
+    return -1;
+}
+
+// Reads one line; each symbol read alone in a slot votes for that slot's group.
+void vote_line(TessBaseAPI *api, const glyph_groups *groups, const int *line, int count, double threshold,
+               float (*votes)[16])
+{
+    PIX *drawn = draw_line(groups, line, count, threshold);
+    TessBaseAPISetImage2(api, drawn);
+    if (TessBaseAPIRecognize(api, nullptr) != 0) {
+        pixDestroy(&drawn);
+        return;
+    }
+    static thread_local int read_in_slot[most_line], digit_in_slot[most_line];
+    static thread_local float confidence_in_slot[most_line];
+    std::fill(read_in_slot, read_in_slot + count, 0);
+    TessResultIterator *symbols = TessBaseAPIGetIterator(api);
+    TessPageIterator *places = symbols ? TessResultIteratorGetPageIterator(symbols) : nullptr;
+    bool more = places != nullptr;
+    while (more) {
+        char *text = TessResultIteratorGetUTF8Text(symbols, tesseract::RIL_SYMBOL);
+        int left, top, right, bottom;
+        if (text && TessPageIteratorBoundingBox(places, tesseract::RIL_SYMBOL, &left, &top, &right, &bottom)) {
+            int slot = ((left + right) / 2 - margin) / drawn_side;
+            if (slot >= 0 && slot < count) {
+                read_in_slot[slot]++;
+                digit_in_slot[slot] = digit_value(text);
+                confidence_in_slot[slot] = TessResultIteratorConfidence(symbols, tesseract::RIL_SYMBOL) / 100;
+            }
+        }
+        TessDeleteText(text);
+        more = TessPageIteratorNext(places, tesseract::RIL_SYMBOL);
+    }
+    TessResultIteratorDelete(symbols);
+    for (int slot = 0; slot < count; slot++)
+        if (line[slot] >= 0 && read_in_slot[slot] == 1 && digit_in_slot[slot] >= 0)
+            votes[line[slot]][digit_in_slot[slot]] += std::max(0.0f, confidence_in_slot[slot]);
+    pixDestroy(&drawn);
+}
+
+// Tesseract made ready to name one hex digit at a time, or nullptr.
+TessBaseAPI *start_tesseract()
+{
+    // Tesseract runs each line's network on a team of threads that spin while they wait; on
+    // two cores they cost more than they save. With no active level, every team is of one.
+    if (omp_set_max_active_levels)
+        omp_set_max_active_levels(0);
+    TessBaseAPI *api = TessBaseAPICreate();
+    // The line network alone, with no word lists to load.
+    static char dawgs[][20] = {"load_system_dawg", "load_freq_dawg", "load_punc_dawg", "load_number_dawg",
+                               "load_unambig_dawg", "load_bigram_dawg"};
+    static char off[] = "0";
+    char *names[6], *values[6];
+    for (int k = 0; k < 6; k++) {
+        names[k] = dawgs[k];
+        values[k] = off;
+    }
+    if (!api || TessBaseAPIInit4(api, nullptr, "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, names, values, 6,
+                                 false) != 0) {
+        TessBaseAPIDelete(api);
+        return nullptr;
+    }
+    TessBaseAPISetPageSegMode(api, tesseract::PSM_SINGLE_LINE);
+    TessBaseAPISetVariable(api, "tessedit_char_whitelist", "0123456789ABCDEF");
+    TessBaseAPISetVariable(api, "user_defined_dpi", "300");
+    return api;
+}
+
+// Every other line from first on, read on a tesseract of its own.
+struct line_share {
+    const glyph_groups *groups;
+    const int (*lines)[most_line];
+    int line_count;
+    int first;
+    float votes[most_groups][16];
+};
+
+void read_share(line_share *share)
+{
+    for (int g = 0; g < share->groups->count; g++)
+        std::fill(share->votes[g], share->votes[g] + 16, 0.0f);
+    TessBaseAPI *api = start_tesseract();
+    if (!api)
+        return;
+    for (int k = share->first; k < share->line_count; k += 2)
+        vote_line(api, share->groups, share->lines[k], most_line, k % 2 ? 0.6 : 0.45, share->votes);
+    TessBaseAPIEnd(api);
+    TessBaseAPIDelete(api);
+}
+
+} // namespace
+
+// The lines are read in two shares at once, on two threads.
+void read_groups(const glyph_groups *groups, const int (*lines)[most_line], int line_count, float (*votes)[16])
+{
+    static line_share shares[2];
+    for (int k = 0; k < 2; k++)
+        shares[k] = {groups, lines, line_count, k, {}};
+    std::thread other(read_share, &shares[1]);
+    read_share(&shares[0]);
+    other.join();
+    static int times[most_groups];
+    std::fill(times, times + groups->count, 0);
+    for (int k = 0; k < line_count; k++)
+        for (int slot = 0; slot < most_line; slot++)
+            if (lines[k][slot] >= 0)
+                times[lines[k][slot]]++;
+    for (int g = 0; g < groups->count; g++)
+        for (int digit = 0; digit < 16; digit++)
+            votes[g][digit] = (shares[0].votes[g][digit] + shares[1].votes[g][digit]) /
+                              static_cast<float>(std::max(1, times[g]));
+}
+
+void show_group(const glyph_groups *groups, int group, FILE *shown)
+{
+    const float *mean = groups->mean[group];
+    float most = *std::max_element(mean, mean + glyph_size);
+    for (int y = 0; y < glyph_side; y += 2) {
+        fputs("    ", shown);
+        for (int x = 0; x < glyph_side; x++) {
+            bool upper = mean[y * glyph_side + x] > most / 2, lower = mean[(y + 1) * glyph_side + x] > most / 2;
+            fputs(upper && lower ? "\u2588" : upper ? "\u2580" : lower ? "\u2584" : " ", shown);
+        }
+        fputc('\n', shown);
+    }
+}

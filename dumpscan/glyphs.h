@@ -1,0 +1,36 @@
+#ifndef DUMPSCAN_GLYPHS_H
+#define DUMPSCAN_GLYPHS_H
+
+// The glyphs of all pages grouped by shape (one font draws them all), and the groups named:
+// from their cleaned mean by tesseract, or at a terminal by the person who sees them.
+
+#include <cstdio>
+
+#include "dumpscan.h"
+
+const int most_groups = 256;
+
+struct glyph_groups {
+    int count;
+    int group_of[most_samples];     // the group nearest each sample
+    int runner_up[most_samples];    // the next nearest, or -1
+    bool doubtful[most_samples];    // about as near the runner-up: either may be its glyph
+    int members[most_groups];
+    float mean[most_groups][glyph_size]; // of the members, each scaled to length 1
+};
+
+// Groups the samples by shape.
+void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *groups);
+
+// Lines of the dump drawn with the groups' mean glyphs: each the groups of its cells, -1 for a
+// space between pairs.
+const int most_line = 48;
+
+// What tesseract makes of each group's mean glyph, read in the lines given, as they stand in
+// the dump: for each group and digit, how strongly it was read as that digit, 0 to 1.
+void read_groups(const glyph_groups *groups, const int (*lines)[most_line], int line_count, float (*votes)[16]);
+
+// Shows a group's mean glyph in block characters, for a person to name.
+void show_group(const glyph_groups *groups, int group, FILE *shown);
+
+#endif

@@ -1,0 +1,483 @@
+// A dump carries checks of its own: its header on every page, the size the pages bear out, the
+// size field of its first line, the checksum of its bytes. Names read by tesseract are tried
+// against them; a name the checks do not back stays unsure, and so does every digit of it.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "settle.h"
+
+namespace {
+
+const int digits = 16;
+const int most_tried = 400;        // ways of naming the groups tried against the checks, at the most
+const int most_ranked_first = 60;  // the rank, at the most, of the way taken
+const double chance_risked = 0.005; //   and fewer where a way would hold by chance this often before it
+const float sure_chance = 0.9f;    // a name read more surely than this the checks need not settle
+const float rival_margin = 3;      // other names this much less likely than those found rival them
+const int most_doubtful_tried = 6; // doubtful digits whose two readings are tried together
+const int most_partials = 1 << 20; // names of the first groups kept in the search
+const float unread = 0.01f;        // what tesseract's silence counts as, against its votes
+const float sharpness = 2;         // its votes are a few readings of one glyph, not many
+const float shared_digit = 5;      // a digit of two groups: a glyph split in two, seldom
+
+// Where a digit stands in the dump: its byte, and its nibble (0: the high one).
+struct place {
+    long byte;
+    int nibble;
+};
+
+place place_of(int page, int line, int digit)
+{
+    return {static_cast<long>(page) * 128 + static_cast<long>(line) * 8 + digit / 2, digit % 2};
+}
+
+// The value each sample reads as under these names: its group's, or unsure.
+void read_digits(const reading *read, const int *name, int *digit_of)
+{
+    for (int p = 0; p < read->pages; p++) {
+        const page_read &page = read->page[p];
+        for (int k = 0; k < header_digits; k++) {
+            int g = read->group_of[page.header[k]];
+            digit_of[page.header[k]] = g >= 0 ? name[g] : unsure;
+        }
+        for (int line = 0; line < page.lines; line++)
+            for (int k = 0; k < (line + 1 == page.lines ? page.last_line_digits : digits_per_line); k++) {
+                int sample = page.digits[line][k], g = read->group_of[sample];
+                digit_of[sample] = g >= 0 ? name[g] : unsure;
+            }
+    }
+}
+
+// The header's digits on every page are alike, and as expected where one is expected.
+bool headers_hold(const reading *read, const int *digit_of, const int *expected)
+{
+    for (int p = 0; p < read->pages; p++)
+        for (int k = 0; k < header_digits; k++) {
+            int value = digit_of[read->page[p].header[k]];
+            int first = digit_of[read->page[0].header[k]];
+            if (value == unsure || value != first || (expected[k] != unsure && value != expected[k]))
+                return false;
+        }
+    return true;
+}
+
+// The dump's bytes under these digits; false when one of them is unsure.
+bool bytes_of(const reading *read, const int *digit_of, unsigned char *bytes, long *length)
+{
+    *length = 0;
+    bool all_sure = true;
+    for (int p = 0; p < read->pages; p++) {
+        const page_read &page = read->page[p];
+        for (int line = 0; line < page.lines; line++)
+            for (int k = 0; k < (line + 1 == page.lines ? page.last_line_digits : digits_per_line); k++) {
+                place at = place_of(p, line, k);
+                int value = digit_of[page.digits[line][k]];
+                all_sure = all_sure && value != unsure;
+                int nibble = value == unsure ? 0 : value;
+                if (at.nibble == 0)
+                    bytes[at.byte] = static_cast<unsigned char>(nibble << 4);
+                else
+                    bytes[at.byte] = static_cast<unsigned char>(bytes[at.byte] | nibble);
+                *length = std::max(*length, at.byte + 1);
+            }
+    }
+    return all_sure;
+}
+
+long header_size(const reading *read, const int *digit_of)
+{
+    long size = 0;
+    for (int k = 2; k < header_digits; k++)
+        size = size * 16 + digit_of[read->page[0].header[k]];
+    return size;
+}
+
+// Every check of the dump holds under these digits.
+bool checks_hold(const reading *read, const int *digit_of, const int *expected)
+{
+    static unsigned char bytes[most_pages * 128];
+    long length;
+    if (!headers_hold(read, digit_of, expected) || !bytes_of(read, digit_of, bytes, &length))
+        return false;
+    if (header_size(read, digit_of) != length || length < 16)
+        return false;
+    unsigned size_field = bytes[0] | static_cast<unsigned>(bytes[1]) << 8;
+    unsigned sum = 0;
+    for (long k = 4; k < length; k++)
+        sum += bytes[k];
+    unsigned stored = bytes[2] | static_cast<unsigned>(bytes[3]) << 8;
+    return size_field == length && ((sum + stored) & 0xFFFF) == 0;
+}
+
+// The header as the pages bear it out, or as given: encoding 0, then the size.
+void expected_header(const reading *read, int *expected)
+{
+    long size = size_shown(read);
+    for (int k = 0; k < header_digits; k++) {
+        int from_size = size < 0 ? unsure : k < 2 ? 0 : static_cast<int>(size >> (4 * (header_digits - 1 - k)) & 0xF);
+        expected[k] = read->given_header[k] != unsure ? read->given_header[k] : from_size;
+    }
+}
+
+// Groups whose glyphs stand in the header take the header's digits there; false when one
+// group would take two (then the header forces nothing).
+bool force_from_header(const reading *read, const int *expected, int *forced)
+{
+    for (int p = 0; p < read->pages; p++)
+        for (int k = 0; k < header_digits; k++) {
+            int g = read->group_of[read->page[p].header[k]];
+            if (g < 0 || expected[k] == unsure)
+                continue;
+            if (forced[g] != unsure && forced[g] != expected[k])
+                return false;
+            forced[g] = expected[k];
+        }
+    return true;
+}
+
+// What each group adds, per unit of its digit, to the sum that the checksum makes 0 modulo
+// 65536: the bytes from the fifth on, and the stored checksum (bytes 2 and 3) itself.
+void checksum_weights(const reading *read, unsigned *weight)
+{
+    std::fill(weight, weight + read->groups, 0u);
+    for (int p = 0; p < read->pages; p++) {
+        const page_read &page = read->page[p];
+        for (int line = 0; line < page.lines; line++)
+            for (int k = 0; k < (line + 1 == page.lines ? page.last_line_digits : digits_per_line); k++) {
+                place at = place_of(p, line, k);
+                unsigned per_byte = at.byte >= 4 ? 1 : at.byte == 2 ? 1 : at.byte == 3 ? 256 : 0;
+                int g = read->group_of[page.digits[line][k]];
+                if (g >= 0)
+                    weight[g] += per_byte * (at.nibble == 0 ? 16 : 1);
+            }
+    }
+}
+
+// The cost of naming a group each digit: what tesseract read, as the minus log of a chance
+// (a name a person gave, or the header forces, costs nothing; any other name is not tried).
+void name_costs(const reading *read, const int *forced, float (*cost)[digits])
+{
+    for (int g = 0; g < read->groups; g++) {
+        float total = 0;
+        for (int d = 0; d < digits; d++)
+            total += std::pow(read->votes[g][d] + unread, sharpness);
+        for (int d = 0; d < digits; d++) {
+            if (forced[g] != unsure)
+                cost[g][d] = d == forced[g] ? 0 : HUGE_VALF;
+            else
+                cost[g][d] = -std::log(std::pow(read->votes[g][d] + unread, sharpness) / total);
+        }
+    }
+}
+
+// Ways of naming the groups are tried cheapest first: a best-first search over the names of
+// the groups one after another, each partial way's cost bounded below by the cheapest names of
+// the groups left.
+struct partial {
+    int parent;
+    unsigned short taken; // the digits named so far
+    unsigned char digit; // of the group at depth - 1
+    unsigned char depth;
+    float cost;
+};
+
+struct ways {
+    const reading *read;
+    const float (*cost)[digits];
+    int order[most_named];     // the groups, surest first
+    float rest[most_named + 1]; // the least the groups from depth on can cost
+    partial pool[most_partials];
+    int pool_used;
+    int heap[most_partials];
+    int heap_size;
+    bool overflow; // partial ways were dropped: the order of the ways no longer holds
+};
+
+float bound_of(const ways *search, int index)
+{
+    const partial &way = search->pool[index];
+    return way.cost + search->rest[way.depth];
+}
+
+void push_way(ways *search, const partial &way)
+{
+    if (search->pool_used == most_partials) {
+        search->overflow = true;
+        return;
+    }
+    int index = search->pool_used++;
+    search->pool[index] = way;
+    int at = search->heap_size++;
+    while (at > 0 && bound_of(search, search->heap[(at - 1) / 2]) > bound_of(search, index)) {
+        search->heap[at] = search->heap[(at - 1) / 2];
+        at = (at - 1) / 2;
+    }
+    search->heap[at] = index;
+}
+
+int pop_way(ways *search)
+{
+    int top = search->heap[0], last = search->heap[--search->heap_size], at = 0;
+    for (;;) {
+        int child = 2 * at + 1;
+        if (child >= search->heap_size)
+            break;
+        if (child + 1 < search->heap_size &&
+            bound_of(search, search->heap[child + 1]) < bound_of(search, search->heap[child]))
+            child++;
+        if (bound_of(search, search->heap[child]) >= bound_of(search, last))
+            break;
+        search->heap[at] = search->heap[child];
+        at = child;
+    }
+    if (search->heap_size > 0)
+        search->heap[at] = last;
+    return top;
+}
+
+void start_ways(ways *search, const reading *read, const float (*cost)[digits])
+{
+    search->read = read;
+    search->cost = cost;
+    float least[most_named] = {};
+    for (int g = 0; g < read->groups; g++) {
+        search->order[g] = g;
+        least[g] = *std::min_element(cost[g], cost[g] + digits);
+    }
+    // The surest groups first, so that the ways part late and few partial ways are kept.
+    std::sort(search->order, search->order + read->groups, [&](int a, int b) {
+        float spread_a = 0, spread_b = 0;
+        for (int d = 0; d < digits; d++) {
+            spread_a += std::min(cost[a][d], 30.0f) - least[a];
+            spread_b += std::min(cost[b][d], 30.0f) - least[b];
+        }
+        return spread_a > spread_b;
+    });
+    search->rest[read->groups] = 0;
+    for (int k = read->groups - 1; k >= 0; k--)
+        search->rest[k] = search->rest[k + 1] + least[search->order[k]];
+    search->pool_used = search->heap_size = 0;
+    search->overflow = false;
+    push_way(search, {-1, 0, 0, 0, 0});
+}
+
+// The next cheapest way of naming every group, in name; false when none is left.
+bool next_way(ways *search, int *name)
+{
+    while (search->heap_size > 0) {
+        int index = pop_way(search);
+        partial way = search->pool[index];
+        if (way.depth == search->read->groups) {
+            for (int at = index; search->pool[at].parent >= 0; at = search->pool[at].parent)
+                name[search->order[search->pool[at].depth - 1]] = search->pool[at].digit;
+            return true;
+        }
+        int g = search->order[way.depth];
+        for (int d = 0; d < digits; d++) {
+            if (std::isinf(search->cost[g][d]))
+                continue;
+            bool shared = way.taken >> d & 1;
+            float cost = way.cost + search->cost[g][d] + (shared ? shared_digit : 0);
+            push_way(search, {index, static_cast<unsigned short>(way.taken | 1u << d), static_cast<unsigned char>(d),
+                              static_cast<unsigned char>(way.depth + 1), cost});
+        }
+    }
+    return false;
+}
+
+// How often wrong names hold the checksum by chance: the sum it checks moves, between two ways
+// of naming the groups, by about the groups' weights times the difference of two digits, so a
+// small dump's checksum, whose weights are small, holds by chance often.
+double chance_of_holding(const reading *read, const unsigned *weight, const float (*cost)[digits])
+{
+    double squares = 0;
+    for (int g = 0; g < read->groups; g++)
+        if (std::count_if(cost[g], cost[g] + digits, [](float c) { return !std::isinf(c); }) > 1)
+            squares += static_cast<double>(weight[g]) * weight[g];
+    return 1 / std::min(65536.0, 2.5 * 6.5 * std::sqrt(squares) + 1);
+}
+
+// Whether every check holds also when up to three of the groups read least surely take other
+// digits that tesseract read nearly as likely: then neither it nor the checks tell the names.
+// The ways tried cheapest first reach only a few of these where several groups were not read.
+bool others_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
+                 const int *name)
+{
+    static int weak[most_named], changed[most_named], digit_of[most_samples];
+    int weak_count = 0;
+    for (int g = 0; g < read->groups; g++)
+        if (std::exp(-cost[g][name[g]]) < sure_chance && !std::isinf(cost[g][(name[g] + 1) % digits]))
+            weak[weak_count++] = g;
+    std::copy(name, name + read->groups, changed);
+    auto holds = [&]() {
+        unsigned sum = 0;
+        for (int g = 0; g < read->groups; g++)
+            sum += weight[g] * static_cast<unsigned>(changed[g]);
+        if ((sum & 0xFFFF) != 0)
+            return false;
+        read_digits(read, changed, digit_of);
+        return checks_hold(read, digit_of, expected);
+    };
+    // Each group of up to three, each of its digits changed.
+    for (int a = 0; a < weak_count; a++)
+        for (int b = a; b < weak_count; b++)
+            for (int c = b; c < weak_count; c++) {
+                int ga = weak[a], gb = weak[b], gc = weak[c];
+                for (int da = 0; da < digits; da++)
+                    for (int db = 0; db < (b > a ? digits : 1); db++)
+                        for (int dc = 0; dc < (c > b ? digits : 1); dc++) {
+                            changed[ga] = da;
+                            if (b > a)
+                                changed[gb] = db;
+                            if (c > b)
+                                changed[gc] = dc;
+                            bool other = changed[ga] != name[ga] && changed[gb] != name[gb] && changed[gc] != name[gc];
+                            float dearer = cost[ga][da] - cost[ga][name[ga]];
+                            if (b > a)
+                                dearer += cost[gb][db] - cost[gb][name[gb]];
+                            if (c > b)
+                                dearer += cost[gc][dc] - cost[gc][name[gc]];
+                            if (other && dearer <= rival_margin && holds())
+                                return true;
+                            changed[ga] = name[ga];
+                            changed[gb] = name[gb];
+                            changed[gc] = name[gc];
+                        }
+            }
+    return false;
+}
+
+// Names every group so that every check holds: the cheapest way under which they hold, when
+// it comes among the first ways tried, no other way tried holds too, and no other names of the
+// groups read least surely hold. A way that differs from the true names in a group or two
+// changes the checksum too little to hold by chance; those that hold by chance lie far from
+// the true names and from what tesseract read, so the true names hold early and alone, and a
+// way that holds by chance comes late or in company. The smaller the dump, the earlier.
+bool names_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
+                int *name)
+{
+    static ways search;
+    static int tried_name[most_named], found[most_named], digit_of[most_samples];
+    start_ways(&search, read, cost);
+    double latest = std::max(1.0, std::min(static_cast<double>(most_ranked_first),
+                                           chance_risked / chance_of_holding(read, weight, cost)));
+    int holding = 0, tried = 0;
+    while (tried < most_tried && next_way(&search, tried_name)) {
+        tried++;
+        unsigned sum = 0;
+        for (int g = 0; g < read->groups; g++)
+            sum += weight[g] * static_cast<unsigned>(tried_name[g]);
+        if ((sum & 0xFFFF) != 0)
+            continue;
+        read_digits(read, tried_name, digit_of);
+        if (!checks_hold(read, digit_of, expected))
+            continue;
+        if (holding++ > 0 || tried > latest)
+            return false;
+        std::copy(tried_name, tried_name + read->groups, found);
+    }
+    if (holding != 1 || search.overflow || others_hold(read, expected, weight, cost, found))
+        return false;
+    std::copy(found, found + read->groups, name);
+    return true;
+}
+
+// When the names are settled but the checks fail, the digits whose glyphs stood about as
+// near another group are tried as that group's too, all ways together; exactly one way under
+// which every check holds settles them. digit_of holds the digits as settled.
+bool settle_doubtful(const reading *read, const int *expected, const int *name, double chance, int *digit_of)
+{
+    read_digits(read, name, digit_of);
+    static int doubtful[most_doubtful_tried];
+    int count = 0;
+    for (int s = 0; s < read->samples; s++) {
+        int g = read->group_of[s], r = read->runner_up[s];
+        if (!read->doubtful[s] || g < 0 || r < 0 || name[g] == unsure || name[r] == unsure || name[r] == name[g])
+            continue;
+        if (count == most_doubtful_tried)
+            return false;
+        doubtful[count++] = s;
+    }
+    if ((1 << count) * chance > chance_risked)
+        return false;
+    int holding = 0, found = 0;
+    for (int way = 0; way < 1 << count && holding < 2; way++) {
+        for (int k = 0; k < count; k++) {
+            int s = doubtful[k];
+            digit_of[s] = name[way >> k & 1 ? read->runner_up[s] : read->group_of[s]];
+        }
+        if (checks_hold(read, digit_of, expected) && holding++ == 0)
+            found = way;
+    }
+    for (int k = 0; k < count; k++) {
+        int s = doubtful[k];
+        digit_of[s] = name[found >> k & 1 ? read->runner_up[s] : read->group_of[s]];
+    }
+    return holding == 1;
+}
+
+} // namespace
+
+long size_shown(const reading *read)
+{
+    if (read->pages < 1)
+        return -1;
+    for (int p = 0; p + 1 < read->pages; p++)
+        if (read->page[p].lines != lines_per_page || read->page[p].last_line_digits != digits_per_line)
+            return -1;
+    const page_read &last = read->page[read->pages - 1];
+    long size = static_cast<long>(read->pages - 1) * 128 + static_cast<long>(last.lines - 1) * 8 +
+                last.last_line_digits / 2;
+    return size <= 0xFFFF ? size : -1;
+}
+
+void settle(const reading *read, const int *given_names, settled *result)
+{
+    static int forced[most_named], digit_of[most_samples];
+    static unsigned weight[most_named];
+    static float cost[most_named][digits];
+    int expected[header_digits];
+    expected_header(read, expected);
+    std::copy(given_names, given_names + read->groups, forced);
+    if (!force_from_header(read, expected, forced))
+        std::copy(given_names, given_names + read->groups, forced);
+    checksum_weights(read, weight);
+    name_costs(read, forced, cost);
+    for (int g = 0; g < read->groups; g++)
+        result->name[g] = static_cast<int>(std::min_element(cost[g], cost[g] + digits) - cost[g]);
+    result->checks_hold = names_hold(read, expected, weight, cost, result->name);
+    if (result->checks_hold)
+        read_digits(read, result->name, digit_of);
+    else
+        result->checks_hold =
+            settle_doubtful(read, expected, result->name, chance_of_holding(read, weight, cost), digit_of);
+    if (!result->checks_hold)
+        read_digits(read, result->name, digit_of);
+    // Where the checks fail, only a name a person gave is sure: tesseract reads some glyphs
+    // wrongly and surely, and a group of a photo may hold two glyphs.
+    for (int g = 0; g < read->groups; g++)
+        result->sure[g] = result->checks_hold || given_names[g] != unsure;
+    // Each digit: its group's name where that is sure; a doubtful one only where the checks
+    // back it, or where its runner-up bears the same name.
+    std::copy(digit_of, digit_of + most_samples, result->digit);
+    for (int p = 0; p < read->pages; p++) {
+        const page_read &page = read->page[p];
+        auto judge = [&](int s) {
+            int g = read->group_of[s], r = read->runner_up[s];
+            bool doubt = read->doubtful[s] && r >= 0 && result->name[r] != result->name[g];
+            if (g < 0 || !result->sure[g] || (doubt && !result->checks_hold))
+                result->digit[s] = unsure;
+        };
+        for (int k = 0; k < header_digits; k++)
+            judge(page.header[k]);
+        for (int line = 0; line < page.lines; line++)
+            for (int k = 0; k < (line + 1 == page.lines ? page.last_line_digits : digits_per_line); k++)
+                judge(page.digits[line][k]);
+    }
+}
+
+bool dump_bytes(const reading *read, const settled *result, unsigned char *bytes, long *length)
+{
+    return bytes_of(read, result->digit, bytes, length);
+}

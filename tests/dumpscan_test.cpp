@@ -1,0 +1,243 @@
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "draw_page.h"
+#include "harness.h"
+
+namespace {
+
+const std::string dumpscan = DUMPSCAN_PATH;
+const std::string usage = "---[ USAGE ]------------------------------------------------------------------\n"
+                          "  " + std::string(DUMPSCAN_NAME) +
+                          " [-o <text file>] [--header 'EE SS SS'] <image> [<image ...>]\n"
+                          "  Reads the pages of a dump from captures or photos of the console's screen,\n"
+                          "  one page an image, and writes the text that 'dumpentry' reads\n";
+const std::string old_text = "00 00 14\n";
+
+// A well-formed save of size bytes, from a fixed seed.
+std::string save_of(size_t size, unsigned seed)
+{
+    return bram_file("SCAN", random_bytes(size - 16, seed));
+}
+
+// The text dumpscan writes for these bytes: each page's rows, a blank line between pages.
+std::string text_of(const std::string &bytes)
+{
+    std::string text;
+    for (size_t page = 0; page * 128 < bytes.size(); page++) {
+        text += page ? "\n" : "";
+        for (const std::string &row : dump_page_rows(bytes, page))
+            text += row + "\n";
+    }
+    return text;
+}
+
+// The line dumpscan says of each page: "page-0.png: page 0, 16 lines, header 00 08 00".
+std::string pages_said(const std::string &bytes, const std::string &extension)
+{
+    std::string said;
+    size_t pages = (bytes.size() + 127) / 128;
+    for (size_t page = 0; page < pages; page++) {
+        size_t lines = dump_page_rows(bytes, page).size() - 1;
+        bool last = page + 1 == pages && bytes.size() % 128 != 0;
+        said += "page-" + std::to_string(page) + "." + extension + ": " +
+                (last ? "last page" : "page " + std::to_string(page)) + ", " + std::to_string(lines) + " line" +
+                (lines == 1 ? "" : "s") + ", header " + dump_page_rows(bytes, page)[0] + "\n";
+    }
+    return said;
+}
+
+// A row of pictures: a save of size bytes drawn page by page as the screen shows it, then
+// taken as a capture or a photo is. A capture is read exactly (status 0, the text of the
+// save); a photo exactly or with every digit it doubts written '?' (status 5).
+struct picture_row {
+    const char *name;
+    size_t size;
+    page_drawing drawing;
+    bool title = false; // a title and a blank row above the header
+    bool photo = false;
+};
+
+page_drawing capture(page_font font, int scale, bool smooth, int row_pitch, unsigned background = 0x000000,
+                     unsigned ink = 0xFFFFFF)
+{
+    page_drawing drawing;
+    drawing.font = font;
+    drawing.scale = scale;
+    drawing.smooth = smooth;
+    drawing.row_pitch = row_pitch;
+    drawing.background = background;
+    drawing.ink = ink;
+    return drawing;
+}
+
+page_drawing degraded(page_drawing drawing, double blur, int jpeg_quality, double noise, double angle = 0)
+{
+    drawing.blur = blur;
+    drawing.jpeg_quality = jpeg_quality;
+    drawing.noise = noise;
+    drawing.angle = angle;
+    return drawing;
+}
+
+const picture_row pictures[] = {
+    {"a 2 KiB save of 16 pages captured at scale 1", 2048, capture(font_vga8, 1, false, 8)},
+    {"the console font at scale 2, rows 9 apart, under a title", 315, capture(font_vga8, 2, false, 9), true},
+    {"DejaVu smoothed to scale 3, rows 10 apart", 700, capture(font_dejavu_mono, 3, true, 10)},
+    {"Liberation at scale 4, dark on light", 512, capture(font_liberation_mono, 4, false, 8, 0xF0F0E0, 0x202020)},
+    {"bold DejaVu at scale 5, yellow on blue", 600, capture(font_dejavu_mono_bold, 5, true, 9, 0x0000A0, 0xFFFF40)},
+    {"blurred by 1.5 pixels", 1024, degraded(capture(font_vga8, 3, true, 9), 1.5, 0, 0), true},
+    {"JPEG of quality 50 with noise", 640, degraded(capture(font_liberation_mono_bold, 2, false, 10), 0, 50, 6)},
+    {"blurred, noisy JPEG at scale 4", 900,
+     degraded(capture(font_dejavu_mono, 4, true, 8, 0x102040, 0xE0F0C0), 1, 60, 5)},
+    {"a photo turned by 2 degrees", 512, degraded(capture(font_vga8, 4, true, 9), 1, 70, 4, 2), false, true},
+};
+
+void draw_save(const std::string &bytes, page_drawing drawing, bool title, const scratch_dir &dir,
+               std::vector<std::string> *names)
+{
+    for (size_t page = 0; page * 128 < bytes.size(); page++) {
+        drawing.rows = dump_page_rows(bytes, page);
+        if (title)
+            drawing.rows.insert(drawing.rows.begin(), {"SAVE DUMP   PAGE " + std::to_string(page + 1), ""});
+        drawing.left = 8 + static_cast<int>(page * 13 % 40);
+        drawing.top = 6 + static_cast<int>(page * 7 % 20);
+        drawing.seed = static_cast<unsigned>(page + 1);
+        std::string name = "page-" + std::to_string(page) + (drawing.jpeg_quality ? ".jpg" : ".png");
+        ASSERT_TRUE(draw_page(drawing, dir / name));
+        names->push_back(name);
+    }
+}
+
+TABLE_TEST(picture_runs, read_as_typed, picture_row, pictures)
+{
+    SKIP_UNDER_WINE_IF(true);
+    const picture_row &row = GetParam();
+    scratch_dir dir;
+    std::string bytes = save_of(row.size, static_cast<unsigned>(row.size));
+    std::vector<std::string> names;
+    draw_save(bytes, row.drawing, row.title, dir, &names);
+    run_result result = run_program(dumpscan, names, "", dir.path.string());
+    std::string expected = text_of(bytes), extension = row.drawing.jpeg_quality ? "jpg" : "png";
+    if (!row.photo) {
+        EXPECT_EQ(result.out, expected);
+        EXPECT_EQ(result.err, pages_said(bytes, extension));
+        EXPECT_EQ(result.status, 0);
+        return;
+    }
+    // Every digit written is right, and every one doubted is said.
+    ASSERT_EQ(result.out.size(), expected.size()) << result.out;
+    size_t doubted = 0;
+    for (size_t k = 0; k < expected.size(); k++) {
+        doubted += result.out[k] == '?';
+        if (result.out[k] != '?') {
+            EXPECT_EQ(result.out[k], expected[k]) << "at " << k << " of\n" << result.out;
+        }
+    }
+    EXPECT_EQ(result.status, doubted ? 5 : 0);
+    if (doubted) {
+        EXPECT_NE(result.err.find("Warning: " + std::to_string(doubted) + " digit"), std::string::npos) << result.err;
+    }
+}
+
+// The pictures of a save read into save.txt, which dumpentry then makes into the save.
+TEST(picture_runs, dumpentry_makes_the_save_from_the_text)
+{
+    SKIP_UNDER_WINE_IF(true);
+    scratch_dir dir;
+    std::string bytes = save_of(315, 7);
+    std::vector<std::string> names;
+    draw_save(bytes, capture(font_vga8, 2, false, 9), true, dir, &names);
+    std::vector<std::string> args = {"-o", "save.txt"};
+    args.insert(args.end(), names.begin(), names.end());
+    ASSERT_EQ(run_program(dumpscan, args, "", dir.path.string()).status, 0);
+    run_result typed = run_program(DUMPENTRY_PATH, {"save.bin", "save.txt"}, "", dir.path.string());
+    EXPECT_EQ(typed.status, 0) << typed.err;
+    EXPECT_EQ(read_file(dir / "save.bin"), bytes);
+}
+
+// A damaged PNG: its signature and header, then bytes that are no image data.
+const std::string damaged_png = bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\1\0\0\0\0\xe0\x08\x02\0\0\0") + "not an image";
+// A grey picture in PNM, with nothing on it.
+const std::string blank_pnm = "P5\n64 48\n255\n" + std::string(64 * 48, '\x20');
+// A picture of one stroke, which stands on no grid of cells with pairs.
+std::string stroke_pnm()
+{
+    std::string pixels(64 * 48, '\0');
+    for (int x = 8; x < 56; x++)
+        pixels[20 * 64 + x] = pixels[21 * 64 + x] = '\xff';
+    return "P5\n64 48\n255\n" + pixels;
+}
+
+// A row: -o save.txt, when named, afterwards holds text (nullopt: there is none); each row
+// that does not write runs a second time over an earlier save.txt, left byte for byte.
+run_case row(const char *name, const std::vector<std::string> &args, const std::map<std::string, std::string> &files,
+             const std::string &out, const std::string &err, int status)
+{
+    run_case made{name, DUMPSCAN_PATH, args, files, "", out, err, status, {}};
+    for (size_t k = 0; k + 1 < args.size(); k++)
+        if (args[k] == "-o" && args[k + 1] == "save.txt" && !files.count("save.txt")) {
+            made.after["save.txt"] = std::nullopt;
+            made.earlier = earlier_file{"save.txt", old_text, 0640};
+        }
+    return made;
+}
+
+const std::string binary_save = bytes("\x14\0\xF6\xFF\0\0SAVE      \x01\x02\x03\x04");
+
+const run_case cases[] = {
+    row("no arguments", {}, {}, usage + contact_banner, "", 0),
+    row("help", {"--help"}, {}, usage + contact_banner, "", 0),
+    row("version", {"--version"}, {}, "dumpscan 1.0.0\n", "", 0),
+    row("an unknown option", {"--verbose", "p.png"}, {}, "",
+        "Unknown option '--verbose'; to name a file that begins with '-', write './--verbose'\n", 1),
+    row("a header of five digits", {"--header", "00 08 0", "p.png"}, {}, "",
+        "The header '00 08 0' is not six hex digits, such as '00 08 00'\n", 1),
+    row("a header with a letter", {"--header", "00 08 0G", "p.png"}, {}, "",
+        "The header '00 08 0G' is not six hex digits, such as '00 08 00'\n", 1),
+    row("the text named as an image to read", {"-o", "save.txt", "save.txt"}, {{"save.txt", old_text}}, "",
+        "Output file 'save.txt' is also an image to read\n", 1),
+    row("the text is a dump file", {"-o", "save.bin", "p.png"}, {{"save.bin", binary_save}}, "",
+        "Output file 'save.bin' holds no text, so it is left as it is\n", 1),
+    row("a missing picture", {"-o", "save.txt", "p.png"}, {}, "", "Couldn't open file 'p.png' for input\n", 3),
+    row("a folder for a picture", {"-o", "save.txt", "p"}, {{"p/x", ""}}, "", "Couldn't open file 'p' for input\n", 3),
+    row("a damaged PNG", {"-o", "save.txt", "p.png"}, {{"p.png", damaged_png}}, "",
+        "'p.png' cannot be read as an image\n", 3),
+    row("a text for a picture", {"-o", "save.txt", "p.png"}, {{"p.png", old_text}}, "",
+        "'p.png' cannot be read as an image\n", 3),
+    row("a blank picture", {"-o", "save.txt", "p.pgm"}, {{"p.pgm", blank_pnm}}, "",
+        "'p.pgm' holds no dump page: no text on a grid of cells\n", 2),
+    row("a picture of no text", {"-o", "save.txt", "p.pgm"}, {{"p.pgm", stroke_pnm()}}, "",
+        "'p.pgm' holds no dump page: no text on a grid of cells\n", 2),
+    row("a picture after --", {"--", "-p.png"}, {{"-p.png", damaged_png}}, "", "'-p.png' cannot be read as an image\n",
+        3),
+};
+
+RUN_TABLE(scan_runs, cases)
+
+} // namespace
+
+namespace {
+
+// Not a test: the 16 captures of a 2 KiB save that bench/run.sh times dumpscan on, drawn into
+// the folder $BENCH_PAGES with the text they show as expected.txt.
+TEST(picture_runs, DISABLED_draw_bench_pages)
+{
+    const char *folder = getenv("BENCH_PAGES");
+    ASSERT_NE(folder, nullptr);
+    std::string bytes = save_of(2048, 2048);
+    page_drawing drawing = degraded(capture(font_vga8, 3, true, 9), 0.5, 75, 3);
+    for (size_t page = 0; page < 16; page++) {
+        drawing.rows = dump_page_rows(bytes, page);
+        drawing.seed = static_cast<unsigned>(page + 1);
+        char name[32];
+        snprintf(name, sizeof name, "/page-%02zu.jpg", page);
+        ASSERT_TRUE(draw_page(drawing, folder + std::string(name)));
+    }
+    write_file(folder + std::string("/expected.txt"), text_of(bytes));
+}
+
+} // namespace
