@@ -47,6 +47,14 @@ std::string with_byte(std::string bytes, size_t at, char value)
     return bytes;
 }
 
+// The image with the bytes from offset on left over from earlier files, as a console leaves them.
+std::string with_old_bytes(std::string image, size_t offset)
+{
+    for (size_t k = offset; k < image.size(); k++)
+        image[k] = static_cast<char>(0xE0 + k % 16);
+    return image;
+}
+
 run_case row(const char *name, const std::vector<std::string> &args, const std::map<std::string, std::string> &files,
              const std::string &out, const std::string &err, int status,
              const std::map<std::string, std::optional<std::string>> &after)
@@ -57,6 +65,12 @@ run_case row(const char *name, const std::vector<std::string> &args, const std::
 const run_case cases[] = {
     row("add to a new image", {"add", "new.sav", "a.bin", "b.bin"}, {{"a.bin", a}, {"b.bin", b}},
      "New image 'new.sav'\n" + alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0, {{"new.sav", image_of({a, b})}}),
+    row("add over old bytes past the end mark ends the files with two zeros", {"add", "x.sav", "b.bin"},
+     {{"x.sav", with_old_bytes(image_of({a}), 16 + 19 + 2)}, {"b.bin", b}},
+     alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0,
+     {{"x.sav", with_old_bytes(image_of({a, b}), 16 + 135 + 2)}}),
+    row("a memory with room for its end mark alone", {"list", "x.sav"}, {{"x.sav", image_of({}, "", 18)}},
+     "0 files, 0 bytes used, 0 bytes free\n", "", 0, {}),
     row("add keeps the bytes past the memory", {"add", "x.sav", "b.bin"}, {{"x.sav", image_of({a}, "tail")}, {"b.bin", b}},
      alpha_line + beta_line + "2 files, 135 bytes used, 1895 bytes free\n", "", 0,
      {{"x.sav", image_of({a, b}, "tail")}}),

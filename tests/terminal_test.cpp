@@ -76,6 +76,14 @@ std::string long_text(size_t size, bool zeroed)
 
 const std::string earlier_dump = "an earlier dump\x01";
 
+// bytes with line 3 of page 0 as typed in pairs.
+std::string with_line_3(std::string bytes, const std::string &pairs)
+{
+    for (size_t k = 0; k < 8; k++)
+        bytes[24 + k] = static_cast<char>(std::stoi(pairs.substr(3 * k, 2), nullptr, 16));
+    return bytes;
+}
+
 // UTF-16 little-endian text with each pair of bytes swapped: big-endian, its mark too.
 std::string big_endian(std::string text)
 {
@@ -240,6 +248,11 @@ const run_case cases[] = {
                                            {" ** DONE **", ""}},
      5, {{"save.bin", worked_save.substr(0, 17) + "\x52" + worked_save.substr(18)},
          {"save.bin.txt", save_transcript("01 52 03 04")}}),
+    row("Ctrl-D while a page is mended keeps the dump", {"save.bin"}, {},
+     typing_long_save(wrong_line_3) +
+         dialogue{{mend_prompt, "0\n"}, {" -- Page 0 --\nTyped before: ", ""},
+                  {"Line  0: ", pairs_of(long_save(), 0, 8) + "\n"}, {"Line  1: ", "\x04"}, {" ** DONE **", ""}},
+     5, {{"save.bin", with_line_3(long_save(), wrong_line_3)}, {"save.bin.txt", long_transcript(wrong_line_3)}}),
     row("Ctrl-D at a prompt ends the input", {"save.bin"}, {{"save.bin", earlier_dump}},
      {{header_prompt, "00 00 14\n"}, {"Line  0: ", "\x04"},
       {"\nUnexpected end of input\n" + kept_note, ""}}, 4,
@@ -296,6 +309,41 @@ const run_case cases[] = {
       {"Warning: header: 5 hex digits found, 6 expected", ""}, {header_again, "00 00 14\n"},
       {"Line  1: ", "56 45 20 20 20 20 20 20\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {" ** DONE **", ""}},
      0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}),
+    row("a header typed again still one digit off is asked again, then page 0 goes on", {"save.bin"}, {},
+     [] {
+         dialogue lines = {{header_prompt, "00 00 89\n"}, {"Line  0: ", pairs_of(long_save(), 0, 8) + "\n"},
+                           {"the header of the dump says 137", ""}, {header_again, "00 00 98\n"},
+                           {"Size of data: 152 bytes", ""}, {"the header of the dump says 152", ""},
+                           {header_again, "00 00 88\n"}, {"Size of data: 136 bytes", ""}};
+         for (size_t line = 1; line < 16; line++)
+             lines.push_back({(line == 1 ? " -- Page 0 --\n" : "") + std::string(line < 10 ? "Line  " : "Line ") +
+                                  std::to_string(line) + ": ",
+                              pairs_of(long_save(), line * 8, 8) + "\n"});
+         return lines + dialogue{{" -- Last page --\nLine  0: ", pairs_of(long_save(), 128, 8) + "\n"},
+                                 {" ** DONE **", ""}};
+     }(),
+     0, {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}),
+    row("a header typed again that the size field is far from is warned of at the end", {"save.bin"}, {},
+     [] {
+         dialogue lines = {{header_prompt, "00 00 89\n"}, {"Line  0: ", pairs_of(long_save(), 0, 8) + "\n"},
+                           {header_again, "00 00 99\n"}};
+         for (size_t line = 1; line < 16; line++)
+             lines.push_back({(line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": ",
+                              pairs_of(long_save(), line * 8, 8) + "\n"});
+         lines.push_back({" -- Last page --\nLine  0: ", pairs_of(long_save(), 128, 8) + "\n"});
+         for (const char *prompt : {"Line  1: ", "Line  2: "})
+             lines.push_back({prompt, "00 00 00 00 00 00 00 00\n"});
+         return lines + dialogue{{"Last line (1 bytes) : ", "00\n"},
+                                 {"the size field says 136 bytes, the header of the dump says 153", ""},
+                                 {mend_prompt, "\n"}, {" ** DONE **", ""}};
+     }(),
+     5, {{"save.bin", long_save() + std::string(17, '\0')},
+         {"save.bin.txt", [] {
+              std::string text = long_transcript(pairs_of(long_save(), 24, 8));
+              for (size_t at = text.find("00 00 88"); at != std::string::npos; at = text.find("00 00 88", at))
+                  text.replace(at, 8, "00 00 99");
+              return text + "00 00 00 00 00 00 00 00\n00 00 00 00 00 00 00 00\n00\n";
+          }()}}),
     row("Enter keeps a header one digit off", {"save.bin"}, {},
      {{header_prompt, "00 00 15\n"}, {"Line  0: ", "14 00 07 FE 00 00 53 41\n"}, {header_again, "\n"},
       {"Line  1: ", "56 45 20 20 20 20 20 20\n"}, {"Last line (5 bytes) : ", "01 02 03 04 00\n"}, {mend_prompt, "\n"},
