@@ -34,5 +34,7 @@ check_tree "$work/prefix"
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
 deb=$(ls "$work"/package/bramtools_*.deb)
 dpkg-deb -x "$deb" "$work/unpacked"
+dpkg-deb -f "$deb" Depends | grep -q tesseract-ocr-eng \
+    || { echo "the package does not depend on tesseract-ocr-eng, which dumpscan reads with" >&2; exit 1; }
 check_tree "$work/unpacked/usr"
 echo "installed and packaged programs work"
