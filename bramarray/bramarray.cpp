@@ -197,7 +197,7 @@ int main(int argc, char **argv)
 
     finish_output_or_fail(filedata, status_output_failed, output_name);
     print_contact();
-    fflush(stdout);
+    finish_report(status_output_failed);
     commit_output_or_fail(filedata, status_output_failed, output_name);
     return status_done;
 }

@@ -90,6 +90,12 @@ void finish_standard_output(int status)
         fail(status, "Couldn't write to standard output\n");
 }
 
+void finish_report(int status)
+{
+    if (fflush(stdout) != 0 && errno != EPIPE)
+        fail(status, "Couldn't write to standard output\n");
+}
+
 void exit_with_usage(const char *exe_name, void (*print_usage)(const char *), int failure_status)
 {
     print_usage(exe_name);

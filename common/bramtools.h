@@ -33,6 +33,11 @@ bool is_directory(FILE *stream);
 // Where standard output is the product, a failed write to it ends the run with status.
 void finish_standard_output(int status);
 
+// Where standard output only tells of the work, before the work takes its place: a full disk
+// or a failing device under it ends the run with status; a reader that went away (a broken
+// pipe, as `| head` leaves) does not.
+void finish_report(int status);
+
 // Prints the usage and contact banners and ends the run: with status 0, or with
 // failure_status when they could not be written.
 [[noreturn]] void exit_with_usage(const char *exe_name, void (*print_usage)(const char *), int failure_status);

@@ -159,7 +159,7 @@ int main(int argc, char **argv)
     switch_input(nullptr);
     puts(" ** DONE **");
     print_contact();
-    fflush(stdout);
+    finish_report(status_output_failed);
     commit_output_or_fail(dump_output, status_output_failed, output_name);
     return check_fails ? status_check_fails : status_done;
 }

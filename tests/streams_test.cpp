@@ -125,6 +125,10 @@ const run_case cases[] = {
      write_failed, 1, {}),
     row("bramimage add onto a full disk", "printf '\\x10\\0\\x99\\xfe\\1\\0F         ' > f.bin && I add x.sav f.bin > /dev/full",
      write_failed, 1, {}),
+    row("dumpentry onto a full disk leaves the dump file as it was", "D kept.bin in.txt > /dev/full",
+     summary_of_typed + write_failed, 1, {{"kept.bin", kept}}),
+    row("bramarray onto a full disk leaves filedata.dat as it was", "echo old > filedata.dat && A kept.bin > /dev/full",
+     array_not_written.substr(0, array_not_written.find("Couldn't")) + write_failed, 2, {{"filedata.dat", "old\n"}}),
     row("bramimage remove onto a full disk removes nothing", two_files + "I add x.sav f.bin g.bin > /dev/null && "
      "cp x.sav before && I remove x.sav 2 > /dev/full; s=$?; cmp x.sav before && exit $s", write_failed, 1, {}),
     row("a failed look at an image adds nothing", two_files + "I add x.sav f.bin > /dev/null && " +
