@@ -260,6 +260,12 @@ const run_case cases[] = {
     row("an answer longer than a line", {"save.bin"}, {{"save.bin.txt", "00 00 14\n"}},
      {{"Go on from there? [Y/n] ", std::string(300, 'x') + "\n"}, {"Go on from there? [Y/n] ", "n\n"}}, 1,
      {{"save.bin.txt", "00 00 14\n"}, {"save.bin", std::nullopt}}),
+    row("a line number of six digits, or three numbers, name no line", {"save.bin"}, {},
+     typing_save("01 52 03 04") + dialogue{{mend_prompt, "0 000001\n"}, {"'0 000001' names no line", ""},
+                                           {mend_prompt, "0 1 2\n"}, {"'0 1 2' names no line", ""},
+                                           {mend_prompt, "last line\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"},
+                                           {holds_now, ""}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}),
     row("line names of two digits, spaces around", {"save.bin"}, {},
      typing_long_save(wrong_line_3) +
          dialogue{{mend_prompt, "0 13\n"}, {"Line 13: ", pairs_of(long_save(), 104, 8) + "\n"},
