@@ -159,6 +159,30 @@ TEST(picture_runs, dumpentry_makes_the_save_from_the_text)
     EXPECT_EQ(read_file(dir / "save.bin"), bytes);
 }
 
+// A header given that the pages contradict: no name is sure, every digit is '?', and with no
+// terminal to ask at, nothing is asked.
+TEST(picture_runs, a_header_the_pages_contradict_leaves_every_digit_unsure)
+{
+    SKIP_UNDER_WINE_IF(true);
+    scratch_dir dir;
+    std::string bytes = save_of(256, 3);
+    std::vector<std::string> names;
+    draw_save(bytes, capture(font_vga8, 2, false, 9), false, dir, &names);
+    std::vector<std::string> args = {"--header", "00 01 01"};
+    args.insert(args.end(), names.begin(), names.end());
+    run_result result = run_program(dumpscan, args, "", dir.path.string());
+    std::string unsure = text_of(bytes);
+    for (char &c : unsure)
+        c = isxdigit(static_cast<unsigned char>(c)) ? '?' : c;
+    EXPECT_EQ(result.out, unsure);
+    EXPECT_EQ(result.err, "page-0.png: page 0, 16 lines, header ?? ?? ??\n"
+                          "page-1.png: page 1, 16 lines, header ?? ?? ??\n"
+                          "Warning: 524 digits not read for sure, written '?': page 0, header; page 0, line 0; "
+                          "page 0, line 1; page 0, line 2; page 0, line 3; page 0, line 4; page 0, line 5; "
+                          "page 0, line 6; page 0, line 7; page 0, line 8; and more\n");
+    EXPECT_EQ(result.status, 5);
+}
+
 // A damaged PNG: its signature and header, then bytes that are no image data.
 const std::string damaged_png = bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\1\0\0\0\0\xe0\x08\x02\0\0\0") + "not an image";
 // A grey picture in PNM, with nothing on it.
@@ -212,6 +236,8 @@ const run_case cases[] = {
         "'p.pgm' holds no dump page: no text on a grid of cells\n", 2),
     row("a picture of no text", {"-o", "save.txt", "p.pgm"}, {{"p.pgm", stroke_pnm()}}, "",
         "'p.pgm' holds no dump page: no text on a grid of cells\n", 2),
+    {"the text is standard output", "sh", {"S -o save.txt p.png >> save.txt"}, {{"save.txt", old_text}}, "", "",
+     "Output file 'save.txt' is also standard output\n", 1, {{"save.txt", old_text}}},
     row("a picture after --", {"--", "-p.png"}, {{"-p.png", damaged_png}}, "", "'-p.png' cannot be read as an image\n",
         3),
 };

@@ -206,6 +206,7 @@ std::string test_name(const char *row_name)
 std::string with_programs(std::string command)
 {
     const std::map<char, std::string> programs = {{'D', DUMPENTRY_PATH}, {'A', BRAMARRAY_PATH}, {'I', BRAMIMAGE_PATH},
+                                                  {'S', DUMPSCAN_PATH},
                                                   // AddressSanitizer wants to be first; the library only wraps calls
                                                   {'L', "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" FAIL_CALL_LIBRARY}};
     for (size_t k = 0; k < command.size(); k++) {
