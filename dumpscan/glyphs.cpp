@@ -368,8 +368,7 @@ void read_groups(const glyph_groups *groups, const int (*lines)[most_line], int 
     std::thread other(read_share, &shares[1]);
     read_share(&shares[0]);
     other.join();
-    static int times[most_groups];
-    std::fill(times, times + groups->count, 0);
+    int times[most_groups] = {};
     for (int k = 0; k < line_count; k++)
         for (int slot = 0; slot < most_line; slot++)
             if (lines[k][slot] >= 0)

@@ -93,6 +93,12 @@ const picture_row pictures[] = {
     {"JPEG of quality 50 with noise", 640, degraded(capture(font_liberation_mono_bold, 2, false, 10), 0, 50, 6)},
     {"blurred, noisy JPEG at scale 4", 900,
      degraded(capture(font_dejavu_mono, 4, true, 8, 0x102040, 0xE0F0C0), 1, 60, 5)},
+    {"the console font at scale 1 as JPEG of quality 80", 512, degraded(capture(font_vga8, 1, false, 9), 0, 80, 2)},
+    {"Liberation smoothed to scale 2, rows 8 apart, with noise", 1024,
+     degraded(capture(font_liberation_mono, 2, true, 8), 0, 0, 8)},
+    {"bold DejaVu at scale 3 as JPEG of quality 50, blurred and noisy, dark on light", 640,
+     degraded(capture(font_dejavu_mono_bold, 3, false, 10, 0xE0E0D0, 0x303030), 1.5, 50, 8)},
+    {"Liberation bold at scale 1, under a title", 1024, capture(font_liberation_mono_bold, 1, false, 10), true},
     {"a photo turned by 2 degrees", 512, degraded(capture(font_vga8, 4, true, 9), 1, 70, 4, 2), false, true},
 };
 
