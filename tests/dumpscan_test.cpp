@@ -99,6 +99,7 @@ const picture_row pictures[] = {
     {"bold DejaVu at scale 3 as JPEG of quality 50, blurred and noisy, dark on light", 640,
      degraded(capture(font_dejavu_mono_bold, 3, false, 10, 0xE0E0D0, 0x303030), 1.5, 50, 8)},
     {"Liberation bold at scale 1, under a title", 1024, capture(font_liberation_mono_bold, 1, false, 10), true},
+    {"a picture larger than any capture, at scale 9, scaled down first", 200, capture(font_dejavu_mono, 9, true, 9)},
     {"a photo turned by 2 degrees", 512, degraded(capture(font_vga8, 4, true, 9), 1, 70, 4, 2), false, true},
 };
 
