@@ -514,31 +514,33 @@ void add_cell_ink(const ink_view *ink, const cell_grid *grid, int row, int colum
             }
 }
 
-void place_glyphs(const ink_view *ink, const cell_grid *grid, const cell_inks *cells, glyph_places *places)
+// The centres of the ink of each row of cells (of each column, across) fitted to a line.
+void fit_centres(const ink_view *ink, const cell_grid *grid, const cell_inks *cells, bool across, double *first,
+                 double *step)
 {
     static thread_local double centres[most_cells], weights[most_cells];
+    int count = across ? grid->columns : grid->rows, others = across ? grid->rows : grid->columns;
+    for (int k = 0; k < count; k++) {
+        double weight = 0, moment = 0;
+        for (int j = 0; j < others; j++) {
+            int row = across ? j : k, column = across ? k : j;
+            if (cells->glyph[row][column])
+                add_cell_ink(ink, grid, row, column, across, &weight, &moment);
+        }
+        weights[k] = weight;
+        centres[k] = weight > 0 ? moment / weight : 0;
+    }
+    fit_line(centres, weights, count, first, step);
+}
+
+void place_glyphs(const ink_view *ink, const cell_grid *grid, const cell_inks *cells, glyph_places *places)
+{
     places->row_first = grid->row_phase + grid->row_pitch / 2;
     places->row_step = grid->row_pitch;
     places->column_first = grid->column_phase + grid->column_pitch / 2;
     places->column_step = grid->column_pitch;
-    for (int row = 0; row < grid->rows; row++) {
-        double weight = 0, moment = 0;
-        for (int column = 0; column < grid->columns; column++)
-            if (cells->glyph[row][column])
-                add_cell_ink(ink, grid, row, column, false, &weight, &moment);
-        weights[row] = weight;
-        centres[row] = weight > 0 ? moment / weight : 0;
-    }
-    fit_line(centres, weights, grid->rows, &places->row_first, &places->row_step);
-    for (int column = 0; column < grid->columns; column++) {
-        double weight = 0, moment = 0;
-        for (int row = 0; row < grid->rows; row++)
-            if (cells->glyph[row][column])
-                add_cell_ink(ink, grid, row, column, true, &weight, &moment);
-        weights[column] = weight;
-        centres[column] = weight > 0 ? moment / weight : 0;
-    }
-    fit_line(centres, weights, grid->columns, &places->column_first, &places->column_step);
+    fit_centres(ink, grid, cells, false, &places->row_first, &places->row_step);
+    fit_centres(ink, grid, cells, true, &places->column_first, &places->column_step);
 }
 
 // The ink at a point between pixels, drawn from the four around it.

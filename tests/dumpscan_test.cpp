@@ -150,17 +150,23 @@ TABLE_TEST(picture_runs, read_as_typed, picture_row, pictures)
     }
 }
 
+// dumpscan run with these options on the pages of bytes, captured from the console font at
+// scale 2 (under a title when title says so).
+run_result scan_drawn(const std::string &bytes, bool title, const scratch_dir &dir, std::vector<std::string> args)
+{
+    std::vector<std::string> names;
+    draw_save(bytes, capture(font_vga8, 2, false, 9), title, dir, &names);
+    args.insert(args.end(), names.begin(), names.end());
+    return run_program(dumpscan, args, "", dir.path.string());
+}
+
 // The pictures of a save read into save.txt, which dumpentry then makes into the save.
 TEST(picture_runs, dumpentry_makes_the_save_from_the_text)
 {
     SKIP_UNDER_WINE_IF(true);
     scratch_dir dir;
     std::string bytes = save_of(315, 7);
-    std::vector<std::string> names;
-    draw_save(bytes, capture(font_vga8, 2, false, 9), true, dir, &names);
-    std::vector<std::string> args = {"-o", "save.txt"};
-    args.insert(args.end(), names.begin(), names.end());
-    ASSERT_EQ(run_program(dumpscan, args, "", dir.path.string()).status, 0);
+    ASSERT_EQ(scan_drawn(bytes, true, dir, {"-o", "save.txt"}).status, 0);
     run_result typed = run_program(DUMPENTRY_PATH, {"save.bin", "save.txt"}, "", dir.path.string());
     EXPECT_EQ(typed.status, 0) << typed.err;
     EXPECT_EQ(read_file(dir / "save.bin"), bytes);
@@ -173,11 +179,7 @@ TEST(picture_runs, a_header_the_pages_contradict_leaves_every_digit_unsure)
     SKIP_UNDER_WINE_IF(true);
     scratch_dir dir;
     std::string bytes = save_of(256, 3);
-    std::vector<std::string> names;
-    draw_save(bytes, capture(font_vga8, 2, false, 9), false, dir, &names);
-    std::vector<std::string> args = {"--header", "00 01 01"};
-    args.insert(args.end(), names.begin(), names.end());
-    run_result result = run_program(dumpscan, args, "", dir.path.string());
+    run_result result = scan_drawn(bytes, false, dir, {"--header", "00 01 01"});
     std::string unsure = text_of(bytes);
     for (char &c : unsure)
         c = isxdigit(static_cast<unsigned char>(c)) ? '?' : c;
