@@ -245,7 +245,7 @@ const run_case cases[] = {
         "'p.pgm' holds no dump page: no text on a grid of cells\n", 2),
     row("a picture of no text", {"-o", "save.txt", "p.pgm"}, {{"p.pgm", stroke_pnm()}}, "",
         "'p.pgm' holds no dump page: no text on a grid of cells\n", 2),
-    {"the text is standard output", "sh", {"S -o save.txt p.png >> save.txt"}, {{"save.txt", old_text}}, "", "",
+    {"the text is standard output", dumpscan.empty() ? "" : "sh", {"S -o save.txt p.png >> save.txt"}, {{"save.txt", old_text}}, "", "",
      "Output file 'save.txt' is also standard output\n", 1, {{"save.txt", old_text}}},
     row("a picture after --", {"--", "-p.png"}, {{"-p.png", damaged_png}}, "", "'-p.png' cannot be read as an image\n",
         3),

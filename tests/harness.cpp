@@ -420,7 +420,7 @@ void PrintTo(const run_case &row, std::ostream *os)
 
 void run_row(const run_case &row)
 {
-    SKIP_UNDER_WINE_IF(needs_posix(row) || row.program.empty()); // dumpscan has no Windows build
+    SKIP_UNDER_WINE_IF(needs_posix(row) || row.program.empty()); // dumpscan has no Windows build: no path
     bool own_earlier = false;
     for (const auto &[name, bytes] : row.files)
         own_earlier = own_earlier || (row.earlier && name.rfind(row.earlier->name, 0) == 0);
