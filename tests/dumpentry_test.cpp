@@ -26,7 +26,7 @@ std::string page_of_prompts(int page, const std::string &after = "")
 {
     std::string text = " -- Page " + std::to_string(page) + " --\n";
     for (int line = 0; line < 16; line++)
-        text += (line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": " + after;
+        text += line_prompt(line) + after;
     return text;
 }
 

@@ -23,6 +23,11 @@ const std::string contact_banner =
 
 const std::string header_prompt = "Enter the header of the dump (available on all page) :\n";
 
+std::string line_prompt(int line)
+{
+    return (line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": ";
+}
+
 std::string bram_file(const std::string &name, const std::string &data, unsigned id)
 {
     std::string file = std::string(4, '\0') + static_cast<char>(id & 0xFF) + static_cast<char>(id >> 8 & 0xFF) +

@@ -70,6 +70,7 @@ std::string pairs_of(const std::string &bytes, size_t from, size_t count);
 
 extern const std::string contact_banner;
 extern const std::string header_prompt; // dumpentry's, with its line end
+std::string line_prompt(int line); // "Line  3: ", "Line 12: "
 
 // What a terminal shows, and the keys typed once it is on screen, sent at once ("": none).
 using dialogue = std::vector<std::pair<std::string, std::string>>;

@@ -43,15 +43,21 @@ std::string long_save(size_t size = 136)
     return bram_file(pattern.substr(6, 10), pattern.substr(16));
 }
 
+// Lines first to 15 of page 0 of long_save, each typed at its prompt.
+dialogue long_save_lines(int first)
+{
+    dialogue lines;
+    for (int line = first; line < 16; line++)
+        lines.push_back({line_prompt(line), pairs_of(long_save(), static_cast<size_t>(line) * 8, 8) + "\n"});
+    return lines;
+}
+
 // long_save typed, line 3 of page 0 with its first byte given instead.
 dialogue typing_long_save(const std::string &line_3)
 {
     std::string save = long_save();
-    dialogue lines = {{header_prompt, "00 00 88\n"}};
-    for (size_t line = 0; line < 16; line++) {
-        std::string prompt = (line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": ";
-        lines.push_back({prompt, (line == 3 ? line_3 : pairs_of(save, line * 8, 8)) + "\n"});
-    }
+    dialogue lines = dialogue{{header_prompt, "00 00 88\n"}} + long_save_lines(0);
+    lines[4].second = line_3 + "\n";
     lines.push_back({" -- Last page --", ""});
     lines.push_back({"Line  0: ", pairs_of(save, 128, 8) + "\n"});
     return lines;
@@ -192,11 +198,7 @@ const run_case cases[] = {
      0, {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}),
     row("mending a whole page", {"save.bin"}, {},
      typing_long_save(wrong_line_3) + [] {
-         dialogue lines = {{mend_prompt, "0\n"}};
-         for (size_t line = 0; line < 16; line++)
-             lines.push_back({(line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": ",
-                              pairs_of(long_save(), line * 8, 8) + "\n"});
-         return lines + dialogue{{holds_now, ""}, {" ** DONE **", ""}};
+         return dialogue{{mend_prompt, "0\n"}} + long_save_lines(0) + dialogue{{holds_now, ""}, {" ** DONE **", ""}};
      }(),
      0, {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}),
     row("a named text with CRLF is mended at its line", {"save.bin", "in.txt"},
@@ -321,11 +323,9 @@ const run_case cases[] = {
                            {"the header of the dump says 137", ""}, {header_again, "00 00 98\n"},
                            {"Size of data: 152 bytes", ""}, {"the header of the dump says 152", ""},
                            {header_again, "00 00 88\n"}, {"Size of data: 136 bytes", ""}};
-         for (size_t line = 1; line < 16; line++)
-             lines.push_back({(line == 1 ? " -- Page 0 --\n" : "") + std::string(line < 10 ? "Line  " : "Line ") +
-                                  std::to_string(line) + ": ",
-                              pairs_of(long_save(), line * 8, 8) + "\n"});
-         return lines + dialogue{{" -- Last page --\nLine  0: ", pairs_of(long_save(), 128, 8) + "\n"},
+         dialogue page_0 = long_save_lines(1);
+         page_0[0].first = " -- Page 0 --\n" + page_0[0].first;
+         return lines + page_0 + dialogue{{" -- Last page --\nLine  0: ", pairs_of(long_save(), 128, 8) + "\n"},
                                  {" ** DONE **", ""}};
      }(),
      0, {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}),
@@ -333,9 +333,7 @@ const run_case cases[] = {
      [] {
          dialogue lines = {{header_prompt, "00 00 89\n"}, {"Line  0: ", pairs_of(long_save(), 0, 8) + "\n"},
                            {header_again, "00 00 99\n"}};
-         for (size_t line = 1; line < 16; line++)
-             lines.push_back({(line < 10 ? "Line  " : "Line ") + std::to_string(line) + ": ",
-                              pairs_of(long_save(), line * 8, 8) + "\n"});
+         lines = lines + long_save_lines(1);
          lines.push_back({" -- Last page --\nLine  0: ", pairs_of(long_save(), 128, 8) + "\n"});
          for (const char *prompt : {"Line  1: ", "Line  2: "})
              lines.push_back({prompt, "00 00 00 00 00 00 00 00\n"});
