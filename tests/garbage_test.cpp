@@ -88,7 +88,7 @@ void check_messages(const run_result &result, const messages &said, std::initial
     for (size_t k = 0; k < reports; k++)
         EXPECT_TRUE(std::regex_match(all[k], said.report)) << all[k];
     if (!written) {
-        ASSERT_FALSE(all.empty());
+        ASSERT_FALSE(all.empty()) << "status " << result.status << ", standard output: " << result.out;
         EXPECT_TRUE(std::regex_match(all.back(), said.failure[static_cast<size_t>(result.status)])) << all.back();
     }
 }

@@ -11,4 +11,8 @@ export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or
 wineserver -p
 trap 'wineserver -k || true; wineserver -w || true; rm -rf "$WINEPREFIX"' EXIT
 wineboot --init >/dev/null 2>&1 || true
-ctest --test-dir "$tree/tests" -j2 -L quick -E '^(man_pages|install_and_package)$' --output-on-failure
+# Once in a CI run under full load, two bramarray cases under wine failed that pass alone and
+# under load here (one ended with status 1 or 2 and an empty standard error): a case fails only
+# when it fails twice, so that a fault of the Windows programs is still caught.
+ctest --test-dir "$tree/tests" -j2 -L quick -E '^(man_pages|install_and_package)$' --output-on-failure \
+      --repeat until-pass:2
