@@ -228,6 +228,10 @@ const run_case cases[] = {
     row("a dump file listed", {"list", "a.bin"}, {{"a.bin", a}},
      "  -  ALPHA       ID 00 00     19 bytes  checksum holds\n"
      "'a.bin' is a dump file, not an image: its size field and checksum hold\n", "", 0, {}),
+    row("a dump file as long as a size field can say listed", {"list", "big.bin"},
+     {{"big.bin", bram_file("BIG", std::string(65535 - 16, 'x'))}},
+     "  -  BIG         ID 00 00  65535 bytes  checksum holds\n"
+     "'big.bin' is a dump file, not an image: its size field and checksum hold\n", "", 0, {}),
     row("a file whose size field is not its length is neither", {"list", "bad.bin"}, {{"bad.bin", with_byte(a, 0, 20)}},
      "", "'bad.bin' is neither a backup memory image (no \"HUBM\" at byte 0) nor a dump file (it has a size field of "
      "20 bytes but holds 19)\n", 2, {}),
