@@ -245,7 +245,8 @@ bool start_at_terminal(terminal_session &session, const run_case &row, const std
     tcgetattr(slave, &session.before);
     int log = row.log ? open((std::filesystem::path(cwd) / "log.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
                       : slave;
-    int streams[3] = {slave, log, slave};
+    int streams[3] = {slave, slave, slave};
+    streams[row.log] = log;
     session.child = start_program(row.program, row.args, cwd, streams, true);
     close(slave);
     if (row.log)

@@ -102,7 +102,7 @@ struct run_case {
     std::map<std::string, std::optional<std::string>> after;
     dialogue lines = {};
     std::string setup = ""; // a shell command run in the folder once the files are made
-    bool log = false;       // at the terminal, standard output goes to log.txt
+    int log = 0;            // at the terminal, this stream (1 or 2) goes to log.txt
     std::optional<earlier_file> earlier = std::nullopt;
 };
 void run_row(const run_case &row);

@@ -118,6 +118,13 @@ const run_case cases[] = {
     row("image: no new file beside it", failing_add("mkstemp"), "Couldn't write file 'x.sav': Permission denied\n", 1,
      {}),
     row("standard input that cannot be read", "D out.bin < / > /dev/null", "Couldn't read input\n", 4, {}),
+    // Reading a process's memory from address 0 fails as a damaged disk does: EIO.
+    row("bramarray: an input that cannot be read", "A /proc/self/mem > /dev/null",
+     "Couldn't read file '/proc/self/mem'\n", 1, {{"filedata.dat", std::nullopt}}),
+    row("bramimage: an image that cannot be read", "I list /proc/self/mem > /dev/null",
+     "Couldn't read file '/proc/self/mem': Input/output error\n", 1, {}),
+    row("bramimage: a dump file that cannot be read", "I add x.sav /proc/self/mem > /dev/null",
+     "Couldn't read file '/proc/self/mem': Input/output error\n", 1, {{"x.sav", std::nullopt}}),
     row("a long dump onto a full disk", "D /dev/full big.txt > /dev/null",
      "Encoding: 0\nSize of data: 65535 bytes\nFull pages: 511\nRemaining full lines: 15\nRemaining bytes: 7\n"
      "Couldn't write file '/dev/full'\n", 1, {}),

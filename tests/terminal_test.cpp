@@ -105,7 +105,7 @@ const std::string wrong_line_3 = "FF" + pairs_of(long_save(), 25, 7).insert(0, "
 // was, and a transcript that gives the same dump again when named as the input.
 run_case row(const char *name, const std::vector<std::string> &args, const std::map<std::string, std::string> &files,
              const dialogue &lines, int status, const std::map<std::string, std::optional<std::string>> &after,
-             const char *setup = "", bool log = false)
+             const char *setup = "", int log = 0)
 {
     return {name, DUMPENTRY_PATH, args, files, "", std::nullopt, std::nullopt, status, after, lines, setup, log};
 }
@@ -304,7 +304,15 @@ const run_case cases[] = {
       {holds_now, ""}},
      0, {{"save.bin", worked_save}, {"in.txt", typed_save_text("01 02 03 04")},
          {"log.txt", header_prompt + "read from file\n -- Last page --\nLine  0: read from file\nLine  1: read from "
-                     "file\nLast line (4 bytes) : read from file\n ** DONE **\n" + contact_banner}}, "", true),
+                     "file\nLast line (4 bytes) : read from file\n ** DONE **\n" + contact_banner}}, "", 1),
+    row("with standard error in a log the questions stay on screen", {"save.bin", "in.txt"},
+     {{"in.txt", typed_save_text("01 52 03 04")}},
+     {{mend_prompt, "last line\n"}, {"Typed before: 01 52 03 04", ""}, {"Last line (4 bytes) : ", "01 02 03 04\n"},
+      {holds_now, ""}},
+     0, {{"save.bin", worked_save}, {"in.txt", typed_save_text("01 02 03 04")},
+         {"log.txt", "Encoding: 0\nSize of data: 20 bytes\nFull pages: 0\nRemaining full lines: 2\nRemaining bytes: "
+                     "4\nWarning: the checksum does not hold: stored 0xFE07, computed 0xFDB7; the typed bytes add up "
+                     "+0x0050 off\n"}}, "", 2),
     row("a header one digit off the size field is typed again at line 0", {"save.bin"}, {},
      {{header_prompt, "00 00 15\n"}, {"Line  0: ", "14 00 07 FE 00 00 53 41\n"},
       {"Warning: the size field says 20 bytes, the header of the dump says 21", ""}, {header_again, "00 00 14\n"},
