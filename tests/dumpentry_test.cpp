@@ -190,6 +190,13 @@ const run_case cases[] = {
     row("from a file that ends early", {"out.bin", "in.txt"}, "00 0010\n",
      header_prompt + echo + " -- Last page --\nLine  0: " + echo,
      summary(16, 0, 2, 0) + "Unexpected end of input\n", 4, std::nullopt),
+    row("a short last line leaves its missing bytes 0", {"out.bin", "in.txt"}, typed_save("01 02 03"),
+     header_prompt + echo + " -- Last page --\nLine  0: " + echo + line_prompt(1) + echo + "Last line (4 bytes) : " +
+         echo + done,
+     summary(20, 0, 2, 4) + "Warning: last line: 6 hex digits found, 8 expected (in.txt, line 4)\n"
+         "Warning: the checksum does not hold: stored 0xFE07, computed 0xFE0B; the typed bytes add up -0x0004 off\n"
+         "Warning: 1 line looked mistyped: last line\n",
+     5, sound_save.substr(0, 19) + std::string(1, '\0')),
     row("missing input file", {"out.bin", "nosuch.txt"}, "", "",
      "Couldn't open file 'nosuch.txt' for input\n", 3, std::nullopt),
     row("directory as input file", {"out.bin", "."}, "", "", "Couldn't open file '.' for input\n", 3, std::nullopt),

@@ -157,6 +157,11 @@ const run_case cases[] = {
         "s=${PIPESTATUS[0]}; grep -q ' aa' dump.od && exit $s", "", 0, {}),
     row("the dump written through to a named pipe", "mkfifo pipe.bin && { cat pipe.bin > got.bin & } && "
         "D pipe.bin in.txt > /dev/null; s=$?; wait; exit $s", summary_of_typed, 0, {{"got.bin", "\xAA"}}),
+    row("a prompt is out before the program waits on a pipe", "mkfifo keys && { D out.bin < keys > log 2> /dev/null & } "
+        "&& exec 3> keys && echo '00 0001' >&3 && for n in $(seq 200); do grep -q 'Last line' log && break; sleep 0.05; "
+        "done; grep -q 'Last line' log || exit 9; echo AA >&3 && exec 3>&- && wait $!", "", 0, {{"out.bin", "\xAA"}}),
+    row("the typed text read from a named pipe", "mkfifo typed.txt && { cat in.txt > typed.txt & } && "
+        "D out.bin typed.txt > /dev/null; s=$?; wait; exit $s", summary_of_typed, 0, {{"out.bin", "\xAA"}}),
     row("filedata.dat written through to a named pipe", "mkfifo filedata.dat && { cat filedata.dat > got.txt & } && "
         "A kept.bin > /dev/null 2>&1; s=$?; wait; exit $s", "", 0, {{"got.txt", array_text(kept)}}),
     row("a write-protected dump file", "chmod 444 kept.bin && D kept.bin in.txt",
