@@ -35,15 +35,15 @@ void print_usage(const char *exe_name)
            exe_name, exe_name, exe_name, exe_name, exe_name);
 }
 
-// The list line of one file: its name padded to 10 characters on screen, not bytes.
+// The list line of one file. Its name takes ten characters on screen or more, whatever its
+// bytes, so the columns after it line up without padding.
 static void list_file(const char *number, const unsigned char *file, size_t length, FILE *out)
 {
     bram_tally tally;
     tally_whole(&tally, file, length);
     char name[64];
-    size_t characters = printable_name(file, name, sizeof name);
-    int padding = characters < bram_name_length ? static_cast<int>(bram_name_length - characters) : 0;
-    fprintf(out, "%3s  %s%*s  ID %02X %02X  %5u bytes  checksum %s\n", number, name, padding, "", file[bram_id_at],
+    printable_name(file, name, sizeof name);
+    fprintf(out, "%3s  %s  ID %02X %02X  %5u bytes  checksum %s\n", number, name, file[bram_id_at],
             file[bram_id_at + 1], get_le16(file), checksum_holds(&tally) ? "holds" : "does not hold");
 }
 

@@ -117,9 +117,9 @@ size_t katakana_utf8(unsigned char c, char *text)
     return 3;
 }
 
-size_t printable_name(const unsigned char *header, char *text, size_t size)
+void printable_name(const unsigned char *header, char *text, size_t size)
 {
-    size_t used = 0, characters = 0;
+    size_t used = 0;
     text[0] = '\0';
     for (size_t k = 0; k < bram_name_length; k++) {
         unsigned char c = header[bram_name_at + k];
@@ -127,14 +127,11 @@ size_t printable_name(const unsigned char *header, char *text, size_t size)
         size_t length;
         if (is_katakana(c)) {
             length = katakana_utf8(c, piece);
-            characters++;
         } else if (c >= 0x20 && c <= 0x7E && c != '\\') {
             piece[0] = static_cast<char>(c);
             length = 1;
-            characters++;
         } else {
             length = static_cast<size_t>(snprintf(piece, sizeof piece, "\\x%02X", c));
-            characters += length;
         }
         if (used + length >= size)
             break;
@@ -142,5 +139,4 @@ size_t printable_name(const unsigned char *header, char *text, size_t size)
         used += length;
         text[used] = '\0';
     }
-    return characters;
 }

@@ -47,8 +47,8 @@ bool describe_file_fault(const bram_tally *tally, char *text, size_t size);
 
 bool same_key(const unsigned char *header_a, const unsigned char *header_b);
 // The name as UTF-8, half-width katakana as such, every other byte outside printable ASCII
-// (and the backslash) written as \xNN; returns how many characters it takes on screen.
-size_t printable_name(const unsigned char *header, char *text, size_t size);
+// (and the backslash) written as \xNN: ten characters on screen at the least.
+void printable_name(const unsigned char *header, char *text, size_t size);
 bool is_katakana(unsigned char c);
 // Writes the katakana c as its three bytes of UTF-8; returns 3.
 size_t katakana_utf8(unsigned char c, char *text);
