@@ -164,6 +164,10 @@ const run_case cases[] = {
         "D out.bin typed.txt > /dev/null; s=$?; wait; exit $s", summary_of_typed, 0, {{"out.bin", "\xAA"}}),
     row("filedata.dat written through to a named pipe", "mkfifo filedata.dat && { cat filedata.dat > got.txt & } && "
         "A kept.bin > /dev/null 2>&1; s=$?; wait; exit $s", "", 0, {{"got.txt", array_text(kept)}}),
+    row("a replaced dump file keeps every permission bit", "chmod 757 kept.bin && D kept.bin in.txt > /dev/null 2>&1 && "
+        "stat -c %a kept.bin >&2", "757\n", 0, {{"kept.bin", "\xAA"}}),
+    row("a dump file that is a link to nowhere", "ln -s nofolder/new.bin out.bin && D out.bin in.txt > /dev/null",
+     "Couldn't open file 'out.bin' for output\n", 1, {}),
     row("a write-protected dump file", "chmod 444 kept.bin && D kept.bin in.txt",
      "Couldn't open file 'kept.bin' for output\n", 1, {{"kept.bin", kept}}),
     row("a write-protected filedata.dat", "echo old > filedata.dat && chmod 444 filedata.dat && A kept.bin",
