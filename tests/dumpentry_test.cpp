@@ -30,6 +30,15 @@ std::string page_of_prompts(int page, const std::string &after = "")
     return text;
 }
 
+// The heading and the prompts of a last page of full lines, each prompt followed by after.
+std::string last_page_of_prompts(int lines, const std::string &after)
+{
+    std::string text = " -- Last page --\n";
+    for (int line = 0; line < lines; line++)
+        text += line_prompt(line) + after;
+    return text;
+}
+
 // The closing warning that names the lines kept with a warning.
 std::string mistyped(const std::vector<std::string> &names, int more = 0)
 {
@@ -73,6 +82,23 @@ const std::string typed_one = "00 0001\nAA\n";
 std::string typed_save(const std::string &last_line)
 {
     return "00 0014\n14 00 07 FE 00 00 53 41\n56 45 20 20 20 20 20 20\n" + last_line + "\n";
+}
+
+// Twelve lines of seven bytes from in.txt, each warned as it is read, then named at the end:
+// the first ten by name, the rest counted.
+std::string twelve_short_lines_warned()
+{
+    std::string text = summary(96, 0, 12, 0);
+    std::vector<std::string> names;
+    for (int line = 0; line < 12; line++) {
+        std::string name = "last page, line " + std::to_string(line);
+        text += "Warning: " + name + ": 14 hex digits found, 16 expected (in.txt, line " + std::to_string(line + 2) + ")\n";
+        if (line == 0)
+            text += "Warning: the size field says 0 bytes, the header of the dump says 96\n";
+        if (line < 10)
+            names.push_back(name);
+    }
+    return text + mistyped(names, 2);
 }
 
 const std::string eight_lines_0_to_7 = lines_of("00 01 02 03 04 05 06 07\n", 16);
@@ -197,6 +223,9 @@ const run_case cases[] = {
          "Warning: the checksum does not hold: stored 0xFE07, computed 0xFE0B; the typed bytes add up -0x0004 off\n"
          "Warning: 1 line looked mistyped: last line\n",
      5, sound_save.substr(0, 19) + std::string(1, '\0')),
+    row("more mistyped lines than are named", {"out.bin", "in.txt"}, "00 0060\n" + lines_of("00 00 00 00 00 00 00\n", 12),
+     header_prompt + echo + last_page_of_prompts(12, echo) + done,
+     twelve_short_lines_warned(), 5, std::string(96, '\0')),
     row("missing input file", {"out.bin", "nosuch.txt"}, "", "",
      "Couldn't open file 'nosuch.txt' for input\n", 3, std::nullopt),
     row("directory as input file", {"out.bin", "."}, "", "", "Couldn't open file '.' for input\n", 3, std::nullopt),
