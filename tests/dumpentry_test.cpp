@@ -21,22 +21,19 @@ std::string summary(int size, int pages, int lines, int bytes)
            "\nRemaining bytes: " + std::to_string(bytes) + "\n";
 }
 
-// The heading and the prompts of a full page, each prompt followed by after.
-std::string page_of_prompts(int page, const std::string &after = "")
+// The prompts of the first lines of a page, each followed by after.
+std::string prompts_of_lines(int lines, const std::string &after)
 {
-    std::string text = " -- Page " + std::to_string(page) + " --\n";
-    for (int line = 0; line < 16; line++)
+    std::string text;
+    for (int line = 0; line < lines; line++)
         text += line_prompt(line) + after;
     return text;
 }
 
-// The heading and the prompts of a last page of full lines, each prompt followed by after.
-std::string last_page_of_prompts(int lines, const std::string &after)
+// The heading and the prompts of a full page, each prompt followed by after.
+std::string page_of_prompts(int page, const std::string &after = "")
 {
-    std::string text = " -- Last page --\n";
-    for (int line = 0; line < lines; line++)
-        text += line_prompt(line) + after;
-    return text;
+    return " -- Page " + std::to_string(page) + " --\n" + prompts_of_lines(16, after);
 }
 
 // The closing warning that names the lines kept with a warning.
@@ -224,7 +221,7 @@ const run_case cases[] = {
          "Warning: 1 line looked mistyped: last line\n",
      5, sound_save.substr(0, 19) + std::string(1, '\0')),
     row("more mistyped lines than are named", {"out.bin", "in.txt"}, "00 0060\n" + lines_of("00 00 00 00 00 00 00\n", 12),
-     header_prompt + echo + last_page_of_prompts(12, echo) + done,
+     header_prompt + echo + " -- Last page --\n" + prompts_of_lines(12, echo) + done,
      twelve_short_lines_warned(), 5, std::string(96, '\0')),
     row("missing input file", {"out.bin", "nosuch.txt"}, "", "",
      "Couldn't open file 'nosuch.txt' for input\n", 3, std::nullopt),
