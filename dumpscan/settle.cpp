@@ -1,6 +1,7 @@
 // A dump carries checks of its own: its header on every page, the size the pages bear out, the
 // size field of its first line, the checksum of its bytes. Names read by tesseract are tried
-// against them; a name the checks do not back stays unsure, and so does every digit of it.
+// against them; a name the checks do not back stays unsure, and so does every digit of it. The
+// checks confirm a reading and never choose one: what every reading tried risks is counted.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,8 +12,10 @@ namespace {
 
 const int digits = 16;
 const int most_tried = 400;        // ways of naming the groups tried against the checks, at the most
-const int most_ranked_first = 60;  // the rank, at the most, of the way taken
-const double chance_risked = 0.005; //   and fewer where a way would hold by chance this often before it
+// The chance, at the most, that a run takes a wrong reading as sure: the checks hold for a wrong
+// reading by luck (chance_of_holding), so each reading tried that could be taken spends that
+// chance, summed over the whole run, and a reading is sure only within this budget.
+const double most_risked = 1e-4;
 const float sure_chance = 0.9f;    // a name read more surely than this the checks need not settle
 const float rival_margin = 3;      // other names this much less likely than those found rival them
 const int most_doubtful_tried = 6; // doubtful digits whose two readings are tried together
@@ -349,22 +352,22 @@ bool others_hold(const reading *read, const int *expected, const unsigned *weigh
 }
 
 // Names every group so that every check holds: the cheapest way under which they hold, when
-// it comes among the first ways tried, no other way tried holds too, and no other names of the
-// groups read least surely hold. A way that differs from the true names in a group or two
-// changes the checksum too little to hold by chance; those that hold by chance lie far from
-// the true names and from what tesseract read, so the true names hold early and alone, and a
-// way that holds by chance comes late or in company. The smaller the dump, the earlier.
+// the budget could take it and no other way tried holds too, and no other names of the groups
+// read least surely hold. Each way tried while the budget lasts could be taken, so each spends
+// the chance that a wrong way holds by luck; the ways tried after one holds, or after the budget
+// is spent, only look for a rival and spend nothing: they can only take sureness away.
 bool names_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
-                int *name)
+                double chance, double reserve, double *risked, int *name)
 {
     static ways search;
     static int tried_name[most_named], found[most_named], digit_of[most_samples];
     start_ways(&search, read, cost);
-    double latest = std::max(1.0, std::min(static_cast<double>(most_ranked_first),
-                                           chance_risked / chance_of_holding(read, weight, cost)));
     int holding = 0, tried = 0;
     while (tried < most_tried && next_way(&search, tried_name)) {
         tried++;
+        bool could_be_taken = holding == 0 && *risked + chance <= most_risked - reserve;
+        if (could_be_taken)
+            *risked += chance;
         unsigned sum = 0;
         for (int g = 0; g < read->groups; g++)
             sum += weight[g] * static_cast<unsigned>(tried_name[g]);
@@ -373,7 +376,7 @@ bool names_hold(const reading *read, const int *expected, const unsigned *weight
         read_digits(read, tried_name, digit_of);
         if (!checks_hold(read, digit_of, expected))
             continue;
-        if (holding++ > 0 || tried > latest)
+        if (holding++ > 0 || !could_be_taken)
             return false;
         std::copy(tried_name, tried_name + read->groups, found);
     }
@@ -386,7 +389,8 @@ bool names_hold(const reading *read, const int *expected, const unsigned *weight
 // When the names are settled but the checks fail, the digits whose glyphs stood about as
 // near another group are tried as that group's too, all ways together; exactly one way under
 // which every check holds settles them. digit_of holds the digits as settled.
-bool settle_doubtful(const reading *read, const int *expected, const int *name, double chance, int *digit_of)
+bool settle_doubtful(const reading *read, const int *expected, const int *name, double chance, double reserve,
+                     double *risked, int *digit_of)
 {
     read_digits(read, name, digit_of);
     static int doubtful[most_doubtful_tried];
@@ -399,8 +403,11 @@ bool settle_doubtful(const reading *read, const int *expected, const int *name, 
             return false;
         doubtful[count++] = s;
     }
-    if ((1 << count) * chance > chance_risked)
+    // Every way of flipping them could be taken: each spends the chance of a wrong one holding.
+    double spent = (1 << count) * chance;
+    if (*risked + spent > most_risked - reserve)
         return false;
+    *risked += spent;
     int holding = 0, found = 0;
     for (int way = 0; way < 1 << count && holding < 2; way++) {
         for (int k = 0; k < count; k++) {
@@ -446,12 +453,15 @@ void settle(const reading *read, const int *given_names, settled *result)
     name_costs(read, forced, cost);
     for (int g = 0; g < read->groups; g++)
         result->name[g] = static_cast<int>(std::min_element(cost[g], cost[g] + digits) - cost[g]);
-    result->checks_hold = names_hold(read, expected, weight, cost, result->name);
+    // Until a person has named a glyph, one way's chance is kept back, for the names they give.
+    double chance = chance_of_holding(read, weight, cost);
+    bool named_by_person = std::any_of(given_names, given_names + read->groups, [](int n) { return n != unsure; });
+    double reserve = named_by_person ? 0 : chance;
+    result->checks_hold = names_hold(read, expected, weight, cost, chance, reserve, &result->risked, result->name);
     if (result->checks_hold)
         read_digits(read, result->name, digit_of);
     else
-        result->checks_hold =
-            settle_doubtful(read, expected, result->name, chance_of_holding(read, weight, cost), digit_of);
+        result->checks_hold = settle_doubtful(read, expected, result->name, chance, reserve, &result->risked, digit_of);
     if (!result->checks_hold)
         read_digits(read, result->name, digit_of);
     // Where the checks fail, only a name a person gave is sure: tesseract reads some glyphs

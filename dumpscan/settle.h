@@ -29,13 +29,15 @@ struct settled {
     bool sure[most_named];
     int digit[most_samples];
     bool checks_hold;    // size field and checksum, headers alike and as the pages bear out
+    double risked;       // of the run's budget: the chance that a wrong reading was taken by luck
 };
 
 // The size the pages bear out: full pages of 16 lines of 8 bytes before the last one, whose
 // last line may be shorter; -1 when they bear out none.
 long size_shown(const reading *read);
 
-// Names the groups and settles each digit; names already given (by a person) hold.
+// Names the groups and settles each digit; names already given (by a person) hold. What the
+// readings tried against the checks risk is added to result->risked, which a run starts at 0.
 void settle(const reading *read, const int *given_names, settled *result);
 
 // The bytes of the dump as settled, and whether every digit of it is sure.

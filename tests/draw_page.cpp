@@ -44,12 +44,12 @@ bool vga8_glyph(unsigned char c, glyph bits)
 bool freetype_glyph(const char *path, unsigned char c, glyph bits)
 {
     static FT_Library library;
-    static FT_Face faces[4];
-    static const char *paths[4];
+    static FT_Face faces[8];
+    static const char *paths[8];
     if (!library && FT_Init_FreeType(&library) != 0)
         return false;
     FT_Face face = nullptr;
-    for (int k = 0; k < 4 && !face; k++) {
+    for (int k = 0; k < 8 && !face; k++) {
         if (paths[k] == path)
             face = faces[k];
         else if (!paths[k] && FT_New_Face(library, path, 0, &faces[k]) == 0) {
@@ -87,6 +87,20 @@ bool glyph_of(page_font font, unsigned char c, glyph bits)
         return freetype_glyph("/usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf", c, bits);
     case font_liberation_mono_bold:
         return freetype_glyph("/usr/share/fonts/truetype/liberation/LiberationMono-Bold.ttf", c, bits);
+    case font_vga8_bold:
+        if (!vga8_glyph(c, bits))
+            return false;
+        for (int y = 0; y < cell; y++)
+            bits[y] = static_cast<unsigned char>(bits[y] | bits[y] >> 1);
+        return true;
+    case font_dejavu_mono_oblique:
+        return freetype_glyph("/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Oblique.ttf", c, bits);
+    case font_dejavu_mono_bold_oblique:
+        return freetype_glyph("/usr/share/fonts/truetype/dejavu/DejaVuSansMono-BoldOblique.ttf", c, bits);
+    case font_liberation_mono_italic:
+        return freetype_glyph("/usr/share/fonts/truetype/liberation/LiberationMono-Italic.ttf", c, bits);
+    case font_liberation_mono_bold_italic:
+        return freetype_glyph("/usr/share/fonts/truetype/liberation/LiberationMono-BoldItalic.ttf", c, bits);
     }
     return false;
 }
@@ -147,6 +161,19 @@ bool draw_page(const page_drawing &drawing, const std::string &path)
                                  : pixExpandReplicate(pix, drawing.scale);
     pixDestroy(&pix);
     pix = scaled;
+    if (drawing.widen != 1) {
+        float across = static_cast<float>(drawing.widen);
+        PIX *wide = drawing.smooth ? pixScale(pix, across, 1.0f) : pixScaleBySampling(pix, across, 1.0f);
+        pixDestroy(&pix);
+        pix = wide;
+    }
+    if (drawing.scanlines)
+        for (int y = 1; y < static_cast<int>(pixGetHeight(pix)); y += 2)
+            for (int x = 0; x < static_cast<int>(pixGetWidth(pix)); x++) {
+                l_int32 r, g, b;
+                pixGetRGBPixel(pix, x, y, &r, &g, &b);
+                pixSetRGBPixel(pix, x, y, r / 3, g / 3, b / 3);
+            }
     if (drawing.angle != 0) {
         float angle = static_cast<float>(drawing.angle * M_PI / 180);
         PIX *turned = pixRotate(pix, angle, L_ROTATE_AREA_MAP, L_BRING_IN_BLACK, 0, 0);

@@ -8,8 +8,21 @@
 #include <string>
 #include <vector>
 
-// The fonts drawn with, each in 8 x 8 cells without smoothing.
-enum page_font { font_vga8, font_dejavu_mono, font_dejavu_mono_bold, font_liberation_mono, font_liberation_mono_bold };
+// The fonts drawn with, each in 8 x 8 cells without smoothing. The tests draw with the first
+// five; the others are for an evaluation that keeps them out of all tuning.
+enum page_font {
+    font_vga8,
+    font_dejavu_mono,
+    font_dejavu_mono_bold,
+    font_liberation_mono,
+    font_liberation_mono_bold,
+    font_vga8_bold,               // the console font with every stroke a pixel wider: pairs touch
+    font_dejavu_mono_oblique,
+    font_dejavu_mono_bold_oblique,
+    font_liberation_mono_italic,
+    font_liberation_mono_bold_italic,
+};
+const int page_fonts = font_liberation_mono_bold_italic + 1;
 
 struct page_drawing {
     std::vector<std::string> rows; // the screen's text rows, top to bottom
@@ -18,6 +31,9 @@ struct page_drawing {
     int left = 16, top = 16;       // where the first row starts, in the screen's pixels
     unsigned background = 0x000000, ink = 0xFFFFFF; // RGB
     int scale = 1;                 // pixels of the capture for one of the screen
+    double widen = 1;              // then widened across by this (4:3 of a 256 x 224 screen: 7/6),
+                                   // smoothly or by repeating pixels as the scale was
+    bool scanlines = false;        // every other line of the capture darkened, as a CRT shows it
     bool smooth = false;           // scaled smoothly rather than by repeating pixels
     double blur = 0;               // Gaussian blur, in the capture's pixels
     double noise = 0;              // the deviation of random noise added, from 0 to 255

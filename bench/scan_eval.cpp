@@ -1,0 +1,204 @@
+// How well dumpscan reads saves it was never shown: sets of pages drawn in many fonts and taken
+// as captures and photos are, each read by dumpscan and judged against the save drawn.
+// Usage: scan_eval DUMPSCAN [SETS] [FIRST]   (default 300 sets from set 0)
+//
+// A set is exact (status 0, every digit right), marked (every digit written is right and the
+// others are '?', status 5), failed (no text, or a text of another shape) or silent-wrong (a
+// digit written as sure and wrong: the one outcome that must never happen). The fonts the tests
+// draw with are the tuned ones; the others are kept out of all tuning and reported apart.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "../tests/draw_page.h"
+
+namespace {
+
+const int tuned_fonts = font_liberation_mono_bold + 1;
+
+struct capture_kind {
+    const char *name;
+    int scale;
+    bool smooth;
+    double widen, blur, noise, angle;
+    int jpeg_quality;
+    bool scanlines, photo;
+};
+
+const capture_kind kinds[] = {
+    {"native", 1, false, 1, 0, 0, 0, 0, false, false},
+    {"x2 nearest", 2, false, 1, 0, 0, 0, 0, false, false},
+    {"x3 nearest", 3, false, 1, 0, 0, 0, 0, false, false},
+    {"4:3 smoothed", 2, true, 7.0 / 6, 0, 0, 0, 0, false, false},
+    {"8:7 nearest", 3, false, 8.0 / 7, 0, 0, 0, 0, false, false},
+    {"scanlines", 3, false, 1, 0, 0, 0, 0, true, false},
+    {"composite blur", 2, true, 7.0 / 6, 1.2, 3, 0, 0, false, false},
+    {"JPEG", 2, false, 1, 0, 2, 0, 70, false, false},
+    {"photo, turned 2 degrees", 4, true, 1, 1.0, 5, 2, 75, false, true},
+    {"photo, soft and noisy", 4, true, 1.1, 1.6, 8, -1, 60, false, true},
+};
+const int kind_count = sizeof kinds / sizeof kinds[0];
+
+std::string bram_save(const std::string &name, const std::string &data)
+{
+    std::string file = std::string(6, '\0') + (name + "          ").substr(0, 10) + data;
+    unsigned sum = 0;
+    for (size_t k = 4; k < file.size(); k++)
+        sum += static_cast<unsigned char>(file[k]);
+    unsigned checksum = (0x10000 - (sum & 0xFFFF)) & 0xFFFF;
+    file[0] = static_cast<char>(file.size() & 0xFF);
+    file[1] = static_cast<char>(file.size() >> 8);
+    file[2] = static_cast<char>(checksum & 0xFF);
+    file[3] = static_cast<char>(checksum >> 8);
+    return file;
+}
+
+// A save of random bytes, or one shaped as saves are: runs of 00 and FF, a few values between.
+std::string save_of(std::mt19937 *random)
+{
+    static const int page_counts[] = {1, 1, 2, 3, 4, 6, 8, 11, 16};
+    bool random_bytes = (*random)() % 2 == 0;
+    int pages = page_counts[(*random)() % 9];
+    size_t size = static_cast<size_t>(pages * 128 - static_cast<int>((*random)() % 100));
+    size = std::max<size_t>(size, 24);
+    std::string data(size - 16, '\0');
+    for (size_t k = 0; k < data.size(); k++) {
+        unsigned draw = (*random)();
+        if (random_bytes)
+            data[k] = static_cast<char>(draw & 0xFF);
+        else if (k > 0 && draw % 100 < 85)
+            data[k] = data[k - 1];
+        else
+            data[k] = static_cast<char>(draw % 3 == 0 ? 0xFF : draw % 3 == 1 ? 0 : draw >> 8 & 0xFF);
+    }
+    return bram_save(random_bytes ? "RANDOM" : "RPG DATA 1", data);
+}
+
+std::string read_all(const std::string &path)
+{
+    std::string text;
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file)
+        return text;
+    char chunk[4096];
+    size_t count;
+    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, count);
+    fclose(file);
+    return text;
+}
+
+enum outcome { exact, marked, failed, silent_wrong };
+const char *const outcome_names[] = {"exact", "marked", "failed", "SILENT WRONG"};
+
+outcome judge(const std::string &expected, const std::string &read, int status)
+{
+    if (read.size() != expected.size() || (status != 0 && status != 5))
+        return failed;
+    bool doubted = false;
+    for (size_t k = 0; k < read.size(); k++) {
+        if (read[k] == '?') {
+            doubted = true;
+        } else if (read[k] != expected[k]) {
+            return silent_wrong;
+        }
+    }
+    return doubted || status != 0 ? marked : exact;
+}
+
+outcome run_set(const char *dumpscan, int set, const std::string &folder, int *font_out, int *kind_out)
+{
+    std::mt19937 random(static_cast<unsigned>(set * 7919 + 13));
+    std::string bytes = save_of(&random);
+    int font = set % page_fonts, kind = set / page_fonts % kind_count;
+    *font_out = font;
+    *kind_out = kind;
+    const capture_kind &how = kinds[kind];
+    page_drawing drawing;
+    drawing.font = static_cast<page_font>(font);
+    drawing.scale = how.scale;
+    drawing.smooth = how.smooth;
+    drawing.widen = how.widen;
+    drawing.blur = how.blur;
+    drawing.noise = how.noise;
+    drawing.angle = how.angle;
+    drawing.jpeg_quality = how.jpeg_quality;
+    drawing.scanlines = how.scanlines;
+    drawing.row_pitch = 8 + static_cast<int>(random() % 3);
+    if (random() % 4 == 0) {
+        drawing.background = 0xE8E8D8;
+        drawing.ink = 0x202020;
+    }
+    std::string expected, command = std::string(dumpscan) + " -o " + folder + "/read.txt";
+    for (size_t page = 0; page * 128 < bytes.size(); page++) {
+        drawing.rows = dump_page_rows(bytes, page);
+        drawing.left = 8 + static_cast<int>(random() % 40);
+        drawing.top = 6 + static_cast<int>(random() % 20);
+        drawing.seed = static_cast<unsigned>(set * 100 + static_cast<int>(page));
+        char name[64];
+        snprintf(name, sizeof name, "/page-%02zu.%s", page, how.jpeg_quality ? "jpg" : "png");
+        if (!draw_page(drawing, folder + name))
+            return failed;
+        command += " " + folder + name;
+        expected += page ? "\n" : "";
+        for (const std::string &row : drawing.rows)
+            expected += row + "\n";
+    }
+    command += " </dev/null 2>" + folder + "/said.txt";
+    int status = system(command.c_str());
+    status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome judged = judge(expected, read_all(folder + "/read.txt"), status);
+    if (judged == silent_wrong)
+        fprintf(stderr, "set %d: font %d, %s: a digit written as sure is wrong\n", set, font, how.name);
+    if (system(("rm -f " + folder + "/*").c_str()) != 0)
+        return judged;
+    return judged;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        fprintf(stderr, "usage: scan_eval DUMPSCAN [SETS] [FIRST]\n");
+        return 2;
+    }
+    int sets = argc > 2 ? atoi(argv[2]) : 300, first = argc > 3 ? atoi(argv[3]) : 0;
+    char folder[] = "/tmp/scan-eval-XXXXXX";
+    if (!mkdtemp(folder))
+        return 1;
+    // [held out][photo][outcome]
+    int counts[2][2][4] = {};
+    int by_kind[kind_count][4] = {};
+    auto start = std::chrono::steady_clock::now();
+    for (int set = first; set < first + sets; set++) {
+        int font, kind;
+        outcome judged = run_set(argv[1], set, folder, &font, &kind);
+        counts[font >= tuned_fonts][kinds[kind].photo][judged]++;
+        by_kind[kind][judged]++;
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    rmdir(folder);
+    printf("%-28s %6s %6s %6s %6s %6s\n", "", "sets", outcome_names[0], outcome_names[1], outcome_names[2], "wrong");
+    for (int held = 0; held < 2; held++)
+        for (int photo = 0; photo < 2; photo++) {
+            const int *c = counts[held][photo];
+            printf("%-28s %6d %6d %6d %6d %6d\n",
+                   (std::string(held ? "held-out fonts, " : "tuned fonts, ") + (photo ? "photos" : "captures")).c_str(),
+                   c[0] + c[1] + c[2] + c[3], c[0], c[1], c[2], c[3]);
+        }
+    for (int kind = 0; kind < kind_count; kind++) {
+        const int *c = by_kind[kind];
+        printf("  %-26s %6d %6d %6d %6d %6d\n", kinds[kind].name, c[0] + c[1] + c[2] + c[3], c[0], c[1], c[2], c[3]);
+    }
+    printf("%.0f seconds\n", seconds);
+    int wrong = 0;
+    for (auto &held : counts)
+        for (auto &photo : held)
+            wrong += photo[silent_wrong];
+    return wrong ? 1 : 0;
+}
