@@ -356,8 +356,10 @@ bool others_hold(const reading *read, const int *expected, const unsigned *weigh
 // read least surely hold. Each way tried while the budget lasts could be taken, so each spends
 // the chance that a wrong way holds by luck; the ways tried after one holds, or after the budget
 // is spent, only look for a rival and spend nothing: they can only take sureness away.
-bool names_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
-                double chance, double reserve, double *risked, int *name)
+enum naming { names_confirmed, none_held, names_rivalled };
+
+naming names_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
+                  double chance, double reserve, double *risked, int *name)
 {
     static ways search;
     static int tried_name[most_named], found[most_named], digit_of[most_samples];
@@ -377,18 +379,21 @@ bool names_hold(const reading *read, const int *expected, const unsigned *weight
         if (!checks_hold(read, digit_of, expected))
             continue;
         if (holding++ > 0 || !could_be_taken)
-            return false;
+            return names_rivalled;
         std::copy(tried_name, tried_name + read->groups, found);
     }
-    if (holding != 1 || search.overflow || others_hold(read, expected, weight, cost, found))
-        return false;
+    if (holding == 0)
+        return none_held;
+    if (search.overflow || others_hold(read, expected, weight, cost, found))
+        return names_rivalled;
     std::copy(found, found + read->groups, name);
-    return true;
+    return names_confirmed;
 }
 
-// When the names are settled but the checks fail, the digits whose glyphs stood about as
-// near another group are tried as that group's too, all ways together; exactly one way under
-// which every check holds settles them. digit_of holds the digits as settled.
+// When no way of naming the groups held, the digits whose glyphs stood about as near another
+// group are tried as that group's too, all ways together; exactly one way under which every
+// check holds settles them, and none is tried where no digit is doubtful. digit_of holds the
+// digits as settled.
 bool settle_doubtful(const reading *read, const int *expected, const int *name, double chance, double reserve,
                      double *risked, int *digit_of)
 {
@@ -403,6 +408,8 @@ bool settle_doubtful(const reading *read, const int *expected, const int *name, 
             return false;
         doubtful[count++] = s;
     }
+    if (count == 0)
+        return false;
     // Every way of flipping them could be taken: each spends the chance of a wrong one holding.
     double spent = (1 << count) * chance;
     if (*risked + spent > most_risked - reserve)
@@ -457,10 +464,11 @@ void settle(const reading *read, const int *given_names, settled *result)
     double chance = chance_of_holding(read, weight, cost);
     bool named_by_person = std::any_of(given_names, given_names + read->groups, [](int n) { return n != unsure; });
     double reserve = named_by_person ? 0 : chance;
-    result->checks_hold = names_hold(read, expected, weight, cost, chance, reserve, &result->risked, result->name);
+    naming named = names_hold(read, expected, weight, cost, chance, reserve, &result->risked, result->name);
+    result->checks_hold = named == names_confirmed;
     if (result->checks_hold)
         read_digits(read, result->name, digit_of);
-    else
+    else if (named == none_held)
         result->checks_hold = settle_doubtful(read, expected, result->name, chance, reserve, &result->risked, digit_of);
     if (!result->checks_hold)
         read_digits(read, result->name, digit_of);
