@@ -47,12 +47,17 @@ struct command_line {
     int image_count;
 };
 
+bool is_hex_digit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
 // Six hex digits, with anything but letters and digits between them.
 bool parse_header(const char *text, int *header)
 {
     int count = 0;
     for (const char *c = text; *c; c++) {
-        bool digit = (*c >= '0' && *c <= '9') || (*c >= 'A' && *c <= 'F') || (*c >= 'a' && *c <= 'f');
+        bool digit = is_hex_digit(*c);
         bool letter = (*c >= 'G' && *c <= 'Z') || (*c >= 'g' && *c <= 'z');
         if (letter || (digit && count == header_digits))
             return false;
@@ -62,27 +67,114 @@ bool parse_header(const char *text, int *header)
     return count == header_digits;
 }
 
+// Two hex digits and nothing else: one of three words of a header typed as the screen shows it.
+bool is_pair(const char *word)
+{
+    return is_hex_digit(word[0]) && is_hex_digit(word[1]) && !word[2];
+}
+
+// The words of --header: one ('00 08 00', 000800) or, as the screen shows it, three pairs.
+int header_words(int argc, char **argv, int first, char *joined, size_t size)
+{
+    if (first >= argc)
+        return 0;
+    if (first + 2 < argc && is_pair(argv[first]) && is_pair(argv[first + 1]) && is_pair(argv[first + 2])) {
+        snprintf(joined, size, "%s %s %s", argv[first], argv[first + 1], argv[first + 2]);
+        return 3;
+    }
+    snprintf(joined, size, "%s", argv[first]);
+    return 1;
+}
+
+void take_header(const char *text, int *header)
+{
+    if (!parse_header(text, header))
+        fail(status_output_failed, "The header '%s' is not six hex digits, such as '00 08 00'\n", text);
+}
+
+// The options stand anywhere among the pictures, until "--"; the pictures keep their order.
 command_line read_command_line(int argc, char **argv)
 {
-    command_line line = {nullptr, {unsure, unsure, unsure, unsure, unsure, unsure}, nullptr, 0};
-    int k = 1;
-    for (; k < argc && argv[k][0] == '-' && argv[k][1]; k++) {
-        if (strcmp(argv[k], "-o") == 0 && k + 1 < argc) {
+    command_line line = {nullptr, {unsure, unsure, unsure, unsure, unsure, unsure}, argv + 1, 0};
+    bool options = true;
+    for (int k = 1; k < argc; k++) {
+        const char *word = argv[k];
+        char joined[256];
+        if (!options || word[0] != '-' || !word[1]) {
+            line.images[line.image_count++] = argv[k];
+        } else if (strcmp(word, "--") == 0) {
+            options = false;
+        } else if (strcmp(word, "-o") == 0) {
+            if (k + 1 >= argc || !argv[k + 1][0])
+                fail(status_output_failed, "-o needs the name of the text file to write\n");
             line.output = argv[++k];
-        } else if (strcmp(argv[k], "--header") == 0 && k + 1 < argc) {
-            if (!parse_header(argv[++k], line.header))
-                fail(status_output_failed, "The header '%s' is not six hex digits, such as '00 08 00'\n", argv[k]);
-        } else if (strcmp(argv[k], "--") == 0) {
-            k++;
-            break;
+        } else if (strncmp(word, "--header=", 9) == 0) {
+            take_header(word + 9, line.header);
+        } else if (strcmp(word, "--header") == 0) {
+            int taken = header_words(argc, argv, k + 1, joined, sizeof joined);
+            if (taken == 0)
+                fail(status_output_failed, "--header needs the header, such as '00 08 00'\n");
+            take_header(joined, line.header);
+            k += taken;
         } else {
             fail(status_output_failed, "Unknown option '%s'; to name a file that begins with '-', write './%s'\n",
-                 argv[k], argv[k]);
+                 word, word);
         }
     }
-    line.images = argv + k;
-    line.image_count = argc - k;
     return line;
+}
+
+// A name cut at its runs of digits: the parts between them, and the runs' values.
+bool same_but_numbers(const char *a, const char *b)
+{
+    while (*a && *b) {
+        bool digits_a = *a >= '0' && *a <= '9', digits_b = *b >= '0' && *b <= '9';
+        if (digits_a != digits_b)
+            return false;
+        if (digits_a) {
+            while (*a >= '0' && *a <= '9')
+                a++;
+            while (*b >= '0' && *b <= '9')
+                b++;
+        } else if (*a++ != *b++) {
+            return false;
+        }
+    }
+    return !*a && !*b;
+}
+
+// Compares two names of the same shape by their numbers, the first that differs deciding.
+bool numbered_before(const char *a, const char *b)
+{
+    while (*a && *b) {
+        if (*a >= '0' && *a <= '9') {
+            unsigned long long x = strtoull(a, const_cast<char **>(&a), 10), y = strtoull(b, const_cast<char **>(&b), 10);
+            if (x != y)
+                return x < y;
+        } else {
+            a++;
+            b++;
+        }
+    }
+    return false;
+}
+
+// Pictures named alike but for a number are read in the order of their numbers, as a shell
+// does not sort them (page-10 before page-2); said in one line when that changes the order.
+void order_by_numbers(command_line *line)
+{
+    for (int k = 1; k < line->image_count; k++)
+        if (!same_but_numbers(line->images[0], line->images[k]))
+            return;
+    char **images = line->images;
+    int out_of_order = 1;
+    while (out_of_order < line->image_count && !numbered_before(images[out_of_order], images[out_of_order - 1]))
+        out_of_order++;
+    if (out_of_order == line->image_count)
+        return;
+    warn("The pictures are read in the order of the numbers in their names: %s before %s\n", images[out_of_order],
+         images[out_of_order - 1]);
+    std::stable_sort(images, images + line->image_count, numbered_before);
 }
 
 bool holds_anything(const char *path)
@@ -386,6 +478,7 @@ int main(int argc, char **argv)
     command_line line = read_command_line(argc, argv);
     if (line.image_count == 0)
         exit_with_usage(argv[0], print_usage, status_output_failed);
+    order_by_numbers(&line);
     pending_output *text = line.output ? open_text(&line) : nullptr;
     read_pages(&line);
     group_glyphs(samples, sample_count, &groups);

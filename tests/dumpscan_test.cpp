@@ -172,6 +172,28 @@ TEST(picture_runs, dumpentry_makes_the_save_from_the_text)
     EXPECT_EQ(read_file(dir / "save.bin"), bytes);
 }
 
+// Pictures named by their page numbers as a shell sorts them (page-10 before page-8), with
+// -o after them and the header typed as the screen shows it, in three words, between them.
+TEST(picture_runs, pictures_are_read_in_the_order_of_their_numbers_with_options_anywhere)
+{
+    SKIP_UNDER_WINE_IF(true);
+    scratch_dir dir;
+    std::string bytes = save_of(300, 11);
+    std::vector<std::string> names;
+    draw_save(bytes, capture(font_vga8, 2, false, 9), false, dir, &names);
+    for (size_t page = 0; page < names.size(); page++)
+        std::filesystem::rename(dir / names[page], dir / ("page-" + std::to_string(page + 8) + ".png"));
+    run_result result = run_program(dumpscan, {"page-10.png", "--header", "00", "01", "2C", "page-8.png",
+                                               "page-9.png", "-o", "save.txt"}, "", dir.path.string());
+    EXPECT_EQ(result.err, "The pictures are read in the order of the numbers in their names: page-8.png before "
+                          "page-10.png\n"
+                          "page-8.png: page 0, 16 lines, header 00 01 2C\n"
+                          "page-9.png: page 1, 16 lines, header 00 01 2C\n"
+                          "page-10.png: last page, 6 lines, header 00 01 2C\n");
+    EXPECT_EQ(read_file(dir / "save.txt"), text_of(bytes));
+    EXPECT_EQ(result.status, 0);
+}
+
 // A header given that the pages contradict: no name is sure, every digit is '?', and with no
 // terminal to ask at, nothing is asked.
 TEST(picture_runs, a_header_the_pages_contradict_leaves_every_digit_unsure)
@@ -231,6 +253,16 @@ const run_case cases[] = {
         "The header '00 08 0' is not six hex digits, such as '00 08 00'\n", 1),
     row("a header with a letter", {"--header", "00 08 0G", "p.png"}, {}, "",
         "The header '00 08 0G' is not six hex digits, such as '00 08 00'\n", 1),
+    row("a header of seven digits after '='", {"p.png", "--header=00 08 001"}, {}, "",
+        "The header '00 08 001' is not six hex digits, such as '00 08 00'\n", 1),
+    row("a header of two words", {"--header", "00", "08", "p.png"}, {}, "",
+        "The header '00' is not six hex digits, such as '00 08 00'\n", 1),
+    row("--header last, with nothing after it", {"p.png", "--header"}, {}, "",
+        "--header needs the header, such as '00 08 00'\n", 1),
+    row("-o last, with no name", {"p.png", "-o"}, {}, "", "-o needs the name of the text file to write\n", 1),
+    row("-o with an empty name", {"-o", "", "p.png"}, {}, "", "-o needs the name of the text file to write\n", 1),
+    row("options after the pictures", {"p.png", "-o", "save.txt", "--header=000800"}, {}, "",
+        "Couldn't open file 'p.png' for input\n", 3),
     row("the text named as an image to read", {"-o", "save.txt", "save.txt"}, {{"save.txt", old_text}}, "",
         "Output file 'save.txt' is also an image to read\n", 1),
     row("the text is a dump file", {"-o", "save.bin", "p.png"}, {{"save.bin", binary_save}}, "",
