@@ -1,6 +1,7 @@
 // How well dumpscan reads saves it was never shown: sets of pages drawn in many fonts and taken
 // as captures and photos are, each read by dumpscan and judged against the save drawn.
-// Usage: scan_eval DUMPSCAN [SETS] [FIRST]   (default 300 sets from set 0)
+// Usage: scan_eval DUMPSCAN [SETS] [FIRST] [KEEP]   (default 300 sets from set 0; a folder
+// given as KEEP keeps the pictures and dumpscan's text and messages of the last set there)
 //
 // A set is exact (status 0, every digit right), marked (every digit written is right and the
 // others are '?', status 5), failed (no text, or a text of another shape) or silent-wrong (a
@@ -92,6 +93,15 @@ std::string read_all(const std::string &path)
     return text;
 }
 
+void write_all(const std::string &path, const std::string &text)
+{
+    FILE *file = fopen(path.c_str(), "wb");
+    if (!file)
+        return;
+    fwrite(text.data(), 1, text.size(), file);
+    fclose(file);
+}
+
 enum outcome { exact, marked, failed, silent_wrong };
 const char *const outcome_names[] = {"exact", "marked", "failed", "SILENT WRONG"};
 
@@ -110,7 +120,7 @@ outcome judge(const std::string &expected, const std::string &read, int status)
     return doubted || status != 0 ? marked : exact;
 }
 
-outcome run_set(const char *dumpscan, int set, const std::string &folder, int *font_out, int *kind_out)
+outcome run_set(const char *dumpscan, int set, const std::string &folder, bool keep, int *font_out, int *kind_out)
 {
     std::mt19937 random(static_cast<unsigned>(set * 7919 + 13));
     std::string bytes = save_of(&random);
@@ -154,7 +164,8 @@ outcome run_set(const char *dumpscan, int set, const std::string &folder, int *f
     outcome judged = judge(expected, read_all(folder + "/read.txt"), status);
     if (judged == silent_wrong)
         fprintf(stderr, "set %d: font %d, %s: a digit written as sure is wrong\n", set, font, how.name);
-    if (system(("rm -f " + folder + "/*").c_str()) != 0)
+    write_all(folder + "/expected.txt", expected);
+    if (!keep && system(("rm -f " + folder + "/*").c_str()) != 0)
         return judged;
     return judged;
 }
@@ -168,8 +179,9 @@ int main(int argc, char **argv)
         return 2;
     }
     int sets = argc > 2 ? atoi(argv[2]) : 300, first = argc > 3 ? atoi(argv[3]) : 0;
-    char folder[] = "/tmp/scan-eval-XXXXXX";
-    if (!mkdtemp(folder))
+    char temporary[] = "/tmp/scan-eval-XXXXXX";
+    const char *folder = argc > 4 ? argv[4] : mkdtemp(temporary);
+    if (!folder)
         return 1;
     // [held out][photo][outcome]
     int counts[2][2][4] = {};
@@ -177,12 +189,15 @@ int main(int argc, char **argv)
     auto start = std::chrono::steady_clock::now();
     for (int set = first; set < first + sets; set++) {
         int font, kind;
-        outcome judged = run_set(argv[1], set, folder, &font, &kind);
+        outcome judged = run_set(argv[1], set, folder, argc > 4, &font, &kind);
+        if (argc > 4)
+            printf("set %d: font %d, %s: %s\n", set, font, kinds[kind].name, outcome_names[judged]);
         counts[font >= tuned_fonts][kinds[kind].photo][judged]++;
         by_kind[kind][judged]++;
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    rmdir(folder);
+    if (argc <= 4)
+        rmdir(folder);
     printf("%-28s %6s %6s %6s %6s %6s\n", "", "sets", outcome_names[0], outcome_names[1], outcome_names[2], "wrong");
     for (int held = 0; held < 2; held++)
         for (int photo = 0; photo < 2; photo++) {

@@ -265,13 +265,14 @@ void start_ways(ways *search, const reading *read, const float (*cost)[digits])
     push_way(search, {-1, 0, 0, 0, 0});
 }
 
-// The next cheapest way of naming every group, in name; false when none is left.
-bool next_way(ways *search, int *name)
+// The next cheapest way of naming every group, in name, and its cost; false when none is left.
+bool next_way(ways *search, int *name, float *cost_of_way)
 {
     while (search->heap_size > 0) {
         int index = pop_way(search);
         partial way = search->pool[index];
         if (way.depth == search->read->groups) {
+            *cost_of_way = way.cost;
             for (int at = index; search->pool[at].parent >= 0; at = search->pool[at].parent)
                 name[search->order[search->pool[at].depth - 1]] = search->pool[at].digit;
             return true;
@@ -352,10 +353,12 @@ bool others_hold(const reading *read, const int *expected, const unsigned *weigh
 }
 
 // Names every group so that every check holds: the cheapest way under which they hold, when
-// the budget could take it and no other way tried holds too, and no other names of the groups
-// read least surely hold. Each way tried while the budget lasts could be taken, so each spends
-// the chance that a wrong way holds by luck; the ways tried after one holds, or after the budget
-// is spent, only look for a rival and spend nothing: they can only take sureness away.
+// the budget could take it and no other way nearly as likely holds too (a swap of two digits
+// whose groups weigh alike in the checksum holds as well, but is far less likely when the
+// glyphs were read clearly), and no other names of the groups read least surely hold. Each way
+// tried while the budget lasts could be taken, so each spends the chance that a wrong way holds
+// by luck; the ways tried after one holds, or after the budget is spent, only look for a rival
+// and spend nothing: they can only take sureness away.
 enum naming { names_confirmed, none_held, names_rivalled };
 
 naming names_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
@@ -365,7 +368,10 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
     static int tried_name[most_named], found[most_named], digit_of[most_samples];
     start_ways(&search, read, cost);
     int holding = 0, tried = 0;
-    while (tried < most_tried && next_way(&search, tried_name)) {
+    float way_cost = 0, found_cost = 0;
+    while (tried < most_tried && next_way(&search, tried_name, &way_cost)) {
+        if (holding > 0 && way_cost > found_cost + rival_margin)
+            break; // the ways left are too unlikely to rival the one found
         tried++;
         bool could_be_taken = holding == 0 && *risked + chance <= most_risked - reserve;
         if (could_be_taken)
@@ -380,6 +386,7 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
             continue;
         if (holding++ > 0 || !could_be_taken)
             return names_rivalled;
+        found_cost = way_cost;
         std::copy(tried_name, tried_name + read->groups, found);
     }
     if (holding == 0)
