@@ -25,6 +25,7 @@ settled result;
 int sample_count;
 const int most_threads = 4;     // reading images
 const int most_read_lines = 12; // lines of 16 pairs read by tesseract: enough to name every glyph
+const int most_lone_lines = 16; // and lines of one glyph alone, for glyphs those show seldom
 
 char digit_char(int digit)
 {
@@ -294,25 +295,69 @@ void read_pages(const command_line *line)
 }
 
 
-// The dump's lines, two to a line of tesseract's, with a space between pairs.
+// How much a dump line adds to what tesseract reads: each of its glyphs whose group has been
+// drawn fewer than three times so far, the fewer the more.
+int news_of_line(const page_read *page, int line, const int *times)
+{
+    int news = 0;
+    for (int k = 0; k < digit_count(page, line); k++) {
+        int g = groups.group_of[page->digits[line][k]];
+        news += g >= 0 ? std::max(0, 3 - times[g]) : 0;
+    }
+    return news;
+}
+
+// The dump's lines that tesseract reads, two to a line of its own with a space between pairs:
+// taken from the whole save, each next the one that adds most, so that a glyph that first
+// appears late (a save of runs of 00 and FF shows some digits only once) is read as well.
 int lines_to_read(int page_count, int (*lines)[most_line])
 {
+    static bool taken[most_pages][lines_per_page];
+    int times[most_groups] = {};
+    for (int p = 0; p < page_count; p++)
+        std::fill(taken[p], taken[p] + lines_per_page, false);
     int count = 0, slot = 0;
-    for (int p = 0; p < page_count && count < most_read_lines; p++)
-        for (int line = 0; line < pages[p].lines && count < most_read_lines; line++) {
-            if (slot == 0)
-                std::fill(lines[count], lines[count] + most_line, -1);
-            for (int k = 0; k < digit_count(&pages[p], line) && slot + 1 < most_line; k++) {
-                lines[count][slot++] = groups.group_of[pages[p].digits[line][k]];
-                if (k % 2)
-                    slot++;
+    for (int pick = 0; pick < 2 * most_read_lines; pick++) {
+        int best_page = -1, best_line = 0, best_news = -1;
+        for (int p = 0; p < page_count; p++)
+            for (int line = 0; line < pages[p].lines; line++) {
+                int news = taken[p][line] ? -1 : news_of_line(&pages[p], line, times);
+                if (news > best_news) {
+                    best_page = p;
+                    best_line = line;
+                    best_news = news;
+                }
             }
-            if (slot + 24 > most_line) {
-                count++;
-                slot = 0;
-            }
+        if (best_page < 0 || best_news < 0)
+            break;
+        taken[best_page][best_line] = true;
+        const page_read *page = &pages[best_page];
+        if (slot == 0)
+            std::fill(lines[count], lines[count] + most_line, -1);
+        for (int k = 0; k < digit_count(page, best_line) && slot + 1 < most_line; k++) {
+            int g = groups.group_of[page->digits[best_line][k]];
+            lines[count][slot++] = g;
+            if (g >= 0)
+                times[g]++;
+            if (k % 2)
+                slot++;
         }
-    return count + (slot > 0);
+        if (slot + 24 > most_line) {
+            count++;
+            slot = 0;
+        }
+    }
+    count += slot > 0;
+    // A glyph drawn once or never among them is read again alone, in four pairs of its own.
+    for (int g = 0; g < groups.count && count < most_read_lines + most_lone_lines; g++) {
+        if (times[g] >= 2)
+            continue;
+        std::fill(lines[count], lines[count] + most_line, -1);
+        for (int k = 0; k < 12; k++)
+            lines[count][k] = k % 3 == 2 ? -1 : g;
+        count++;
+    }
+    return count;
 }
 
 // At a terminal, a group no check could name is shown, and the person names it.
@@ -351,12 +396,22 @@ reading reading_of(int page_count, const command_line *line)
 
 void name_digits(int page_count, const command_line *line)
 {
-    static int lines[most_read_lines][most_line];
+    static int lines[most_read_lines + most_lone_lines][most_line];
     read_groups(&groups, lines, lines_to_read(page_count, lines), votes);
     reading read = reading_of(page_count, line);
     static int given[most_groups];
     std::fill(given, given + groups.count, unsure);
     settle(&read, given, &result);
+    if (getenv("SCAN_DEBUG")) {
+        int members[most_groups] = {};
+        for (int k = 0; k < sample_count; k++) if (groups.group_of[k] >= 0) members[groups.group_of[k]]++;
+        for (int g = 0; g < groups.count; g++) {
+            fprintf(stderr, "group %d (%d members) name %d:", g, members[g], result.name[g]);
+            for (int d = 0; d < 16; d++) if (votes[g][d] > 0.01) fprintf(stderr, " %X=%.2f", d, votes[g][d]);
+            fputc('\n', stderr);
+        }
+        fprintf(stderr, "holds %d risked %g\n", result.checks_hold, result.risked);
+    }
     if (standard_input_is_terminal() && ask_names(given))
         settle(&read, given, &result);
 }

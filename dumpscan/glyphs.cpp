@@ -22,6 +22,10 @@ const int rounds = 8;                // of moving each sample to its nearest gro
 const int most_grouped_first = 1200; // samples the small groups are found among
 const int settling_rounds = 4;       // of every sample, once the groups are merged
 const double doubtful_margin = 0.25; // relatively this near the runner-up: either may be the glyph
+// Groups whose means stand this near are one shape, whatever the others: the same glyph, drawn
+// by the same pixels, split only because there were more groups than shapes (0.001 to 0.005
+// apart on a capture). Two digits stand farther apart, blurred and bold too (0.014 seen).
+const double same_shape = 0.008;
 
 float lengths[most_samples];
 double sums[most_groups][glyph_size];
@@ -194,6 +198,30 @@ void compact(const glyph_sample *samples, int sample_count, glyph_groups *groups
     recompute_means(samples, sample_count, 1, groups);
 }
 
+// Merges the groups of one shape: while the two nearest means stand within same_shape.
+void merge_same_shapes(const glyph_sample *samples, int sample_count, int stride, glyph_groups *groups)
+{
+    for (;;) {
+        double best = same_shape;
+        int a = -1, b = -1;
+        for (int g = 0; g < groups->count; g++)
+            for (int h = g + 1; h < groups->count; h++) {
+                double d = distance_between(groups->mean[g], groups->mean[h]);
+                if (groups->members[g] && groups->members[h] && d < best) {
+                    best = d;
+                    a = g;
+                    b = h;
+                }
+            }
+        if (a < 0)
+            return;
+        for (int s = 0; s < sample_count; s += stride)
+            if (groups->group_of[s] == b)
+                groups->group_of[s] = a;
+        recompute_means(samples, sample_count, stride, groups);
+    }
+}
+
 } // namespace
 
 void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *groups)
@@ -208,14 +236,17 @@ void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *g
         assign_nearest(samples, sample_count, stride, groups);
         recompute_means(samples, sample_count, stride, groups);
     }
-    // Never fewer groups than digits: a dump that shows fewer keeps some of them in two groups,
-    // which costs only a name more; merging two digits would cost the digits of one.
+    // Groups of one shape are merged first, by how near their means stand, whatever their size
+    // (Ward's rule would rather fold a glyph seen once into a large group); then no more groups
+    // than digits, but never fewer by their scatter: merging two digits costs the digits of one.
+    merge_same_shapes(samples, sample_count, stride, groups);
     while (groups_with_members(groups) > 16)
         merge_nearest(samples, sample_count, stride, groups);
     for (int round = 0; round < settling_rounds; round++) {
         assign_nearest(samples, sample_count, 1, groups);
         recompute_means(samples, sample_count, 1, groups);
     }
+    merge_same_shapes(samples, sample_count, 1, groups);
     compact(samples, sample_count, groups);
     for (int s = 0; s < sample_count; s++) {
         double d1, d2;

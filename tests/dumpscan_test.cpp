@@ -59,6 +59,7 @@ struct picture_row {
     page_drawing drawing;
     bool title = false; // a title and a blank row above the header
     bool photo = false;
+    bool runs = false;  // a save as saves are: runs of 00 and FF, some digits only on its last line
 };
 
 page_drawing capture(page_font font, int scale, bool smooth, int row_pitch, unsigned background = 0x000000,
@@ -101,7 +102,18 @@ const picture_row pictures[] = {
     {"Liberation bold at scale 1, under a title", 1024, capture(font_liberation_mono_bold, 1, false, 10), true},
     {"a picture larger than any capture, at scale 9, scaled down first", 200, capture(font_dejavu_mono, 9, true, 9)},
     {"a photo turned by 2 degrees", 512, degraded(capture(font_vga8, 4, true, 9), 1, 70, 4, 2), false, true},
+    {"a save of runs of 00 and FF, digits first shown on its last line", 700, capture(font_vga8, 2, false, 9), false,
+     false, true},
 };
+
+// A save of size bytes that is mostly 00 and FF, with every digit on its last line.
+std::string save_of_runs(size_t size)
+{
+    std::string data(size - 16 - 8, '\0');
+    for (size_t k = data.size() / 3; k < data.size() / 2; k++)
+        data[k] = '\xFF';
+    return bram_file("", data + bytes("\x01\x23\x45\x67\x89\xAB\xCD\xEF"));
+}
 
 void draw_save(const std::string &bytes, page_drawing drawing, bool title, const scratch_dir &dir,
                std::vector<std::string> *names)
@@ -124,7 +136,7 @@ TABLE_TEST(picture_runs, read_as_typed, picture_row, pictures)
     SKIP_UNDER_WINE_IF(true);
     const picture_row &row = GetParam();
     scratch_dir dir;
-    std::string bytes = save_of(row.size, static_cast<unsigned>(row.size));
+    std::string bytes = row.runs ? save_of_runs(row.size) : save_of(row.size, static_cast<unsigned>(row.size));
     std::vector<std::string> names;
     draw_save(bytes, row.drawing, row.title, dir, &names);
     run_result result = run_program(dumpscan, names, "", dir.path.string());
