@@ -402,16 +402,6 @@ void name_digits(int page_count, const command_line *line)
     static int given[most_groups];
     std::fill(given, given + groups.count, unsure);
     settle(&read, given, &result);
-    if (getenv("SCAN_DEBUG")) {
-        int members[most_groups] = {};
-        for (int k = 0; k < sample_count; k++) if (groups.group_of[k] >= 0) members[groups.group_of[k]]++;
-        for (int g = 0; g < groups.count; g++) {
-            fprintf(stderr, "group %d (%d members) name %d:", g, members[g], result.name[g]);
-            for (int d = 0; d < 16; d++) if (votes[g][d] > 0.01) fprintf(stderr, " %X=%.2f", d, votes[g][d]);
-            fputc('\n', stderr);
-        }
-        fprintf(stderr, "holds %d risked %g\n", result.checks_hold, result.risked);
-    }
     if (standard_input_is_terminal() && ask_names(given))
         settle(&read, given, &result);
 }

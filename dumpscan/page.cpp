@@ -364,7 +364,7 @@ int whole_cells(double length, double pitch)
 }
 
 // The grid of cells on rows of this pitch and phase.
-bool find_grid(const ink_view *ink, const row_choice *rows, cell_grid *grid)
+bool find_grid(const ink_view *ink, const row_choice *rows, bool widened, cell_grid *grid)
 {
     int width = ink->width, height = ink->height;
     grid->row_pitch = rows->pitch;
@@ -377,8 +377,12 @@ bool find_grid(const ink_view *ink, const row_choice *rows, cell_grid *grid)
         for (int y = 0; y < height; y++)
             profile[x] += static_cast<float>(ink_at(ink, x, y));
     }
-    // Cells are 8 pixels of the screen wide, rows 8 to 10 high.
-    if (!fit_columns(profile, width, 0.76 * grid->row_pitch, 1.02 * grid->row_pitch, &grid->column_pitch,
+    // Cells are 8 pixels of the screen wide, rows 8 to 10 high; a capture widened to 4:3 (7/6)
+    // or to the console's pixel aspect (8/7) makes them up to 7/6 as wide as rows 8 apart. The
+    // two ranges are searched apart: half the width of a pair and its space, 1.5 cells, fits
+    // the gaps between pairs about as well, and at rows 10 apart it lies within the wider range.
+    double smallest = widened ? 1.02 : 0.76, largest = widened ? 1.2 : 1.02;
+    if (!fit_columns(profile, width, smallest * grid->row_pitch, largest * grid->row_pitch, &grid->column_pitch,
                      &grid->column_phase))
         return false;
     while (grid->column_phase > grid->column_pitch)
@@ -695,14 +699,14 @@ page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_
     static thread_local cell_inks cells;
     ink_view view = view_of(ink);
     // A pitch within the glyphs may set rows apart as well as the rows' own: each pitch the
-    // rows suggest is tried until one shows a page.
+    // rows suggest is tried until one shows a page, with cells as wide as usual, then widened.
     row_choice choices[row_choices_tried];
     profile_rows(&view);
     int choice_count = row_choices(profile, view.height, choices, row_choices_tried);
     bool found = false;
     snprintf(why, size, "no text on a grid of cells");
-    for (int k = 0; k < choice_count && !found; k++) {
-        if (!find_grid(&view, &choices[k], &grid))
+    for (int k = 0; k < 2 * choice_count && !found; k++) {
+        if (!find_grid(&view, &choices[k % choice_count], k >= choice_count, &grid))
             continue;
         measure_cells(&view, &grid, &cells);
         page->image = name;

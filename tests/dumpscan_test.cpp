@@ -84,6 +84,12 @@ page_drawing degraded(page_drawing drawing, double blur, int jpeg_quality, doubl
     return drawing;
 }
 
+page_drawing widened(page_drawing drawing, double factor)
+{
+    drawing.widen = factor;
+    return drawing;
+}
+
 const picture_row pictures[] = {
     {"a 2 KiB save of 16 pages captured at scale 1", 2048, capture(font_vga8, 1, false, 8)},
     {"the console font at scale 2, rows 9 apart, under a title", 315, capture(font_vga8, 2, false, 9), true},
@@ -102,6 +108,8 @@ const picture_row pictures[] = {
     {"Liberation bold at scale 1, under a title", 1024, capture(font_liberation_mono_bold, 1, false, 10), true},
     {"a picture larger than any capture, at scale 9, scaled down first", 200, capture(font_dejavu_mono, 9, true, 9)},
     {"a photo turned by 2 degrees", 512, degraded(capture(font_vga8, 4, true, 9), 1, 70, 4, 2), false, true},
+    {"the console font at scale 2, rows 8 apart, widened to 4:3 and smoothed", 400,
+     widened(capture(font_vga8, 2, true, 8), 7.0 / 6)},
     {"a save of runs of 00 and FF, digits first shown on its last line", 700, capture(font_vga8, 2, false, 9), false,
      false, true},
 };
