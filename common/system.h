@@ -78,5 +78,10 @@ bool lock_folder(const char *folder);
 bool make_folder(const char *path);
 // Holds the ending signals back (true) or lets them through again (false).
 void hold_ending_signals(bool hold);
+// Sends what a library writes to standard error nowhere, until standard error is given back;
+// one thread at a time holds it quiet, the others wait. For the complaints of the image and
+// glyph libraries, which the programs say in their own words.
+void quiet_standard_error();
+void give_back_standard_error();
 
 #endif

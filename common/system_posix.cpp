@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -261,4 +262,30 @@ void hold_ending_signals(bool hold)
     sigset_t set;
     fill_ending_set(&set);
     sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+static std::mutex quieting;
+static int kept_standard_error = -1;
+
+void quiet_standard_error()
+{
+    quieting.lock();
+    fflush(stderr);
+    int nothing = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    kept_standard_error = nothing >= 0 ? dup(STDERR_FILENO) : -1;
+    if (kept_standard_error >= 0)
+        dup2(nothing, STDERR_FILENO);
+    if (nothing >= 0)
+        close(nothing);
+}
+
+void give_back_standard_error()
+{
+    fflush(stderr);
+    if (kept_standard_error >= 0) {
+        dup2(kept_standard_error, STDERR_FILENO);
+        close(kept_standard_error);
+        kept_standard_error = -1;
+    }
+    quieting.unlock();
 }

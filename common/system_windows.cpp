@@ -343,3 +343,27 @@ void hold_ending_signals(bool hold)
 {
     InterlockedExchange(&ending_held, hold ? 1 : 0);
 }
+
+// The Windows programs read no pictures and start no threads.
+static int kept_standard_error = -1;
+
+void quiet_standard_error()
+{
+    fflush(stderr);
+    int nothing = _open("NUL", _O_WRONLY);
+    kept_standard_error = nothing >= 0 ? _dup(2) : -1;
+    if (kept_standard_error >= 0)
+        _dup2(nothing, 2);
+    if (nothing >= 0)
+        _close(nothing);
+}
+
+void give_back_standard_error()
+{
+    fflush(stderr);
+    if (kept_standard_error >= 0) {
+        _dup2(kept_standard_error, 2);
+        _close(kept_standard_error);
+        kept_standard_error = -1;
+    }
+}

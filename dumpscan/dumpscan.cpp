@@ -275,7 +275,8 @@ void read_pages(const command_line *line)
     int helpers = std::min(static_cast<int>(std::thread::hardware_concurrency()), most_threads) - 1;
     std::thread helping[most_threads];
     for (int t = 0; t < std::min(helpers, line->image_count - 1); t++)
-        helping[t] = std::thread(read_images, &readings);
+        if (!start_helper(&helping[t], read_images, &readings))
+            break; // the threads there are read them all
     read_images(&readings);
     for (std::thread &helper : helping)
         if (helper.joinable())
@@ -385,6 +386,12 @@ bool ask_names(int *given)
     return asked;
 }
 
+[[noreturn]] void fail_without_tesseract(const char *why)
+{
+    fail(status_no_tesseract, "tesseract cannot read its English data '%s' (%s): install tesseract-ocr-eng\n",
+         english_data_path(), why);
+}
+
 // What settling needs to know of the pages read and their glyphs.
 reading reading_of(int page_count, const command_line *line)
 {
@@ -397,7 +404,8 @@ reading reading_of(int page_count, const command_line *line)
 void name_digits(int page_count, const command_line *line)
 {
     static int lines[most_read_lines + most_lone_lines][most_line];
-    read_groups(&groups, lines, lines_to_read(page_count, lines), votes);
+    if (!read_groups(&groups, lines, lines_to_read(page_count, lines), votes))
+        fail_without_tesseract("it cannot be loaded");
     reading read = reading_of(page_count, line);
     static int given[most_groups];
     std::fill(given, given + groups.count, unsure);
@@ -524,6 +532,9 @@ int main(int argc, char **argv)
     if (line.image_count == 0)
         exit_with_usage(argv[0], print_usage, status_output_failed);
     order_by_numbers(&line);
+    char why[160];
+    if (!english_data_found(why, sizeof why))
+        fail_without_tesseract(why);
     pending_output *text = line.output ? open_text(&line) : nullptr;
     read_pages(&line);
     group_glyphs(samples, sample_count, &groups);

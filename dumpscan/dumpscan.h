@@ -7,6 +7,10 @@
 // writes the text dumpentry reads.
 
 #include <cstddef>
+#include <system_error>
+#include <thread>
+
+#include "../common/system.h"
 
 // The exit statuses of dumpscan.
 enum dumpscan_status {
@@ -14,8 +18,25 @@ enum dumpscan_status {
     status_output_failed = 1, // the text cannot be made or written, or is refused
     status_no_page = 2,       // an image holds no dump page
     status_unreadable = 3,    // an image cannot be read
+    status_no_tesseract = 4,  // tesseract cannot read its English data
     status_unsure = 5,        // written, with digits not read for sure or a check that fails
 };
+
+// Starts a thread that runs work(argument), with the ending signals held in it, so that a
+// signal lands on the main thread, which cleans up; false when the system cannot start one
+// (the caller then does the work itself).
+template <typename Argument> bool start_helper(std::thread *helper, void (*work)(Argument *), Argument *argument)
+{
+    hold_ending_signals(true);
+    bool started = true;
+    try {
+        *helper = std::thread(work, argument);
+    } catch (const std::system_error &) {
+        started = false;
+    }
+    hold_ending_signals(false);
+    return started;
+}
 
 const int most_pages = 513;            // a dump of 65535 bytes: 511 full pages, and the last
 const int lines_per_page = 16;

@@ -4,8 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <numeric>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <leptonica/allheaders.h>
 #include <tesseract/capi.h>
 #include <thread>
@@ -338,6 +343,12 @@ void vote_line(TessBaseAPI *api, const glyph_groups *groups, const int *line, in
     pixDestroy(&drawn);
 }
 
+const char *data_folder()
+{
+    const char *named = getenv("TESSDATA_PREFIX");
+    return named && *named ? named : "/usr/share/tesseract-ocr/5/tessdata";
+}
+
 // Tesseract made ready to name one hex digit at a time, or nullptr.
 TessBaseAPI *start_tesseract()
 {
@@ -347,16 +358,20 @@ TessBaseAPI *start_tesseract()
         omp_set_max_active_levels(0);
     TessBaseAPI *api = TessBaseAPICreate();
     // The line network alone, with no word lists to load.
-    static char dawgs[][20] = {"load_system_dawg", "load_freq_dawg", "load_punc_dawg", "load_number_dawg",
-                               "load_unambig_dawg", "load_bigram_dawg"};
+    static char settings[][20] = {"load_system_dawg", "load_freq_dawg", "load_punc_dawg", "load_number_dawg",
+                                  "load_unambig_dawg", "load_bigram_dawg"};
     static char off[] = "0";
-    char *names[6], *values[6];
-    for (int k = 0; k < 6; k++) {
-        names[k] = dawgs[k];
+    const int setting_count = sizeof settings / sizeof settings[0];
+    char *names[setting_count], *values[setting_count];
+    for (int k = 0; k < setting_count; k++) {
+        names[k] = settings[k];
         values[k] = off;
     }
-    if (!api || TessBaseAPIInit4(api, nullptr, "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, names, values, 6,
-                                 false) != 0) {
+    quiet_standard_error();
+    bool started = api && TessBaseAPIInit4(api, data_folder(), "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, names,
+                                           values, setting_count, false) == 0;
+    give_back_standard_error();
+    if (!started) {
         TessBaseAPIDelete(api);
         return nullptr;
     }
@@ -372,6 +387,7 @@ struct line_share {
     const int (*lines)[most_line];
     int line_count;
     int first;
+    bool started;
     float votes[most_groups][16];
 };
 
@@ -380,6 +396,7 @@ void read_share(line_share *share)
     for (int g = 0; g < share->groups->count; g++)
         std::fill(share->votes[g], share->votes[g] + 16, 0.0f);
     TessBaseAPI *api = start_tesseract();
+    share->started = api != nullptr;
     if (!api)
         return;
     for (int k = share->first; k < share->line_count; k += 2)
@@ -390,15 +407,43 @@ void read_share(line_share *share)
 
 } // namespace
 
-// The lines are read in two shares at once, on two threads.
-void read_groups(const glyph_groups *groups, const int (*lines)[most_line], int line_count, float (*votes)[16])
+const char *english_data_path()
+{
+    static char path[longest_path];
+    snprintf(path, sizeof path, "%s/eng.traineddata", data_folder());
+    return path;
+}
+
+bool english_data_found(char *why, size_t size)
+{
+    int data = open(english_data_path(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (data < 0) {
+        snprintf(why, size, "%s", strerror(errno));
+        return false;
+    }
+    struct stat facts;
+    bool looked = fstat(data, &facts) == 0;
+    close(data);
+    snprintf(why, size, "%s", !looked ? strerror(errno) : !S_ISREG(facts.st_mode) ? "not a file" : "empty");
+    return looked && S_ISREG(facts.st_mode) && facts.st_size > 0;
+}
+
+// The lines are read in two shares at once, on two threads, or one after the other on this
+// one when no other can be started.
+bool read_groups(const glyph_groups *groups, const int (*lines)[most_line], int line_count, float (*votes)[16])
 {
     static line_share shares[2];
     for (int k = 0; k < 2; k++)
-        shares[k] = {groups, lines, line_count, k, {}};
-    std::thread other(read_share, &shares[1]);
+        shares[k] = {groups, lines, line_count, k, false, {}};
+    std::thread other;
+    bool helped = start_helper(&other, read_share, &shares[1]);
     read_share(&shares[0]);
-    other.join();
+    if (helped)
+        other.join();
+    else
+        read_share(&shares[1]);
+    if (!shares[0].started || !shares[1].started)
+        return false;
     int times[most_groups] = {};
     for (int k = 0; k < line_count; k++)
         for (int slot = 0; slot < most_line; slot++)
@@ -408,6 +453,7 @@ void read_groups(const glyph_groups *groups, const int (*lines)[most_line], int 
         for (int digit = 0; digit < 16; digit++)
             votes[g][digit] = (shares[0].votes[g][digit] + shares[1].votes[g][digit]) /
                               static_cast<float>(std::max(1, times[g]));
+    return true;
 }
 
 void show_group(const glyph_groups *groups, int group, FILE *shown)

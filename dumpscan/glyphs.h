@@ -26,9 +26,16 @@ void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *g
 // space between pairs.
 const int most_line = 48;
 
+// Where tesseract's English data is: in the folder TESSDATA_PREFIX names, or Debian's.
+const char *english_data_path();
+// Whether it is there, a file that holds something (looked at without waiting on a pipe);
+// else why not.
+bool english_data_found(char *why, size_t size);
+
 // What tesseract makes of each group's mean glyph, read in the lines given, as they stand in
-// the dump: for each group and digit, how strongly it was read as that digit, 0 to 1.
-void read_groups(const glyph_groups *groups, const int (*lines)[most_line], int line_count, float (*votes)[16]);
+// the dump: for each group and digit, how strongly it was read as that digit, 0 to 1. False
+// when tesseract cannot start with its data.
+bool read_groups(const glyph_groups *groups, const int (*lines)[most_line], int line_count, float (*votes)[16]);
 
 // Shows a group's mean glyph in block characters, for a person to name.
 void show_group(const glyph_groups *groups, int group, FILE *shown);

@@ -5,10 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <leptonica/allheaders.h>
-#include <mutex>
-#include <unistd.h>
 
 #include "page.h"
 
@@ -666,20 +663,9 @@ bool read_rows(const ink_view *ink, const cell_grid *grid, const cell_inks *cell
 // say what the run then says in its own words) kept off standard error.
 PIX *quietly_read(const char *path)
 {
-    // Standard error is one for every thread: one image is read at a time.
-    static std::mutex reading;
-    std::lock_guard<std::mutex> held(reading);
-    fflush(stderr);
-    int kept = dup(STDERR_FILENO), nothing = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (kept >= 0 && nothing >= 0)
-        dup2(nothing, STDERR_FILENO);
+    quiet_standard_error();
     PIX *pix = pixRead(path);
-    if (kept >= 0 && nothing >= 0)
-        dup2(kept, STDERR_FILENO);
-    if (kept >= 0)
-        close(kept);
-    if (nothing >= 0)
-        close(nothing);
+    give_back_standard_error();
     return pix;
 }
 

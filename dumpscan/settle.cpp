@@ -362,7 +362,7 @@ bool others_hold(const reading *read, const int *expected, const unsigned *weigh
 enum naming { names_confirmed, none_held, names_rivalled };
 
 naming names_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
-                  double chance, double reserve, double *risked, int *name)
+                  double chance, double *risked, int *name)
 {
     static ways search;
     static int tried_name[most_named], found[most_named], digit_of[most_samples];
@@ -373,7 +373,7 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
         if (holding > 0 && way_cost > found_cost + rival_margin)
             break; // the ways left are too unlikely to rival the one found
         tried++;
-        bool could_be_taken = holding == 0 && *risked + chance <= most_risked - reserve;
+        bool could_be_taken = holding == 0 && *risked + chance <= most_risked;
         if (could_be_taken)
             *risked += chance;
         unsigned sum = 0;
@@ -401,8 +401,8 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
 // group are tried as that group's too, all ways together; exactly one way under which every
 // check holds settles them, and none is tried where no digit is doubtful. digit_of holds the
 // digits as settled.
-bool settle_doubtful(const reading *read, const int *expected, const int *name, double chance, double reserve,
-                     double *risked, int *digit_of)
+bool settle_doubtful(const reading *read, const int *expected, const int *name, double chance, double *risked,
+                     int *digit_of)
 {
     read_digits(read, name, digit_of);
     static int doubtful[most_doubtful_tried];
@@ -419,7 +419,7 @@ bool settle_doubtful(const reading *read, const int *expected, const int *name, 
         return false;
     // Every way of flipping them could be taken: each spends the chance of a wrong one holding.
     double spent = (1 << count) * chance;
-    if (*risked + spent > most_risked - reserve)
+    if (*risked + spent > most_risked)
         return false;
     *risked += spent;
     int holding = 0, found = 0;
@@ -467,16 +467,13 @@ void settle(const reading *read, const int *given_names, settled *result)
     name_costs(read, forced, cost);
     for (int g = 0; g < read->groups; g++)
         result->name[g] = static_cast<int>(std::min_element(cost[g], cost[g] + digits) - cost[g]);
-    // Until a person has named a glyph, one way's chance is kept back, for the names they give.
     double chance = chance_of_holding(read, weight, cost);
-    bool named_by_person = std::any_of(given_names, given_names + read->groups, [](int n) { return n != unsure; });
-    double reserve = named_by_person ? 0 : chance;
-    naming named = names_hold(read, expected, weight, cost, chance, reserve, &result->risked, result->name);
+    naming named = names_hold(read, expected, weight, cost, chance, &result->risked, result->name);
     result->checks_hold = named == names_confirmed;
     if (result->checks_hold)
         read_digits(read, result->name, digit_of);
     else if (named == none_held)
-        result->checks_hold = settle_doubtful(read, expected, result->name, chance, reserve, &result->risked, digit_of);
+        result->checks_hold = settle_doubtful(read, expected, result->name, chance, &result->risked, digit_of);
     if (!result->checks_hold)
         read_digits(read, result->name, digit_of);
     // Where the checks fail, only a name a person gave is sure: tesseract reads some glyphs

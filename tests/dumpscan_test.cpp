@@ -261,6 +261,21 @@ run_case row(const char *name, const std::vector<std::string> &args, const std::
     return made;
 }
 
+// A row where tesseract's data, in the folder TESSDATA_PREFIX names, is missing or unusable: the
+// earlier text stays as it was.
+run_case no_english_data(const char *name, std::map<std::string, std::string> files, const std::string &setup,
+                         const std::string &why)
+{
+    files["save.txt"] = old_text;
+    files["p.png"] = read_file(std::string(EXAMPLES_DIR) + "/page-3.png");
+    run_case made{name, dumpscan.empty() ? "" : "sh", {"TESSDATA_PREFIX=. S -o save.txt p.png"}, files, "", "",
+                  "tesseract cannot read its English data './eng.traineddata' (" + why +
+                      "): install tesseract-ocr-eng\n",
+                  4, {{"save.txt", old_text}}};
+    made.setup = setup;
+    return made;
+}
+
 const std::string binary_save = bytes("\x14\0\xF6\xFF\0\0SAVE      \x01\x02\x03\x04");
 
 const run_case cases[] = {
@@ -301,6 +316,13 @@ const run_case cases[] = {
      "Output file 'save.txt' is also standard output\n", 1, {{"save.txt", old_text}}},
     row("a picture after --", {"--", "-p.png"}, {{"-p.png", damaged_png}}, "", "'-p.png' cannot be read as an image\n",
         3),
+    no_english_data("no English data for tesseract", {}, "", "No such file or directory"),
+    no_english_data("English data that is empty", {{"eng.traineddata", ""}}, "", "empty"),
+    no_english_data("English data that is a folder", {{"eng.traineddata/x", ""}}, "", "not a file"),
+    no_english_data("English data that is a pipe with no writer", {}, "mkfifo eng.traineddata", "not a file"),
+    no_english_data("English data cut short", {},
+                    "head -c 100000 /usr/share/tesseract-ocr/5/tessdata/eng.traineddata >eng.traineddata",
+                    "it cannot be loaded"),
 };
 
 RUN_TABLE(scan_runs, cases)

@@ -24,7 +24,7 @@ const settle_row settle_rows[] = {
     {"every group read rightly: the first way holds", 300, {}, 0, true},
     {"two glyphs read as each other: the second way holds", 300, {{7, 3}, {3, 7}}, 0, true},
     // Three pairs read as each other: the true names are the eighth way tried, and a budget of
-    // 1 in 10 000 allows five (one more is kept back for names a person gives).
+    // 1 in 10 000 allows six.
     {"three pairs of glyphs read as each other: the true names come too late", 300,
      {{3, 4}, {4, 3}, {5, 6}, {6, 5}, {7, 8}, {8, 7}}, 0, false},
     // Two glyphs read as each other, whose groups weigh alike in the checksum (found by
