@@ -276,6 +276,20 @@ run_case no_english_data(const char *name, std::map<std::string, std::string> fi
     return made;
 }
 
+// The example's pictures read where no thread can be started: read all the same, on one.
+run_case no_threads(const char *name)
+{
+    std::map<std::string, std::string> files;
+    for (const char *page : {"page-1.png", "page-2.png", "page-3.png"})
+        files[page] = read_file(std::string(EXAMPLES_DIR) + "/" + page);
+    std::string said = "page-1.png: page 0, 16 lines, header 00 01 3B\n"
+                       "page-2.png: page 1, 16 lines, header 00 01 3B\n"
+                       "page-3.png: last page, 8 lines, header 00 01 3B\n";
+    std::string text = text_of(read_file(std::string(EXAMPLES_DIR) + "/save.bin"));
+    return {name, dumpscan.empty() ? "" : "sh", {"FAIL_CALL=pthread_create L S -o save.txt page-?.png"}, files, "",
+            "", said, 0, {{"save.txt", text}}};
+}
+
 const std::string binary_save = bytes("\x14\0\xF6\xFF\0\0SAVE      \x01\x02\x03\x04");
 
 const run_case cases[] = {
@@ -316,6 +330,7 @@ const run_case cases[] = {
      "Output file 'save.txt' is also standard output\n", 1, {{"save.txt", old_text}}},
     row("a picture after --", {"--", "-p.png"}, {{"-p.png", damaged_png}}, "", "'-p.png' cannot be read as an image\n",
         3),
+    no_threads("no thread can be started"),
     no_english_data("no English data for tesseract", {}, "", "No such file or directory"),
     no_english_data("English data that is empty", {{"eng.traineddata", ""}}, "", "empty"),
     no_english_data("English data that is a folder", {{"eng.traineddata/x", ""}}, "", "not a file"),

@@ -2,10 +2,12 @@
  * (fflush, fsync, fchmod, fclose, rename or mkstemp) fail on an unfinished output, the new file
  * written beside the one it would replace, as a full disk or a failing device would.
  * FAIL_CALL=stat makes the FAIL_AT-th look at any file (stat, lstat and fstat counted together,
- * from 1) fail with FAIL_ERRNO (EIO, ESTALE or EACCES), as a network folder may. */
+ * from 1) fail with FAIL_ERRNO (EIO, ESTALE or EACCES), as a network folder may.
+ * FAIL_CALL=pthread_create makes every thread fail to start (EAGAIN), as under ulimit -u. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -134,4 +136,12 @@ int fstat(int fd, struct stat *st)
         return -1;
     }
     return NEXT(int, "fstat", int, struct stat *)(fd, st);
+}
+
+int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*start)(void *), void *argument)
+{
+    if (failing("pthread_create"))
+        return EAGAIN;
+    return NEXT(int, "pthread_create", pthread_t *, const pthread_attr_t *, void *(*)(void *),
+                void *)(thread, attributes, start, argument);
 }
