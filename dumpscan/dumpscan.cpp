@@ -460,6 +460,52 @@ void report_pages(int page_count)
     }
 }
 
+bool same_glyphs(const int *a, const int *b, int count)
+{
+    for (int k = 0; k < count; k++)
+        if (memcmp(&samples[a[k]], &samples[b[k]], sizeof samples[0]) != 0)
+            return false;
+    return true;
+}
+
+// A page whose every glyph is drawn by the same pixels as another's: the same picture twice.
+bool same_page(const page_read *a, const page_read *b)
+{
+    if (a->lines != b->lines || a->last_line_digits != b->last_line_digits ||
+        !same_glyphs(a->header, b->header, header_digits))
+        return false;
+    for (int line = 0; line < a->lines; line++)
+        if (!same_glyphs(a->digits[line], b->digits[line], digit_count(a, line)))
+            return false;
+    return true;
+}
+
+// What about the set of pictures leaves the checks unable to hold, said in words: a picture
+// given twice, a page not full before the last, a header given that the pages do not bear out.
+void report_set(int page_count, const command_line *line)
+{
+    for (int p = 1; p < page_count; p++)
+        for (int q = 0; q < p; q++)
+            if (same_page(&pages[p], &pages[q])) {
+                warn("%s repeats %s\n", pages[p].image, pages[q].image);
+                break;
+            }
+    for (int p = 0; p + 1 < page_count; p++)
+        if (pages[p].lines < lines_per_page || pages[p].last_line_digits < digits_per_line)
+            warn("%s has %d line%s but is not the last page\n", pages[p].image, pages[p].lines,
+                 pages[p].lines == 1 ? "" : "s");
+    if (line->header[0] == unsure)
+        return;
+    reading read = reading_of(page_count, line);
+    long shown = size_shown(&read), given = 0;
+    for (int k = 2; k < header_digits; k++)
+        given = given * 16 + line->header[k];
+    if (shown >= 0 && shown != given)
+        warn("--header %c%c %c%c %c%c: the pages show 00 %02lX %02lX\n", digit_char(line->header[0]),
+             digit_char(line->header[1]), digit_char(line->header[2]), digit_char(line->header[3]),
+             digit_char(line->header[4]), digit_char(line->header[5]), shown >> 8, shown & 0xFF);
+}
+
 // Names the lines holding digits not read for sure, the first ten of them; returns how many
 // digits are unsure.
 int report_unsure(int page_count)
@@ -540,6 +586,7 @@ int main(int argc, char **argv)
     group_glyphs(samples, sample_count, &groups);
     name_digits(line.image_count, &line);
     report_pages(line.image_count);
+    report_set(line.image_count, &line);
     int unsure_digits = report_unsure(line.image_count);
     bool holds = unsure_digits == 0 && dump_holds(line.image_count, &line);
     write_text(text ? text->stream : stdout, line.image_count);

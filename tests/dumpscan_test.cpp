@@ -214,6 +214,36 @@ TEST(picture_runs, pictures_are_read_in_the_order_of_their_numbers_with_options_
     EXPECT_EQ(result.status, 0);
 }
 
+// Sets of pictures that cannot hold the checks: the run says why, writes every digit it
+// cannot be sure of as '?', and ends with status 5.
+struct set_row {
+    const char *name;
+    size_t size;
+    std::vector<std::string> args; // the pictures are page-0.png ..., and last.png a copy of the last
+    std::string said;
+};
+
+const set_row set_rows[] = {
+    {"a picture given twice", 300, {"page-0.png", "page-1.png", "page-1.png"}, "page-1.png repeats page-1.png\n"},
+    {"the last page given first", 300, {"last.png", "page-0.png", "page-1.png"},
+     "last.png has 6 lines but is not the last page\n"},
+    {"a header one digit off", 300, {"--header", "00 01 2D", "page-0.png", "page-1.png", "page-2.png"},
+     "--header 00 01 2D: the pages show 00 01 2C\n"},
+};
+
+TABLE_TEST(set_runs, say_why_the_checks_cannot_hold, set_row, set_rows)
+{
+    SKIP_UNDER_WINE_IF(true);
+    const set_row &row = GetParam();
+    scratch_dir dir;
+    std::vector<std::string> names;
+    draw_save(save_of(row.size, 5), capture(font_vga8, 2, false, 9), false, dir, &names);
+    std::filesystem::copy(dir / names.back(), dir / "last.png");
+    run_result result = run_program(dumpscan, row.args, "", dir.path.string());
+    EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err;
+    EXPECT_EQ(result.status, 5);
+}
+
 // A header given that the pages contradict: no name is sure, every digit is '?', and with no
 // terminal to ask at, nothing is asked.
 TEST(picture_runs, a_header_the_pages_contradict_leaves_every_digit_unsure)
@@ -228,6 +258,7 @@ TEST(picture_runs, a_header_the_pages_contradict_leaves_every_digit_unsure)
     EXPECT_EQ(result.out, unsure);
     EXPECT_EQ(result.err, "page-0.png: page 0, 16 lines, header ?? ?? ??\n"
                           "page-1.png: page 1, 16 lines, header ?? ?? ??\n"
+                          "--header 00 01 01: the pages show 00 01 00\n"
                           "Warning: 524 digits not read for sure, written '?': page 0, header; page 0, line 0; "
                           "page 0, line 1; page 0, line 2; page 0, line 3; page 0, line 4; page 0, line 5; "
                           "page 0, line 6; page 0, line 7; page 0, line 8; and more\n");
