@@ -56,6 +56,8 @@ static void fail_unless_complete(decode_result result, const char *output_name, 
         fail(status_no_encoding, "No encoding in the header\n");
     case decode_unknown_encoding:
         fail(status_no_encoding, "Unknown encoding (%d)\n", encoding);
+    case decode_header_unread:
+        fail(status_no_encoding, "The header holds digits not read ('?'): type it as the screen shows it\n");
     }
 }
 
@@ -161,5 +163,5 @@ int main(int argc, char **argv)
     print_contact();
     finish_report(status_output_failed);
     commit_output_or_fail(dump_output, status_output_failed, output_name);
-    return check_fails ? status_check_fails : status_done;
+    return check_fails || unread_digits(&dump) > 0 ? status_check_fails : status_done;
 }

@@ -24,7 +24,7 @@ enum dumpentry_status {
     status_no_encoding = 2,   // unknown encoding, or none in the header
     status_input_failed = 3,  // the input file cannot be opened
     status_input_ended = 4,   // the input ended or failed before the dump was complete
-    status_check_fails = 5,   // written, but the save's own check fails
+    status_check_fails = 5,   // written, but the save's own check fails, or digits were not read ('?')
 };
 
 enum decode_result {
@@ -34,6 +34,7 @@ enum decode_result {
     decode_write_error,
     decode_no_encoding,
     decode_unknown_encoding,
+    decode_header_unread, // the header holds a '?': a digit a scan could not read
 };
 
 struct dump_file;

@@ -7,6 +7,7 @@ static bool active;
 static FILE *shown_on;   // where prompts and typing are shown
 static char typed[4096]; // the line typed, handed out limit bytes at a time
 static size_t typed_length, typed_used;
+static char preset[256];
 
 bool editor_start(FILE *shown)
 {
@@ -25,7 +26,8 @@ size_t editor_read(const char *prompt, char *raw, size_t limit)
     if (typed_used == typed_length) {
         fflush(stdout);
         fflush(shown_on);
-        typed_length = read_edited_line(prompt, typed, sizeof typed);
+        typed_length = read_edited_line(prompt, preset, typed, sizeof typed);
+        preset[0] = '\0';
         typed_used = 0;
         if (typed_length == 0)
             return 0;
@@ -36,6 +38,11 @@ size_t editor_read(const char *prompt, char *raw, size_t limit)
     memcpy(raw, typed + typed_used, length);
     typed_used += length;
     return length;
+}
+
+void editor_preset(const char *text)
+{
+    snprintf(preset, sizeof preset, "%s", text);
 }
 
 bool input_waiting()

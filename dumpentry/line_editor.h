@@ -16,6 +16,9 @@ bool editor_active();
 // returns its length, 0 at the end of input. The rest of a longer line is the next line.
 size_t editor_read(const char *prompt, char *raw, size_t limit);
 
+// Text that the next line read at the terminal starts with, to be edited as if typed.
+void editor_preset(const char *text);
+
 // True when more typed or pasted input is waiting already.
 bool input_waiting();
 
@@ -24,10 +27,10 @@ bool input_waiting();
 void discard_typed_ahead();
 
 // What each system's side gives (line_editor_posix.cpp, line_editor_windows.cpp): the editor
-// started at a terminal; one line edited there after the prompt, its line end included, as
-// UTF-8 (0 at the end of input); whether keys wait to be read; dropping the keys that wait.
+// started at a terminal; one line edited there after the prompt (starting with preset where
+// the system's editor can), its line end included, as UTF-8 (0 at the end of input); whether keys wait to be read; dropping the keys that wait.
 bool open_line_editor(FILE *shown);
-size_t read_edited_line(const char *prompt, char *line, size_t size);
+size_t read_edited_line(const char *prompt, const char *preset, char *line, size_t size);
 bool keys_waiting();
 void drop_waiting_keys();
 

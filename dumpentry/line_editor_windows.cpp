@@ -19,7 +19,8 @@ bool open_line_editor(FILE *shown)
     return true;
 }
 
-size_t read_edited_line(const char *prompt, char *line, size_t size)
+// The console's line editing starts empty: a preset is not offered.
+size_t read_edited_line(const char *prompt, const char *, char *line, size_t size)
 {
     fputs(prompt, shown_on);
     fflush(shown_on);

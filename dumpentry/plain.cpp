@@ -112,6 +112,7 @@ static decode_result ask_line(dump_file *dump, int page, int line, bool again, b
     else
         parse_hex_fields(transformed_buffer, values, count);
     size_t dump_line = dump->position / bytes_per_line;
+    dump->line_unread[dump_line] = static_cast<unsigned char>(unread_in(transformed_buffer));
     if (!again) {
         bool page_break = line == 0 && dump->position > 0 && asked.digits != strlen(dump->answered.header);
         dump->line_sources[dump_line] = keep_answer(dump, page_break ? typed_page_start : typed_line);
@@ -208,6 +209,14 @@ decode_result ask_line_again(dump_file *dump, int page, int line, bool *kept)
     if (!seek_dump(dump, offset))
         return decode_write_error;
     return ask_line(dump, page, line, true, kept);
+}
+
+unsigned long unread_digits(const dump_file *dump)
+{
+    unsigned long unread = 0;
+    for (size_t line = 0; line * bytes_per_line < dump->length; line++)
+        unread += dump->line_unread[line];
+    return unread;
 }
 
 bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size)

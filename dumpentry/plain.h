@@ -40,6 +40,7 @@ struct dump_file {
     size_t length;   // written so far
     size_t position; // where the next bytes go: the end, but where a line is asked again
     unsigned long line_sources[0x10000 / bytes_per_line + 1]; // each line's line in its text (0: none)
+    unsigned char line_unread[0x10000 / bytes_per_line + 1];  // each line's digits not read ('?'), written 0
     page_layout layout;
     answers answered;
     bool size_field_warned; // the size field was found one digit off the header at line 0
@@ -55,6 +56,8 @@ bool seek_dump(dump_file *dump, size_t offset);
 // Asks line (or, past the remaining lines of the last page, the last line) of page again
 // where it stands, its earlier bytes shown; Enter leaves it as it was (*kept).
 decode_result ask_line_again(dump_file *dump, int page, int line, bool *kept);
+// The digits not read ('?') in the lines as they stand, each written as 0.
+unsigned long unread_digits(const dump_file *dump);
 // The warning for a dump whose size field or checksum, but not both, disagrees; false if none.
 bool describe_save_mismatch(const bram_tally *tally, char *text, size_t size);
 

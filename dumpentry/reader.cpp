@@ -81,12 +81,13 @@ FILE *dialogue()
     return input.dialogue;
 }
 
-// Letters and digits only, whatever the locale; bytes from 0x80 up never pass.
+// Letters, digits and the '?' of a digit not read only, whatever the locale; bytes from 0x80
+// up never pass.
 char char_accepted(int c)
 {
     signed char s = static_cast<signed char>(c);
     bool letter_or_digit = (s >= 'A' && s <= 'Z') || (s >= 'a' && s <= 'z') || (s >= '0' && s <= '9');
-    return letter_or_digit ? 1 : 0;
+    return letter_or_digit || s == unread_digit ? 1 : 0;
 }
 
 // Keeps the letters and digits of length raw bytes. NUL bytes (of a UTF-16 text) are dropped
@@ -215,13 +216,23 @@ int hex_digit_value(char c)
     return -1;
 }
 
-// Reads up to max_digits hex digits; returns how many were taken (0: no field).
+size_t unread_in(const char *filtered)
+{
+    size_t unread = 0;
+    for (; *filtered; filtered++)
+        unread += *filtered == unread_digit;
+    return unread;
+}
+
+// Reads up to max_digits hex digits, a digit not read as 0; returns how many were taken (0: no
+// field).
 int parse_hex_field(const char *text, int max_digits, unsigned *value)
 {
     int digits = 0;
     *value = 0;
-    while (digits < max_digits && hex_digit_value(text[digits]) >= 0) {
-        *value = *value * 16 + static_cast<unsigned>(hex_digit_value(text[digits]));
+    while (digits < max_digits && (hex_digit_value(text[digits]) >= 0 || text[digits] == unread_digit)) {
+        int digit = text[digits] == unread_digit ? 0 : hex_digit_value(text[digits]);
+        *value = *value * 16 + static_cast<unsigned>(digit);
         digits++;
     }
     return digits;
@@ -254,10 +265,15 @@ bool describe_line_fault(const char *text, size_t expected_digits, char *fault, 
 {
     size_t length = strlen(text);
     for (size_t k = 0; k < length; k++) {
-        if (hex_digit_value(text[k]) < 0) {
+        if (hex_digit_value(text[k]) < 0 && text[k] != unread_digit) {
             snprintf(fault, size, "'%c' is not a hex digit", text[k]);
             return true;
         }
+    }
+    size_t unread = unread_in(text);
+    if (unread > 0) {
+        snprintf(fault, size, "%zu digit%s not read", unread, unread == 1 ? "" : "s");
+        return true;
     }
     if (length == expected_digits)
         return false;
@@ -344,6 +360,11 @@ static bool take_answer(answers *answered, char *rejected, size_t rejected_size,
         return true;
     }
     snprintf(rejected, rejected_size, "%s", transformed_buffer);
+    if (unread_in(transformed_buffer) > 0) {
+        char pairs[384];
+        format_pairs(transformed_buffer, pairs, sizeof pairs);
+        editor_preset(pairs); // what was read stands ready to be mended where the '?' are
+    }
     return false;
 }
 
@@ -451,6 +472,13 @@ decode_result read_header(const char *prompt, answers *answered, int *encoding, 
                 continue; // a blank line before the header, or Enter at its prompt
             *kept = true;
             return decode_complete;
+        }
+        if (unread_in(transformed_buffer) > 0) {
+            if (!at_terminal())
+                return decode_header_unread;
+            size_t unread = unread_in(transformed_buffer);
+            warn("Warning: header: %zu digit%s not read\n", unread, unread == 1 ? "" : "s");
+            continue;
         }
         unsigned value;
         if (parse_hex_field(transformed_buffer, 2, &value) == 0)

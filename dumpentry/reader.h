@@ -68,6 +68,10 @@ decode_result read_header(const char *prompt, answers *answered, int *encoding, 
 // The closing warning that names the lines kept although they drew a warning.
 void describe_mistyped_lines(const answers *answered, char *text, size_t size);
 
+// A '?' stands for one hex digit that a scan of the screen could not read: it is kept by the
+// filter, counts as a digit of its line, and is read as 0.
+const char unread_digit = '?';
+size_t unread_in(const char *filtered);
 int hex_digit_value(char c);
 int parse_hex_field(const char *text, int max_digits, unsigned *value);
 void parse_hex_fields(const char *text, unsigned *values, int count);

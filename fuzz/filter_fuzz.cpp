@@ -26,13 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t kept = filter_line(raw, length, filtered);
     check(kept == strlen(filtered) && kept <= length);
     for (size_t k = 0; k < kept; k++)
-        check(is_ascii_alnum(filtered[k]));
+        check(is_ascii_alnum(filtered[k]) || filtered[k] == unread_digit);
 
     unsigned t[8];
     parse_hex_fields(filtered, t, 8);
-    int supplied = 0; // the fields of two digits, or of one before the first that is no hex digit
-    for (size_t at = 0; supplied < 8 && at < kept && hex_digit_value(filtered[at]) >= 0; supplied++)
-        at += at + 1 < kept && hex_digit_value(filtered[at + 1]) >= 0 ? 2 : 1;
+    // The fields of two digits, or of one before the first that is no hex digit; a digit not
+    // read ('?') is a digit.
+    auto digit = [&](size_t at) { return hex_digit_value(filtered[at]) >= 0 || filtered[at] == unread_digit; };
+    int supplied = 0;
+    for (size_t at = 0; supplied < 8 && at < kept && digit(at); supplied++)
+        at += at + 1 < kept && digit(at + 1) ? 2 : 1;
     for (int k = 0; k < 8; k++) {
         unsigned value = t[k];
         check(value <= 0xFF && (k < supplied || value == 0));

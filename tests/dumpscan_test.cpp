@@ -244,6 +244,35 @@ TABLE_TEST(set_runs, say_why_the_checks_cannot_hold, set_row, set_rows)
     EXPECT_EQ(result.status, 5);
 }
 
+// The whole road, from the example's pictures to filedata.dat and an image, with one digit of
+// the text not read: dumpentry writes it as 0, names its line and ends with status 5;
+// bramarray packs it with a warning; bramimage keeps it out of the image.
+TEST(picture_runs, the_road_from_pictures_to_an_image_with_a_digit_not_read)
+{
+    SKIP_UNDER_WINE_IF(true);
+    scratch_dir dir;
+    for (const char *page : {"page-1.png", "page-2.png", "page-3.png"})
+        write_file(dir / page, read_file(std::string(EXAMPLES_DIR) + "/" + page));
+    std::string road = with_programs("S -o save.txt page-*.png 2>/dev/null && sed -i '4s/^4/?/' save.txt && "
+                                     "{ D save.bin save.txt >/dev/null 2>entry.txt; test $? = 5; } && "
+                                     "A save.bin >/dev/null 2>array.txt && { I add game.sav save.bin; test $? = 3; }");
+    run_result result = run_program("/bin/bash", {"-c", road}, "", dir.path.string());
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::string save = read_file(std::string(EXAMPLES_DIR) + "/save.bin");
+    save[16] = '\x01'; // 41 read as ?1
+    EXPECT_EQ(read_file(dir / "save.bin"), save);
+    std::string entry = read_file(dir / "entry.txt");
+    EXPECT_NE(entry.find("Warning: page 0, line 2: 1 digit not read (save.txt, line 4)\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("Warning: 1 line looked mistyped: page 0, line 2\n"), std::string::npos) << entry;
+    EXPECT_EQ(read_file(dir / "array.txt"),
+              "Warning: 'save.bin' has a checksum that does not hold (stored 0xBD68, computed 0xBDA8)\n");
+    EXPECT_NE(read_file(dir / "filedata.dat").find("0X20, 0X20, \n0X01, 0X52, 0X4C"),
+              std::string::npos);
+    EXPECT_EQ(result.err, "'save.bin' is not a well-formed backup memory file: it has a checksum that does not hold "
+                          "(stored 0xBD68, computed 0xBDA8)\n");
+    EXPECT_FALSE(file_exists(dir / "game.sav"));
+}
+
 // A header given that the pages contradict: no name is sure, every digit is '?', and with no
 // terminal to ask at, nothing is asked.
 TEST(picture_runs, a_header_the_pages_contradict_leaves_every_digit_unsure)

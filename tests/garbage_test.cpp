@@ -55,14 +55,16 @@ struct messages {
 const messages dumpentry_says = {
     std::regex("(Encoding|Full pages|Remaining full lines|Remaining bytes): [0-9]+|Size of data: [0-9]+ bytes|"
                "Warning: (header|page [0-9]+, line [0-9]+|last page, line [0-9]+|last line): "
-               "([0-9]+ hex digits found, [0-9]+ expected|'[A-Za-z0-9]' is not a hex digit)( \\(in\\.txt, line [0-9]+\\))?|"
+               "([0-9]+ hex digits found, [0-9]+ expected|'[A-Za-z0-9]' is not a hex digit|[0-9]+ digits? not read)"
+               "( \\(in\\.txt, line [0-9]+\\))?|"
                "Warning: [0-9]+ lines? looked mistyped: .*|"
                "Warning: (page [0-9]+|last page): its header [0-9A-F ]+ is not the first page's, [0-9A-F ]+, which holds"
                "( \\(in\\.txt, line [0-9]+\\))?|"
                "Warning: the (checksum|size field) .*|"
                "Warning: the input goes on after the end of the dump"),
     {std::regex(""), std::regex("Couldn't (open file '.*' for output|write file '.*')|Output file '.*' is also the input file"),
-     std::regex("Unknown encoding \\(-?[0-9]+\\)|No encoding in the header"), std::regex("Couldn't open file '.*' for input"),
+     std::regex("Unknown encoding \\(-?[0-9]+\\)|No encoding in the header|"
+                "The header holds digits not read \\('\\?'\\): type it as the screen shows it"), std::regex("Couldn't open file '.*' for input"),
      std::regex("Unexpected end of input|Couldn't read input")},
 };
 

@@ -8,6 +8,11 @@
 namespace {
 
 const std::string left = "\x1b[D", backspace = "\x7f", ctrl_c = "\x03";
+const std::string right = "\x1b[C", home = "\x1b[H", end = "\x1bOF", delete_key = "\x1b[3~";
+// Keys that must add nothing to a line: F1 (SS3), F5 to F12, Insert, Page Up and Down, Alt+1,
+// Ctrl+Up.
+const std::string keys_adding_nothing = "\x1bOP\x1b[15~\x1b[17~\x1b[18~\x1b[19~\x1b[20~\x1b[21~\x1b[23~\x1b[24~"
+                                        "\x1b[2~\x1b[5~\x1b[6~\x1b" "1\x1b[1;5A";
 const std::string mend_prompt = "Line to type again, or Enter to keep the dump: ";
 const std::string holds_now = "The size field and the checksum hold now";
 const std::string kept_note = "The lines typed are kept in 'save.bin.txt': run 'dumpentry save.bin' again to go on";
@@ -131,6 +136,25 @@ const run_case cases[] = {
      {{header_prompt, "00 00 08\n"}, {"Line  0: ", "12 34 56 78 9A BC DE F0" + left + left + left + left + backspace + "7\n"},
       {" ** DONE **", ""}},
      0, {{"save.bin", "\x12\x34\x56\x78\x9A\xBC\x7E\xF0"}, {"save.bin.txt", "00 00 08\n12 34 56 78 9A BC 7E F0\n"}}),
+    row("no function key types a digit; Home, End and Delete edit", {"save.bin"}, {},
+     {{header_prompt, "00 00 14\n"}, {"Line  0: ", "14 00 07 FE 00 00 53 4" + keys_adding_nothing + "\n"},
+      {"Warning: last page, line 0: 15 hex digits found, 16 expected", ""},
+      {"Line  0: ", "X4 00 07 FE 00 00 53 41" + home + delete_key + "1" + end + "\n"},
+      {"Line  1: ", "56 45 20 20 20 20 20 20\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}),
+    row("a digit not read is asked again at once, what was read ready to mend", {"save.bin"}, {},
+     {{header_prompt, "?? ?? 14\n"}, {"Warning: header: 4 digits not read", ""}, {header_prompt, "00 00 14\n"},
+      {"Line  0: ", "14 00 07 FE 00 00 53 41\n"}, {"Line  1: ", "56 45 20 20 20 20 20 20\n"},
+      {"Last line (4 bytes) : ", "01 ?2 03 04\n"}, {"Warning: last line: 1 digit not read", ""},
+      {"Last line (4 bytes) : 01 ?2 03 04", home + right + right + right + delete_key + "0\n"}, {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}),
+    row("a line of digits not read kept as it was read: zeros, status 5", {"save.bin"}, {},
+     {{header_prompt, "00 00 14\n"}, {"Line  0: ", "14 00 07 FE 00 00 53 41\n"},
+      {"Line  1: ", "?? ?? ?? ?? ?? ?? ?? ??\n"}, {"Warning: last page, line 1: 16 digits not read", ""},
+      {"Line  1: ?? ?? ?? ?? ?? ?? ?? ??", "\n"}, {"Last line (4 bytes) : ", "01 02 03 04\n"},
+      {"Warning: 1 line looked mistyped: last page, line 1", ""}, {mend_prompt, "\n"}, {" ** DONE **", ""}},
+     5, {{"save.bin", worked_save.substr(0, 8) + std::string(8, '\0') + worked_save.substr(16)},
+         {"save.bin.txt", "00 00 14\n14 00 07 FE 00 00 53 41\n?? ?? ?? ?? ?? ?? ?? ??\n01 02 03 04\n"}}),
     row("a new page in the transcript starts with the header again", {"save.bin"}, {},
      typing_long_save(pairs_of(long_save(), 24, 8)) + dialogue{{" ** DONE **", ""}}, 0,
      {{"save.bin", long_save()}, {"save.bin.txt", long_transcript(pairs_of(long_save(), 24, 8))}}),
