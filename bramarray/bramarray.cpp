@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -5,7 +6,9 @@
 #include "../common/bram_file.h"
 #include "../common/bram_image.h"
 #include "../common/bramtools.h"
+#include "../common/file_kinds.h"
 #include "../common/safe_files.h"
+#include "../common/text_encoding.h"
 #include "bramarray.h"
 
 // The exit statuses of bramarray.
@@ -13,6 +16,7 @@ enum bramarray_status {
     status_done = 0,
     status_input_failed = 1, // an input cannot be read, or filedata.dat is refused
     status_output_failed = 2, // filedata.dat cannot be written
+    status_no_dump = 3,       // an input is no dump file: an image, a picture, a typed text, or too large
 };
 
 static const char output_name[] = "filedata.dat";
@@ -132,6 +136,43 @@ static void check_packed_file(const bram_tally *tally, const char *name, FILE *i
     }
 }
 
+[[noreturn]] static void fail_too_large(const char *name)
+{
+    fail(status_no_dump, "'%s' holds more than %zu bytes, more than a dump file can\n", name, largest_bram_file);
+}
+
+// An input that is no dump file is refused before anything is written: an image of the whole
+// memory, a picture, a typed text, or more bytes than a size field can say. A file that cannot be looked
+// at is said when it is opened; what is no regular file (a pipe) is watched as it is read.
+static void refuse_no_dump(const char *name)
+{
+    file_facts facts;
+    if (!facts_of(name, &facts) || !facts.regular)
+        return;
+    if (facts.size > largest_bram_file)
+        fail_too_large(name);
+    FILE *in = open_file(name, "rb");
+    if (!in)
+        return;
+    static unsigned char bytes[largest_bram_file + 1];
+    size_t length = fread(bytes, 1, sizeof bytes, in);
+    fclose(in);
+    if (starts_image(bytes, length))
+        fail(status_no_dump, "'%s' is a backup memory image: run 'bramimage extract' first\n", name);
+    const char *picture = picture_format(bytes, length, facts.size);
+    if (picture)
+        fail(status_no_dump, "'%s' is a picture (%s): run 'dumpscan', then 'dumpentry' first\n", name, picture);
+    // A typed text holds a header of six hex digits at least; a tiny dump may read as text.
+    text_reading reading;
+    text_start(&reading);
+    text_add(&reading, bytes, length);
+    size_t digits = 0;
+    for (size_t k = 0; k < length; k++)
+        digits += isxdigit(bytes[k]) != 0;
+    if (text_verdict(&reading) != no_text && digits >= 6)
+        fail(status_no_dump, "'%s' is a typed text: run 'dumpentry' first\n", name);
+}
+
 static void output_file(FILE *out, const char *name)
 {
     FILE *in = open_file(name, "rb");
@@ -144,7 +185,11 @@ static void output_file(FILE *out, const char *name)
     bram_tally tally;
     tally_start(&tally);
     while ((count = fread(bytes, 1, sizeof bytes, in)) > 0) {
+        if (tally.length == 0 && starts_image(bytes, count))
+            fail(status_no_dump, "'%s' is a backup memory image: run 'bramimage extract' first\n", name);
         tally_add(&tally, bytes, count);
+        if (tally.length > largest_bram_file)
+            fail_too_large(name); // a pipe, or a file that grew: nothing has been committed
         for (size_t k = 0; k < count; k++)
             output_c(out, bytes[k]);
         if (ferror(out))
@@ -164,6 +209,8 @@ static pending_output *open_filedata(char **inputs, int input_count)
     for (int k = 0; k < input_count; k++)
         if (same_place(output_name, inputs[k]))
             fail(status_input_failed, "Input file '%s' is also the output file 'filedata.dat'\n", inputs[k]);
+    for (int k = 0; k < input_count; k++)
+        refuse_no_dump(inputs[k]);
     file_facts output;
     if (look_at(output_name, &output)) {
         refuse_standard_streams(&output, output_name);

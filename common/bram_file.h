@@ -7,6 +7,7 @@
 #include <cstddef>
 
 const size_t bram_header_size = 16;
+const size_t largest_bram_file = 0xFFFF; // the most a size field (and a dump's header) can say
 const size_t bram_size_at = 0;      // the file's length, header included
 const size_t bram_checksum_at = 2;  // makes the bytes from bram_summed_from on add up to 0
 const size_t bram_summed_from = 4;

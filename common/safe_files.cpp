@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bramtools.h"
+#include "file_kinds.h"
 #include "safe_files.h"
 #include "text_encoding.h"
 
@@ -131,6 +132,28 @@ bool holds_only_text(const char *path)
         fail_to_look_at(path);
     fclose(stream);
     return encoding != no_text;
+}
+
+bool is_kept_kind(const char *path, const file_facts *facts, char *kind, size_t size)
+{
+    FILE *stream = open_file(path, "rb");
+    if (!stream) {
+        if (errno == ENOENT)
+            return false;
+        fail_to_look_at(path);
+    }
+    static unsigned char start[kind_bytes];
+    size_t length = fread(start, 1, sizeof start, stream);
+    if (ferror(stream))
+        fail_to_look_at(path);
+    fclose(stream);
+    unsigned long long file_size = facts->regular ? facts->size : 0;
+    const char *picture = picture_format(start, length, file_size);
+    if (starts_image(start, length))
+        snprintf(kind, size, "a backup memory image");
+    else if (picture)
+        snprintf(kind, size, "a picture (%s)", picture);
+    return starts_image(start, length) || picture;
 }
 
 static pending_output *free_slot()

@@ -40,6 +40,11 @@ void refuse_split_links(const file_facts *output, const char *name);
 // a file that cannot be read ends the run as look_at does.
 bool holds_only_text(const char *path);
 
+// What the regular file at path is, written into kind, when it is no dump file and no text
+// but a file of the user's of another kind: "a backup memory image", "a picture (PNG)".
+// False for any other; a file that cannot be read ends the run as look_at does.
+bool is_kept_kind(const char *path, const file_facts *facts, char *kind, size_t size);
+
 // An output under way, from start_output to its commit (or to the end of a run that fails or
 // is interrupted, which removes it):
 //   started: stream open on a new file beside the target (or on the target itself when that is

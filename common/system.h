@@ -24,6 +24,7 @@ struct file_facts {
     unsigned long long volume, index; // the same pair: the same file
     bool volume_known;                // false where the system did not say which volume
     unsigned long links;              // names the file has
+    unsigned long long size;          // bytes, of a regular file
     unsigned long mode, owner, group; // permission bits and owners, where the system has them
 };
 

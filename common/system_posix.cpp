@@ -105,6 +105,7 @@ static void note_facts(const struct stat &st, file_facts *facts)
     facts->volume_known = true;
     facts->index = st.st_ino;
     facts->links = st.st_nlink;
+    facts->size = static_cast<unsigned long long>(st.st_size);
     facts->mode = st.st_mode & 07777;
     facts->owner = st.st_uid;
     facts->group = st.st_gid;

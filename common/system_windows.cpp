@@ -188,6 +188,7 @@ static bool facts_of_handle(HANDLE handle, file_facts *facts)
     facts->volume_known = identity.VolumeSerialNumber != 0;
     memcpy(&facts->index, identity.FileId.Identifier, sizeof facts->index);
     facts->links = standard.NumberOfLinks;
+    facts->size = static_cast<unsigned long long>(standard.EndOfFile.QuadPart);
     return true;
 }
 

@@ -78,6 +78,9 @@ static pending_output *open_files(const char *output_name, const char *input_nam
         if (output.regular && holds_only_text(output_name))
             fail(status_output_failed, "Output file '%s' holds text; it may be a typed dump, so it is left as it is\n",
                  output_name);
+        char kind[48];
+        if (output.regular && is_kept_kind(output_name, &output, kind, sizeof kind))
+            fail(status_output_failed, "Output file '%s' is %s, so it is left as it is\n", output_name, kind);
         refuse_split_links(&output, output_name);
     }
     pending_output *out = start_output(output_name);

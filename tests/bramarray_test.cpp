@@ -50,7 +50,24 @@ std::string file_of(size_t size, unsigned id)
     return bram_file(std::string(10, '\0'), std::string(size - 16, '\0'), id);
 }
 
+
+// An input that is no dump file: refused before anything is written.
+run_case no_dump(const char *name, const std::string &bytes, const std::string &said)
+{
+    return row(name, {"a.bin", "in"}, {{"a.bin", worked_save}, {"in", bytes}}, "", "'in' " + said + "\n", 3,
+               std::nullopt);
+}
+
 const run_case cases[] = {
+    no_dump("a backup memory image", bare_image, "is a backup memory image: run 'bramimage extract' first"),
+    no_dump("a backup memory image in gzip", gzipped(bare_image), "is a backup memory image: run 'bramimage extract' first"),
+    no_dump("a typed text", "00 00 14\n14 00 07 FE 00 00 53 41\n", "is a typed text: run 'dumpentry' first"),
+    no_dump("a picture", png_start, "is a picture (PNG): run 'dumpscan', then 'dumpentry' first"),
+    no_dump("more bytes than a size field can say", std::string(65536, '\x01'),
+            "holds more than 65535 bytes, more than a dump file can"),
+    row("an endless input", {"a.bin", "/dev/zero"}, {{"a.bin", worked_save}},
+        "Processing a.bin ...\nProcessing /dev/zero ...\n", "'/dev/zero' holds more than 65535 bytes, more than a dump "
+        "file can\n", 3, std::nullopt),
     row("no arguments", {}, {}, usage + contact_banner, "", 0, std::nullopt),
     row("compile alone", {"-compile"}, {}, usage + contact_banner, "", 0, std::nullopt),
     row("help", {"--help"}, {}, usage + contact_banner, "", 0, std::nullopt),
@@ -107,7 +124,7 @@ const run_case cases[] = {
      "Couldn't open file 'filedata.dat' for output\n", 2, ""),
     {"a link to filedata.dat as input", BRAMARRAY_PATH, {"link.bin"}, {{"filedata.dat", old_array}}, "", "",
      "Input file 'link.bin' is also the output file 'filedata.dat'\n", 1, {}, {}, "ln -s filedata.dat link.bin"},
-    {"filedata.dat on a full disk", BRAMARRAY_PATH, {"a.bin"}, {{"a.bin", random_bytes(100000, 2)}}, "",
+    {"filedata.dat on a full disk", BRAMARRAY_PATH, {"a.bin"}, {{"a.bin", random_bytes(65535, 2)}}, "",
      "Processing a.bin ...\n", "Couldn't write file 'filedata.dat'\n", 2, {}, {}, "ln -s /dev/full filedata.dat"},
 };
 

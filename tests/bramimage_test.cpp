@@ -309,27 +309,6 @@ TEST(bramimage, round_trip_keeps_the_image)
 
 namespace {
 
-// gzip's bytes for these, at a level of compression; at the best, with a header that names
-// Unix, as gzip -9 of a stream writes them.
-std::string gzipped(const std::string &bytes, int level = Z_DEFAULT_COMPRESSION)
-{
-    z_stream packed{};
-    deflateInit2(&packed, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    gz_header header{};
-    header.os = 3;
-    if (level == Z_BEST_COMPRESSION)
-        deflateSetHeader(&packed, &header);
-    std::string out(deflateBound(&packed, bytes.size()) + 32, '\0');
-    packed.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data()));
-    packed.avail_in = static_cast<uInt>(bytes.size());
-    packed.next_out = reinterpret_cast<Bytef *>(out.data());
-    packed.avail_out = static_cast<uInt>(out.size());
-    deflate(&packed, Z_FINISH);
-    out.resize(packed.total_out);
-    deflateEnd(&packed);
-    return out;
-}
-
 std::string gunzipped(const std::string &bytes)
 {
     z_stream packed{};

@@ -72,7 +72,8 @@ const messages bramarray_says = {
     std::regex("Warning: ('.*' (is shorter than 16 bytes|has a .*)|'.*' and '.*' have the same ID and name; .*|"
                "the files take [0-9]+ bytes, more than .*)"),
     {std::regex(""), std::regex("Couldn't (open|read) file '.*'( for input)?|Input file '.*' is also the output file 'filedata.dat'"),
-     std::regex("Couldn't (open file 'filedata.dat' for output|write file 'filedata.dat')")},
+     std::regex("Couldn't (open file 'filedata.dat' for output|write file 'filedata.dat')"),
+     std::regex("'.*' is a typed text: run 'dumpentry' first")},
 };
 
 // Every line a report but the last of a failure, which is a message of its status; a run that

@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <sys/ioctl.h>
+#include <zlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -437,3 +438,25 @@ void run_row(const run_case &row)
         run_once(row, over_earlier);
     }
 }
+
+std::string gzipped(const std::string &bytes, int level)
+{
+    z_stream packed{};
+    deflateInit2(&packed, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    gz_header header{};
+    header.os = 3;
+    if (level == Z_BEST_COMPRESSION)
+        deflateSetHeader(&packed, &header);
+    std::string out(deflateBound(&packed, bytes.size()) + 32, '\0');
+    packed.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data()));
+    packed.avail_in = static_cast<uInt>(bytes.size());
+    packed.next_out = reinterpret_cast<Bytef *>(out.data());
+    packed.avail_out = static_cast<uInt>(out.size());
+    deflate(&packed, Z_FINISH);
+    out.resize(packed.total_out);
+    deflateEnd(&packed);
+    return out;
+}
+
+const std::string bare_image = "HUBM" + std::string("\x00\x88\x10\x80", 4) + std::string(2040, '\0');
+const std::string png_start = bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\1\0\0\0\0\xe0\x08\x02\0\0\0");

@@ -68,6 +68,12 @@ extern const std::string worked_save;
 // The bytes from..from+count as the screen shows them: upper-case pairs, one space apart.
 std::string pairs_of(const std::string &bytes, size_t from, size_t count);
 
+// gzip's bytes for these, at a level of compression (zlib's); at the best, with a header that
+// names Unix, as gzip -9 of a stream writes them.
+std::string gzipped(const std::string &bytes, int level = -1);
+// An image of an empty 2 KiB memory, and the start of a PNG: files that are no dump file.
+extern const std::string bare_image, png_start;
+
 extern const std::string contact_banner;
 extern const std::string header_prompt; // dumpentry's, with its line end
 std::string line_prompt(int line); // "Line  3: ", "Line 12: "

@@ -5,10 +5,10 @@
 set -euo pipefail
 source=$1 build=$2
 cd "$source"
-programs=(common/bramtools.cpp common/bram_file.cpp common/bram_image.cpp common/safe_files.cpp common/text_encoding.cpp common/system_posix.cpp dumpentry/dumpentry.cpp dumpentry/reader.cpp
-          dumpentry/plain.cpp dumpentry/transcript.cpp dumpentry/mend.cpp dumpentry/line_editor.cpp dumpentry/line_editor_posix.cpp
-          bramarray/bramarray.cpp bramimage/bramimage.cpp dumpscan/dumpscan.cpp dumpscan/page.cpp dumpscan/glyphs.cpp
-          dumpscan/settle.cpp)
+# The programs' sources, as the build compiles them: every file of the program folders and
+# common/ in compile_commands.json.
+mapfile -t programs < <(grep -o '"file": *"[^"]*"' "$build/compile_commands.json" | sed 's/.*"\([^"]*\)"$/\1/' |
+                        sed "s|^$source/||" | grep -E '^(common|dumpentry|bramarray|bramimage|dumpscan)/' | sort -u)
 
 for header in common/*.h dumpentry/*.h bramarray/*.h bramimage/*.h dumpscan/*.h; do
     c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -x c++ "$header"
