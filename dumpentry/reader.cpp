@@ -368,14 +368,25 @@ static bool take_answer(answers *answered, char *rejected, size_t rejected_size,
     return false;
 }
 
-// A header where a page of the screen shows it again: six hex digits where a full line is
-// expected (the first header holds when it differs), or the first header itself where the
-// line expected has other than six digits.
+// How many hex digits two texts of one length differ in, either case alike.
+static size_t digits_apart(const char *a, const char *b)
+{
+    size_t apart = 0;
+    for (; *a && *b; a++, b++)
+        apart += hex_digit_value(*a) != hex_digit_value(*b);
+    return apart + strlen(a) + strlen(b);
+}
+
+// A header where a page of the screen shows it again: the first header, or six hex digits one
+// digit off it where a full line is expected (the first header holds; a warning says so), or
+// the first header itself where the line expected has other than six digits. Six digits
+// further off are a short data line.
 static bool is_header_again(const answers *answered, const char *where, size_t expected_digits)
 {
     bool six_digits = strlen(transformed_buffer) == header_digits && all_hex_digits(transformed_buffer);
     bool same = strcasecmp(transformed_buffer, answered->header) == 0;
-    if (expected_digits == line_digits && six_digits) {
+    bool near = digits_apart(transformed_buffer, answered->header) <= 1;
+    if (expected_digits == line_digits && six_digits && near) {
         if (!same) {
             char page[48], typed[16], first[16];
             name_without_colon(where, page, sizeof page);

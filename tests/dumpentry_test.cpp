@@ -350,6 +350,12 @@ const run_case cases[] = {
      header_prompt + echo + page_of_prompts(0, echo) + " -- Last page --\n" + lines_of("Line  0: " + echo, 3) + done,
      summary(136, 1, 1, 0) + "Warning: last page: its header 00 00 89 is not the first page's, 00 00 88, which holds "
                              "(in.txt, line 19)\n", 0, page_bytes + "\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F"),
+    row("six digits far from the header where a page starts are a short line", {"out.bin", "in.txt"},
+     "00 0088\n" + eight_lines_0_to_7 + "\n01 02 03\n",
+     header_prompt + echo + page_of_prompts(0, echo) + " -- Last page --\n" + lines_of("Line  0: " + echo, 2) + done,
+     summary(136, 1, 1, 0) + "Warning: last page, line 0: 6 hex digits found, 16 expected (in.txt, line 19)\n" +
+         mistyped({"last page, line 0"}),
+     0, page_bytes + bytes("\x01\x02\x03\0\0\0\0\0")),
     row("a UTF-16 text counts its lines by characters", {"out.bin", "in.txt"},
      utf16_bytes(u"00 0010\n01 23 \uFF0A 45 67 89 AB CD EF\n01 23\n"),
      header_prompt + echo + " -- Last page --\nLine  0: " + echo + "Line  1: " + echo + done,
