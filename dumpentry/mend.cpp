@@ -27,14 +27,17 @@ static bool is_word(const char *word, size_t length, const char *expected)
     return length == strlen(expected) && strncasecmp(word, expected, length) == 0;
 }
 
+// The words the warnings name a line with are taken as well: "page 0, line 4", "last page,
+// line 2", "page 3", "last page".
 bool parse_line_choice(const char *answer, line_choice *choice)
 {
-    const char *words[3];
-    size_t lengths[3];
+    const int most_words = 4;
+    const char *words[most_words];
+    size_t lengths[most_words];
     int count = 0;
     const char *separators = " \t\r\n,";
     for (const char *at = answer + strspn(answer, separators); *at; at += strspn(at, separators)) {
-        if (count == 3)
+        if (count == most_words)
             return false;
         words[count] = at;
         lengths[count] = strcspn(at, separators);
@@ -43,21 +46,31 @@ bool parse_line_choice(const char *answer, line_choice *choice)
     *choice = {choice_keep, 0, 0};
     if (count == 0)
         return true;
-    bool last = is_word(words[0], lengths[0], "last");
-    choice->page = last ? last_page : line_number(words[0], lengths[0]);
-    if (choice->page == -1 && !last)
-        return false;
-    if (count == 1) {
-        choice->kind = choice_page;
-        return true;
-    }
-    if (count == 2 && last && is_word(words[1], lengths[1], "line")) {
+    if (count == 2 && is_word(words[0], lengths[0], "last") && is_word(words[1], lengths[1], "line")) {
         choice->kind = choice_last_line;
         return true;
     }
+    int at = 0;
+    bool page_word = is_word(words[at], lengths[at], "page");
+    at += page_word;
+    if (at < count && !page_word && is_word(words[at], lengths[at], "last")) {
+        choice->page = last_page;
+        at++;
+        at += at < count && is_word(words[at], lengths[at], "page");
+    } else {
+        choice->page = at < count ? line_number(words[at], lengths[at]) : -1;
+        if (choice->page < 0)
+            return false;
+        at++;
+    }
+    if (at == count) {
+        choice->kind = choice_page;
+        return true;
+    }
+    at += is_word(words[at], lengths[at], "line");
     choice->kind = choice_line;
-    choice->line = line_number(words[1], lengths[1]);
-    return count == 2 && choice->line >= 0;
+    choice->line = at < count ? line_number(words[at], lengths[at]) : -1;
+    return at + 1 == count && choice->line >= 0;
 }
 
 static bool choice_exists(const page_layout *layout, const line_choice *choice)

@@ -113,6 +113,7 @@ static decode_result ask_line(dump_file *dump, int page, int line, bool again, b
         parse_hex_fields(transformed_buffer, values, count);
     size_t dump_line = dump->position / bytes_per_line;
     dump->line_unread[dump_line] = static_cast<unsigned char>(unread_in(transformed_buffer));
+    snprintf(dump->line_typed[dump_line], sizeof dump->line_typed[0], "%.35s", transformed_buffer);
     if (!again) {
         bool page_break = line == 0 && dump->position > 0 && asked.digits != strlen(dump->answered.header);
         dump->line_sources[dump_line] = keep_answer(dump, page_break ? typed_page_start : typed_line);
@@ -201,10 +202,12 @@ decode_result ask_line_again(dump_file *dump, int page, int line, bool *kept)
     bool last_line = page == last_page && line == layout->remaining_lines;
     size_t offset = line_offset(layout, page, line);
     int count = last_line ? layout->remaining_bytes : static_cast<int>(bytes_per_line);
-    char digits[2 * bytes_per_line + 1] = "", pairs[3 * bytes_per_line + 1];
-    for (size_t k = 0; k < static_cast<size_t>(count); k++)
+    // As it was typed ("93 9", "01 ?0"), or, for a line kept from before, as its bytes.
+    const char *typed = dump->line_typed[offset / bytes_per_line];
+    char digits[sizeof dump->line_typed[0]] = "", pairs[2 * sizeof dump->line_typed[0]];
+    for (size_t k = 0; !typed[0] && k < static_cast<size_t>(count); k++)
         snprintf(digits + 2 * k, 3, "%02X", dump->bytes[offset + k]);
-    format_pairs(digits, pairs, sizeof pairs);
+    format_pairs(typed[0] ? typed : digits, pairs, sizeof pairs);
     fprintf(dialogue(), "Typed before: %s\n", pairs);
     if (!seek_dump(dump, offset))
         return decode_write_error;

@@ -41,6 +41,7 @@ struct dump_file {
     size_t position; // where the next bytes go: the end, but where a line is asked again
     unsigned long line_sources[0x10000 / bytes_per_line + 1]; // each line's line in its text (0: none)
     unsigned char line_unread[0x10000 / bytes_per_line + 1];  // each line's digits not read ('?'), written 0
+    char line_typed[0x10000 / bytes_per_line + 1][36];        // each line's digits as typed (filtered)
     page_layout layout;
     answers answered;
     bool size_field_warned; // the size field was found one digit off the header at line 0

@@ -205,6 +205,15 @@ const run_case cases[] = {
                   {"Typed before: 01 52 03 04", ""}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""},
                   {" ** DONE **", ""}},
      0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}),
+    row("mending by the words the warnings print, shown as it was typed", {"save.bin"}, {},
+     typing_save("01 52 03 4") +
+         dialogue{{"Warning: last line: 7 hex digits found, 8 expected", ""}, {"Last line (4 bytes) : ", "01 52 03 4\n"},
+                  {mend_prompt, "Last page, line 0\n"}, {"Typed before: 14 00 07 FE 00 00 53 41", ""},
+                  {"Line  0: ", "14 00 07 FE 00 00 53 41\n"}, {mend_prompt, "page 0 line 0\n"},
+                  {"This dump has no page 0, line 0", ""}, {mend_prompt, "last line\n"},
+                  {"Typed before: 01 52 03 4", ""}, {"Last line (4 bytes) : ", "01 02 03 04\n"}, {holds_now, ""},
+                  {" ** DONE **", ""}},
+     0, {{"save.bin", worked_save}, {"save.bin.txt", save_transcript("01 02 03 04")}}),
     row("a line that is not there, then Enter keeps the dump", {"save.bin"}, {},
      typing_save("01 52 03 04") +
          dialogue{{mend_prompt, "9 9\n"}, {"This dump has no page 9, line 9", ""}, {mend_prompt, "12345\n"},
