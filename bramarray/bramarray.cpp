@@ -1,4 +1,5 @@
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -176,7 +177,11 @@ static void refuse_no_dump(const char *name)
 static void output_file(FILE *out, const char *name)
 {
     FILE *in = open_file(name, "rb");
-    if (!in || is_directory(in))
+    if (in && is_directory(in)) {
+        errno = EISDIR;
+        fail_to_open_for_input(status_input_failed, name);
+    }
+    if (!in)
         fail_to_open_for_input(status_input_failed, name);
     printf("Processing %s ...\n", name);
 

@@ -22,8 +22,8 @@ void warn(const char *format, ...) __attribute__((format(BRAMTOOLS_PRINTF, 1, 2)
 
 // The failures every program reports alike, each worded in one place: the file's name, and,
 // with because, the system's reason.
-[[noreturn]] void fail_to_open_for_input(int status, const char *name, bool because = false);
-[[noreturn]] void fail_to_open_for_output(int status, const char *name, bool because = false);
+[[noreturn]] void fail_to_open_for_input(int status, const char *name, bool because = true);
+[[noreturn]] void fail_to_open_for_output(int status, const char *name, bool because = true);
 [[noreturn]] void fail_to_read(int status, const char *name, bool because = false);
 [[noreturn]] void fail_to_write(int status, const char *name, bool because = false);
 

@@ -198,7 +198,9 @@ pending_output *start_output(const char *path)
         return nullptr;
     file_facts facts;
     bool exists = look_at(path, &facts);
-    if (exists && !facts.regular) { // a device, named pipe or terminal: written straight through
+    if (exists && facts.directory) {
+        errno = EISDIR; // said alike on every system
+    } else if (exists && !facts.regular) { // a device, named pipe or terminal: written straight through
         output->straight_through = true;
         output->stream = open_file(path, "wb");
     } else if (exists && (facts.write_protected || !may_write(path))) {

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,8 +69,8 @@ static void fail_unless_complete(decode_result result, const char *output_name, 
 // run completes.
 static pending_output *open_files(const char *output_name, const char *input_name)
 {
-    if (input_name)
-        switch_input(input_name);
+    // Why the input cannot be read, kept for after the output is looked at.
+    int input_fault = input_name && !switch_input(input_name) ? errno : in && is_directory(in) ? EISDIR : 0;
     file_facts output;
     if (look_at(output_name, &output)) {
         if ((in && same_file_as_stream(&output, in, input_name)) || is_standard_stream(&output, 0))
@@ -86,8 +87,10 @@ static pending_output *open_files(const char *output_name, const char *input_nam
     pending_output *out = start_output(output_name);
     if (!out)
         fail_to_open_for_output(status_output_failed, output_name);
-    if (input_name && (!in || is_directory(in)))
+    if (input_fault) {
+        errno = input_fault;
         fail_to_open_for_input(status_input_failed, input_name);
+    }
     return out;
 }
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -219,6 +220,7 @@ struct image_readings {
     const command_line *line;
     std::atomic<int> next;
     image_outcome outcome[most_pages];
+    int open_error[most_pages]; // why an image could not be opened (errno is each thread's own)
     char why[most_pages][160];
 };
 
@@ -231,6 +233,7 @@ void read_images(image_readings *readings)
         const char *path = readings->line->images[k];
         FILE *image = open_file(path, "rb");
         bool opened = image && !is_directory(image);
+        readings->open_error[k] = !image ? errno : EISDIR;
         if (image)
             fclose(image);
         int count = k * samples_per_page;
@@ -284,6 +287,7 @@ void read_pages(const command_line *line)
     for (int k = 0; k < line->image_count; k++)
         switch (readings.outcome[k]) {
         case image_unopened:
+            errno = readings.open_error[k];
             fail_to_open_for_input(status_unreadable, line->images[k]);
         case image_unreadable:
             fail(status_unreadable, "'%s' cannot be read as an image\n", line->images[k]);

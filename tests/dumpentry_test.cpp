@@ -71,7 +71,7 @@ run_case row(const char *name, const std::vector<std::string> &args, const std::
 
 const std::string &sound_save = worked_save;
 const std::string text_refused = "Output file 'in.txt' holds text; it may be a typed dump, so it is left as it is\n";
-const std::string no_input = "Couldn't open file 'nosuch.txt' for input\n";
+const std::string no_input = "Couldn't open file 'nosuch.txt' for input: No such file or directory\n";
 const std::string save_prompts = header_prompt + " -- Last page --\nLine  0: Line  1: Last line (4 bytes) : ";
 
 const std::string typed_one = "00 0001\nAA\n";
@@ -241,10 +241,11 @@ const run_case cases[] = {
      header_prompt + echo + " -- Last page --\n" + prompts_of_lines(12, echo) + done,
      twelve_short_lines_warned(), 5, std::string(96, '\0')),
     row("missing input file", {"out.bin", "nosuch.txt"}, "", "",
-     "Couldn't open file 'nosuch.txt' for input\n", 3, std::nullopt),
-    row("directory as input file", {"out.bin", "."}, "", "", "Couldn't open file '.' for input\n", 3, std::nullopt),
+     no_input, 3, std::nullopt),
+    row("directory as input file", {"out.bin", "."}, "", "", "Couldn't open file '.' for input: Is a directory\n", 3,
+        std::nullopt),
     row("output in a missing folder", {"nofolder/out.bin"}, "00 0000\n", "",
-     "Couldn't open file 'nofolder/out.bin' for output\n", 1, std::nullopt),
+     "Couldn't open file 'nofolder/out.bin' for output: No such file or directory\n", 1, std::nullopt),
     row("well-formed save is silent", {"out.bin"}, typed_save("01 02 03 04"), save_prompts + done, summary(20, 0, 2, 4),
      0, sound_save),
     row("save with a data digit typed 5 too high", {"out.bin"}, typed_save("01 52 03 04"), save_prompts + done,

@@ -62,17 +62,17 @@ const messages dumpentry_says = {
                "( \\(in\\.txt, line [0-9]+\\))?|"
                "Warning: the (checksum|size field) .*|"
                "Warning: the input goes on after the end of the dump"),
-    {std::regex(""), std::regex("Couldn't (open file '.*' for output|write file '.*')|Output file '.*' is also the input file"),
+    {std::regex(""), std::regex("Couldn't (open file '.*' for output: .*|write file '.*')|Output file '.*' is also the input file"),
      std::regex("Unknown encoding \\(-?[0-9]+\\)|No encoding in the header|"
-                "The header holds digits not read \\('\\?'\\): type it as the screen shows it"), std::regex("Couldn't open file '.*' for input"),
+                "The header holds digits not read \\('\\?'\\): type it as the screen shows it"), std::regex("Couldn't open file '.*' for input: .*"),
      std::regex("Unexpected end of input|Couldn't read input")},
 };
 
 const messages bramarray_says = {
     std::regex("Warning: ('.*' (is shorter than 16 bytes|has a .*)|'.*' and '.*' have the same ID and name; .*|"
                "the files take [0-9]+ bytes, more than .*)"),
-    {std::regex(""), std::regex("Couldn't (open|read) file '.*'( for input)?|Input file '.*' is also the output file 'filedata.dat'"),
-     std::regex("Couldn't (open file 'filedata.dat' for output|write file 'filedata.dat')"),
+    {std::regex(""), std::regex("Couldn't (open file '.*' for input: .*|read file '.*')|Input file '.*' is also the output file 'filedata.dat'"),
+     std::regex("Couldn't (open file 'filedata.dat' for output: .*|write file 'filedata.dat')"),
      std::regex("'.*' is a typed text: run 'dumpentry' first")},
 };
 
