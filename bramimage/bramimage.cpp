@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -5,6 +6,7 @@
 
 #include "../common/bram_file.h"
 #include "../common/bramtools.h"
+#include "../common/file_kinds.h"
 #include "../common/safe_files.h"
 #include "bramimage.h"
 
@@ -19,32 +21,96 @@ enum bramimage_status {
 static const size_t largest_dump = 0xFFFF; // what a size field can say
 
 static bram_image image;                    // the one image a run reads, and changes
+static char change_said[8192];              // what a change says before the new list
 static unsigned char dump[largest_dump + 1];
 static unsigned char added[0x8000];         // files to append: more than any memory holds
 
-void print_usage(const char *exe_name)
+// The usage lines of the commands, one a line, each after indent.
+static void print_commands(FILE *out, const char *exe_name)
 {
-    printf("---[ USAGE ]------------------------------------------------------------------\n"
-           "  %s list <image or dump file>\n"
-           "  %s extract <image> [<folder>]\n"
-           "  %s add <image> <dump filename> [<dump filename ...>]\n"
-           "  %s copy <from image> <to image> [<number> ...]\n"
-           "  %s remove <image> <number> [<number ...>]\n"
-           "  Moves files between a backup memory image, as emulators and flash carts\n"
-           "  keep it, and dump files such as 'dumpentry' writes and 'bramarray' reads\n",
-           exe_name, exe_name, exe_name, exe_name, exe_name);
+    fprintf(out,
+            "  %s list <image or dump file>\n"
+            "  %s extract <image> [<folder>]\n"
+            "  %s add <image> <dump filename> [<dump filename ...>]\n"
+            "  %s copy <from image> <to image> [<number> ...]\n"
+            "  %s remove <image> <number> [<number ...>]\n",
+            exe_name, exe_name, exe_name, exe_name, exe_name);
 }
 
-// The list line of one file. Its name takes ten characters on screen or more, whatever its
-// bytes, so the columns after it line up without padding.
-static void list_file(const char *number, const unsigned char *file, size_t length, FILE *out)
+void print_usage(const char *exe_name)
+{
+    fputs("---[ USAGE ]------------------------------------------------------------------\n", stdout);
+    print_commands(stdout, exe_name);
+    fputs("  Moves files between a backup memory image, as emulators and flash carts\n"
+          "  keep it, and dump files such as 'dumpentry' writes and 'bramarray' reads\n",
+          stdout);
+}
+
+// Standard error, then the commands, for a command line that names no command or too little.
+[[noreturn]] static void fail_with_commands(const char *exe_name)
+{
+    fflush(stdout);
+    fputs("Cannot read the command line; the commands are:\n", stderr);
+    print_commands(stderr, exe_name);
+    fflush(stderr);
+    exit(status_refused);
+}
+
+// True when the file at path starts as an image does (plain or gzip); false for any other, and
+// for one that cannot be read (which the command says when it reads it).
+static bool file_is_image(const char *path)
+{
+    FILE *stream = open_file(path, "rb");
+    if (!stream)
+        return false;
+    static unsigned char start[kind_bytes];
+    size_t length = fread(start, 1, sizeof start, stream);
+    fclose(stream);
+    return starts_image(start, length);
+}
+
+// The image comes first: said when a later argument is one and the first is not.
+static void refuse_image_not_first(const char *first, char **later, int later_count, const char *usage)
+{
+    if (file_is_image(first))
+        return;
+    for (int k = 0; k < later_count; k++)
+        if (file_is_image(later[k]))
+            fail(status_refused, "'%s' is an image: the image comes first: bramimage %s\n", later[k], usage);
+}
+
+// The characters a name takes on screen: its UTF-8 characters (a katakana takes one).
+static size_t shown_width(const char *text)
+{
+    size_t width = 0;
+    for (; *text; text++)
+        width += (static_cast<unsigned char>(*text) & 0xC0) != 0x80;
+    return width;
+}
+
+// The list line of one file, its name padded to name_width characters on screen.
+static void list_file(const char *number, const unsigned char *file, size_t length, size_t name_width, FILE *out)
 {
     bram_tally tally;
     tally_whole(&tally, file, length);
     char name[64];
     printable_name(file, name, sizeof name);
-    fprintf(out, "%3s  %s  ID %02X %02X  %5u bytes  checksum %s\n", number, name, file[bram_id_at],
-            file[bram_id_at + 1], get_le16(file), checksum_holds(&tally) ? "holds" : "does not hold");
+    fprintf(out, "%3s  %s%*s  ID %02X %02X  %5u bytes  checksum %s\n", number, name,
+            static_cast<int>(name_width - shown_width(name)), "", file[bram_id_at], file[bram_id_at + 1],
+            get_le16(file), checksum_holds(&tally) ? "holds" : "does not hold");
+}
+
+// The widest name of the files listed, so that the columns after the names line up whatever
+// a name holds (\x01 takes four characters).
+static size_t widest_name(const bram_image *shown)
+{
+    size_t widest = 0;
+    for (size_t k = 0; k < shown->count; k++) {
+        char name[64];
+        printable_name(shown->bytes + shown->offsets[k], name, sizeof name);
+        widest = std::max(widest, shown_width(name));
+    }
+    return widest;
 }
 
 void list_image(const bram_image *shown, FILE *out)
@@ -53,11 +119,12 @@ void list_image(const bram_image *shown, FILE *out)
         fputs("0 files: not formatted yet ('add' and 'copy' format it)\n", out);
         return;
     }
+    size_t name_width = widest_name(shown);
     for (size_t k = 0; k < shown->count; k++) {
         char number[24];
         snprintf(number, sizeof number, "%zu", k + 1);
         const unsigned char *file = shown->bytes + shown->offsets[k];
-        list_file(number, file, get_le16(file), out);
+        list_file(number, file, get_le16(file), name_width, out);
     }
     fprintf(out, "%zu file%s, %zu bytes used, %zu bytes free\n", shown->count, shown->count == 1 ? "" : "s",
             first_free(shown) - image_header_size, image_room(shown));
@@ -163,6 +230,7 @@ static bool load_image_to_change(const char *path, bool may_make)
     }
     if (made)
         printf("New image '%s'\n", path);
+    fputs(change_said, stdout);
     list_image(&image, stdout);
     finish_standard_output(1);
     if (!commit_output(out))
@@ -204,7 +272,9 @@ static bool describe_dump_fault(size_t length, char *fault, size_t size)
     if (faulty && (length > largest_dump || !size_field_holds(&tally)))
         fail(status_no_image, "'%s' is neither a backup memory image (%s) nor a dump file (it %s)\n", path, image_fault,
              fault);
-    list_file("-", dump, length, stdout);
+    char name[64];
+    printable_name(dump, name, sizeof name);
+    list_file("-", dump, length, shown_width(name), stdout);
     if (faulty)
         printf("'%s' is a dump file, not an image, and it %s\n", path, fault);
     else
@@ -382,6 +452,7 @@ static void append_added(const char *path)
 
 static void add_command(const char *path, char **dump_paths, int dump_count)
 {
+    refuse_image_not_first(path, dump_paths, dump_count, "add IMAGE DUMP");
     bool made = load_image_to_change(path, true);
     for (int k = 0; k < dump_count; k++) {
         size_t length = read_dump_file(dump_paths[k]);
@@ -420,9 +491,25 @@ static void mark_numbered(char **numbers, int number_count, const char *path, bo
 
 static void remove_command(const char *path, char **numbers, int number_count)
 {
+    refuse_image_not_first(path, numbers, number_count, "remove IMAGE NUMBER");
     load_image_to_change(path, false);
     static bool removed[most_files];
     mark_numbered(numbers, number_count, path, removed);
+    // Said with the new list, once the new image is written.
+    size_t used = 0;
+    for (size_t k = 0; k < image.count; k++) {
+        if (!removed[k] || used >= sizeof change_said)
+            continue;
+        const unsigned char *file = image.bytes + image.offsets[k];
+        char name[64];
+        printable_name(file, name, sizeof name);
+        size_t length = strlen(name);
+        while (length > 0 && name[length - 1] == ' ')
+            name[--length] = '\0';
+        int said = snprintf(change_said + used, sizeof change_said - used, "Removed file %zu, '%s' (%u bytes)\n", k + 1,
+                            name, get_le16(file));
+        used += static_cast<size_t>(std::max(0, said));
+    }
     remove_files(&image, removed);
     replace_image_and_end(path, false);
 }
@@ -430,6 +517,8 @@ static void remove_command(const char *path, char **numbers, int number_count)
 // Appends the files of one image, all or the numbered ones, to another; the first is only read.
 static void copy_command(const char *from, const char *to, char **numbers, int number_count)
 {
+    if (same_place(from, to))
+        fail(status_refused, "'%s' is both the image to copy from and the image to copy to\n", to);
     load_image(from);
     static bool chosen[most_files];
     if (number_count == 0)
@@ -467,7 +556,7 @@ int main(int argc, char **argv)
     else if (strcmp(command, "remove") == 0 && argc >= 4)
         remove_command(argv[2], argv + 3, argc - 3);
     else
-        fail(status_refused, "Cannot read the command line: '%s --help' shows how it goes\n", argv[0]);
+        fail_with_commands(argv[0]);
     finish_standard_output(status_file_failed);
     return status_done;
 }

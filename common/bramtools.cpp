@@ -22,12 +22,9 @@ void print_contact()
 }
 
 // Writes the message; one that ends with ':' gets the system's reason after it.
-__attribute__((format(BRAMTOOLS_PRINTF, 1, 0))) static void report(const char *format, va_list args)
+static void report(const char *message, int reason)
 {
-    int reason = errno;
     fflush(stdout);
-    char message[8192];
-    vsnprintf(message, sizeof message, format, args);
     size_t length = strlen(message);
     if (length > 0 && message[length - 1] == ':')
         fprintf(stderr, "%s %s\n", message, strerror(reason));
@@ -38,19 +35,25 @@ __attribute__((format(BRAMTOOLS_PRINTF, 1, 0))) static void report(const char *f
 
 void fail(int status, const char *format, ...)
 {
+    int reason = errno;
+    char message[8192];
     va_list args;
     va_start(args, format);
-    report(format, args);
+    vsnprintf(message, sizeof message, format, args);
     va_end(args);
+    report(message, reason);
     exit(status);
 }
 
 void warn(const char *format, ...)
 {
+    int reason = errno;
+    char message[8192];
     va_list args;
     va_start(args, format);
-    report(format, args);
+    vsnprintf(message, sizeof message, format, args);
     va_end(args);
+    report(message, reason);
 }
 
 [[noreturn]] static void fail_on_file(int status, const char *verb, const char *name, const char *purpose, bool because)

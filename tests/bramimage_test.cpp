@@ -38,6 +38,13 @@ const std::string a = bram_file("ALPHA", "\x01\x02\x03");
 const std::string b = bram_file("BETA", std::string(100, '\x7F'));
 const std::string c = bram_file("ALPHA", "\x05", '\x01'); // same name, other ID
 const std::string fresh = image_of({});
+// What a command line that names no command, or too little, draws: the commands.
+const std::string commands_said = "Cannot read the command line; the commands are:\n"
+                                  "  " + std::string(BRAMIMAGE_NAME) + " list <image or dump file>\n"
+                                  "  " + std::string(BRAMIMAGE_NAME) + " extract <image> [<folder>]\n"
+                                  "  " + std::string(BRAMIMAGE_NAME) + " add <image> <dump filename> [<dump filename ...>]\n"
+                                  "  " + std::string(BRAMIMAGE_NAME) + " copy <from image> <to image> [<number> ...]\n"
+                                  "  " + std::string(BRAMIMAGE_NAME) + " remove <image> <number> [<number ...>]\n";
 const std::string alpha_line = "  1  ALPHA       ID 00 00     19 bytes  checksum holds\n";
 const std::string beta_line = "  2  BETA        ID 00 00    116 bytes  checksum holds\n";
 
@@ -96,8 +103,9 @@ const run_case cases[] = {
      "Couldn't make folder 'no/new': No such file or directory\n", 1, {{"no", std::nullopt}}),
     row("extract into a file that is no folder", {"extract", "x.sav", "a.bin"}, {{"x.sav", image_of({a})}, {"a.bin", a}},
      "", "Couldn't open folder 'a.bin': Not a directory\n", 1, {}),
-    row("remove moves the later files down", {"remove", "x.sav", "1", "3", "1"}, {{"x.sav", image_of({a, b, c})}},
-     "  1  BETA        ID 00 00    116 bytes  checksum holds\n1 file, 116 bytes used, 1914 bytes free\n", "", 0,
+    row("remove moves the later files down, and says what it removed", {"remove", "x.sav", "1", "3", "1"},
+     {{"x.sav", image_of({a, b, c})}},
+     "Removed file 1, 'ALPHA' (19 bytes)\nRemoved file 3, 'ALPHA' (17 bytes)\n  1  BETA        ID 00 00    116 bytes  checksum holds\n1 file, 116 bytes used, 1914 bytes free\n", "", 0,
      {{"x.sav", image_of({b})}}),
     row("remove a number that names no file", {"remove", "x.sav", "1", "3"}, {{"x.sav", image_of({a, b})}}, "",
      "No file number '3' in 'x.sav': it holds 2 files\n", 3, {}),
@@ -159,11 +167,11 @@ const run_case cases[] = {
      {{"x.sav", image_of({a, b}, std::string(6144, '\0'))}}),
     row("remove near a full memory keeps the bytes past it", {"remove", "x.sav", "1"},
      {{"x.sav", image_of({a, bram_file("BIG", std::string(1990, 'x'))}, random_bytes(4096, 12))}},
-     "  1  BIG         ID 00 00   2006 bytes  checksum holds\n1 file, 2006 bytes used, 24 bytes free\n", "", 0,
+     "Removed file 1, 'ALPHA' (19 bytes)\n  1  BIG         ID 00 00   2006 bytes  checksum holds\n1 file, 2006 bytes used, 24 bytes free\n", "", 0,
      {{"x.sav", image_of({bram_file("BIG", std::string(1990, 'x'))}, random_bytes(4096, 12))}}),
     row("a 2 KiB memory and a 128 KiB one in one file", {"remove", "x.sav", "1"},
      {{"x.sav", image_of({a, b}, random_bytes(131072, 9))}},
-     "  1  BETA        ID 00 00    116 bytes  checksum holds\n1 file, 116 bytes used, 1914 bytes free\n", "", 0,
+     "Removed file 1, 'ALPHA' (19 bytes)\n  1  BETA        ID 00 00    116 bytes  checksum holds\n1 file, 116 bytes used, 1914 bytes free\n", "", 0,
      {{"x.sav", image_of({b}, random_bytes(131072, 9))}}),
     row("katakana names listed as such, in columns", {"list", "x.sav"},
      {{"x.sav", image_of({bram_file("SHE\xBD\xC1\xB0\xD1\xCA\xB0\xC2", ""), bram_file("\xB1", "")})}},
@@ -206,12 +214,21 @@ const run_case cases[] = {
      "No file number '1' in 'x.sav': it holds 0 files\n", 3, {}),
     row("add a name twice, not the first", {"add", "x.sav", "b.bin", "a.bin", "a2.bin"}, {{"x.sav", fresh}, {"a.bin", a},
      {"b.bin", b}, {"a2.bin", a}}, "", "'a.bin' and 'a2.bin' have the same ID and name\n", 3, {}),
-    row("list without an image", {"list"}, {}, "", "Cannot read the command line: '" + std::string(BRAMIMAGE_NAME) +
-     " --help' shows how it goes\n", 3, {}),
-    row("add without a dump", {"add", "x.sav"}, {}, "", "Cannot read the command line: '" + std::string(BRAMIMAGE_NAME) +
-     " --help' shows how it goes\n", 3, {}),
-    row("copy without a second image", {"copy", "x.sav"}, {}, "", "Cannot read the command line: '" +
-     std::string(BRAMIMAGE_NAME) + " --help' shows how it goes\n", 3, {}),
+    row("list without an image", {"list"}, {}, "", commands_said, 3, {}),
+    row("add without a dump", {"add", "x.sav"}, {}, "", commands_said, 3, {}),
+    row("copy without a second image", {"copy", "x.sav"}, {}, "", commands_said, 3, {}),
+    row("no command", {"x.sav"}, {}, "", commands_said, 3, {}),
+    row("add with the image last", {"add", "a.bin", "x.sav"}, {{"x.sav", image_of({b})}, {"a.bin", a}}, "",
+     "'x.sav' is an image: the image comes first: bramimage add IMAGE DUMP\n", 3, {}),
+    row("remove with the image last", {"remove", "2", "x.sav"}, {{"x.sav", image_of({a, b})}}, "",
+     "'x.sav' is an image: the image comes first: bramimage remove IMAGE NUMBER\n", 3, {}),
+    row("copy an image onto itself", {"copy", "x.sav", "./x.sav", "1"}, {{"x.sav", image_of({a})}}, "",
+     "'./x.sav' is both the image to copy from and the image to copy to\n", 3, {}),
+    row("list keeps its columns whatever a name holds", {"list", "x.sav"},
+     {{"x.sav", image_of({a, bram_file("\x01\x02OK", "")})}},
+     "  1  ALPHA             ID 00 00     19 bytes  checksum holds\n"
+     "  2  \\x01\\x02OK        ID 00 00     16 bytes  checksum holds\n2 files, 35 bytes used, 1995 bytes free\n", "", 0,
+     {}),
     row("extract from an unformatted file", {"extract", "x.sav"}, {{"x.sav", ""}}, "", "", 0, {}),
     row("a file that starts like an image is neither", {"list", "h.bin"}, {{"h.bin", "HUBX" + std::string(16, ' ')}}, "",
      "'h.bin' is neither a backup memory image (no \"HUBM\" at byte 0) nor a dump file (it has a size field of 21832 "
@@ -261,7 +278,7 @@ const run_case cases[] = {
      "No file number '9' in 'from.sav': it holds 1 file\n", 3, {{"to.sav", std::nullopt}}),
     row("remove file 10 of ten", {"remove", "x.sav", "10"}, {{"x.sav", image_of({a, a, a, a, a, a, a, a, a, b})}},
      [] {
-         std::string lines;
+         std::string lines = "Removed file 10, 'BETA' (116 bytes)\n";
          for (int number = 1; number <= 9; number++)
              lines += "  " + std::to_string(number) + alpha_line.substr(3);
          return lines;
@@ -269,8 +286,7 @@ const run_case cases[] = {
      {{"x.sav", image_of({a, a, a, a, a, a, a, a, a})}}),
     row("a file that is no regular file is not changed", {"add", "/dev/null", "a.bin"}, {{"a.bin", a}}, "",
      "Couldn't change '/dev/null': it is no regular file\n", 1, {}),
-    row("unknown command", {"lsit", "x.sav"}, {}, "",
-     "Cannot read the command line: '" + std::string(BRAMIMAGE_NAME) + " --help' shows how it goes\n", 3, {}),
+    row("unknown command", {"lsit", "x.sav"}, {}, "", commands_said, 3, {}),
     {"an image with a second hard link is not changed", BRAMIMAGE_PATH, {"add", "linked.sav", "a.bin"},
      {{"linked.sav", fresh}, {"a.bin", a}}, "", "",
      "Couldn't change 'linked.sav': it has 2 hard links, which a new file would split\n", 1,

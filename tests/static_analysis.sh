@@ -19,8 +19,12 @@ cppcheck --std=c++17 --enable=warning,style,performance,portability --library=te
          --inline-suppr --error-exitcode=1 --quiet -I common common dumpentry bramarray bramimage dumpscan fuzz
 echo "cppcheck: no findings"
 
-if ! report=$(clang-tidy -p "$build" --quiet "${programs[@]}" 2>&1); then
-    echo "$report" | grep -v 'warnings generated'
-    exit 1
-fi
+# One file a run: given many at once, clang-tidy 14 has found uninitialised va_lists right
+# after va_start in a file it finds none in alone.
+for program in "${programs[@]}"; do
+    if ! report=$(clang-tidy -p "$build" --quiet "$program" 2>&1); then
+        echo "$report" | grep -v 'warnings generated'
+        exit 1
+    fi
+done
 echo "clang-tidy: no findings"
