@@ -17,8 +17,8 @@ static void remove_unfinished_outputs()
 {
     for (pending_output &output : pending)
         if (output.live) {
+            remove_file(output.temporary); // forgotten only once gone: a signal between may remove it again
             output.live = 0;
-            remove_file(output.temporary);
         }
 }
 
@@ -178,7 +178,20 @@ static pending_output *start_replacement(pending_output *output, const char *pat
         return nullptr;
     }
     output->existed = look_at(output->target, &output->old);
-    int length = snprintf(output->temporary, sizeof output->temporary, "%s.unfinished-XXXXXX", output->target);
+    // The new file's name must fit beside any name a file system takes (255 bytes): a long
+    // name is cut, at a character's start, to leave room for the suffix.
+    const char suffix[] = ".unfinished-XXXXXX";
+    const size_t longest_name = 255;
+    size_t length_kept = strlen(output->target), base_start = length_kept;
+    while (base_start > 0 && !is_folder_separator(output->target[base_start - 1]))
+        base_start--;
+    if (length_kept - base_start + sizeof suffix - 1 > longest_name) {
+        length_kept = base_start + longest_name - (sizeof suffix - 1);
+        while (length_kept > base_start && (static_cast<unsigned char>(output->target[length_kept]) & 0xC0) == 0x80)
+            length_kept--;
+    }
+    int length = snprintf(output->temporary, sizeof output->temporary, "%.*s%s", static_cast<int>(length_kept),
+                          output->target, suffix);
     if (length < 0 || static_cast<size_t>(length) >= sizeof output->temporary) {
         errno = ENAMETOOLONG;
         return nullptr;
@@ -223,8 +236,8 @@ void discard_output(pending_output *output)
         output->stream = nullptr;
     }
     if (output->live) {
-        output->live = 0;
         remove_file(output->temporary);
+        output->live = 0;
     }
     output->in_use = false;
     errno = reason;

@@ -15,8 +15,9 @@
 static void (*ending_hooks[4])();
 static int ending_hook_count;
 
-// The signals whose default is to end the process. Faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL)
-// are left to their default and to the sanitizers: they mean a bug, not a request to stop.
+// The signals whose default is to end the process, with the real-time ones (added where they
+// are used). Faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL) are left to their default and to the
+// sanitizers: they mean a bug, not a request to stop.
 static const int ending_signals[] = {
     SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGABRT,
     SIGTRAP, SIGSYS,
@@ -31,10 +32,13 @@ static const int ending_signals[] = {
 #endif
 };
 
+// The real-time signals end a process too; their numbers are known only when it runs.
 static void fill_ending_set(sigset_t *set)
 {
     sigemptyset(set);
     for (int signal_number : ending_signals)
+        sigaddset(set, signal_number);
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; signal_number++)
         sigaddset(set, signal_number);
 }
 
@@ -74,6 +78,8 @@ void start_system(int *, char ***)
     }
     signal(SIGPIPE, SIG_IGN);
     for (int signal_number : ending_signals)
+        call_hooks_on(signal_number);
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; signal_number++)
         call_hooks_on(signal_number);
 }
 

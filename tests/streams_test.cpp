@@ -148,6 +148,12 @@ const run_case cases[] = {
     row("a failed look at filedata.dat changes nothing", "echo old > filedata.dat && " +
      failing_looks("A kept.bin", "filedata.dat"), "", 0, {}),
     row("remove stopped at any moment", two_files + terminated_removes, "", 0, {}),
+    row("a name of 254 bytes is written: its unfinished file's name is cut to fit",
+        "D $(printf 'a%.0s' $(seq 250)).bin in.txt > /dev/null 2>&1 && ls | awk '{ print length($0) }' | sort -n >&2 && "
+        "rm aaaa*", "6\n8\n254\n", 0, {}),
+    row("a real-time signal leaves no unfinished file", "mkfifo keys && { D out.bin < keys > /dev/null 2>&1 & p=$!; } && "
+        "exec 3> keys && echo '00 0001' >&3 && sleep 0.3 && ls | grep -c unfinished >&2; kill -s RTMIN $p; wait $p 2> /dev/null; "
+        "echo $? >&2; exec 3>&-; ls | grep -c unfinished >&2; true", "1\n162\n0\n", 0, {{"out.bin", std::nullopt}}),
     row("a file too large for the limit leaves nothing", "echo old > filedata.dat; head -c 30000 /dev/zero > big.bin; "
         "{ (ulimit -f 20; exec A big.bin > /dev/null); } 2> /dev/null", "", 128 + SIGXFSZ, {{"filedata.dat", "old\n"}}),
     row("new files get 0666 less the umask", two_files + "umask 077 && D new.bin in.txt > /dev/null 2>&1 && "
