@@ -380,21 +380,25 @@ static void extract_command(const char *path, const char *folder)
     file_facts facts;
     for (size_t k = 0; k < image.count; k++) {
         dump_path(folder, k, file_path, sizeof file_path);
-        if (look_at(file_path, &facts))
+        char leads_to[longest_path];
+        if (look_at(file_path, &facts) || !link_target(file_path, leads_to, sizeof leads_to)) // a link to nowhere too
             fail(status_refused, "'%s' exists already: nothing was extracted\n", file_path);
     }
+    // Each file is written as every output is: beside its place, synced, then given its name,
+    // never over a file that came meanwhile; a failure names the files extracted whole.
     for (size_t k = 0; k < image.count; k++) {
         dump_path(folder, k, file_path, sizeof file_path);
-        FILE *out = open_new_file(file_path);
-        if (!out)
-            fail_to_open_for_output(status_file_failed, file_path, true);
-        fwrite(image.bytes + image.offsets[k], 1, get_le16(image.bytes + image.offsets[k]), out);
-        if (!close_written(out)) {
-            int reason = errno;
-            remove_file(file_path);
-            errno = reason;
-            fail_to_write(status_file_failed, file_path, true);
-        }
+        pending_output *out = start_output(file_path);
+        bool written = out && fwrite(image.bytes + image.offsets[k], 1, get_le16(image.bytes + image.offsets[k]),
+                                     out->stream) == get_le16(image.bytes + image.offsets[k]);
+        if (out && !written)
+            discard_output(out);
+        bool placed = written && finish_output(out) && commit_new_output_and_go_on(out);
+        if (!placed && k == 0)
+            fail(status_file_failed, "Couldn't write file '%s': %s; nothing was extracted\n", file_path, strerror(errno));
+        if (!placed)
+            fail(status_file_failed, "Couldn't write file '%s': %s; the %zu file%s listed before it %s extracted whole\n",
+                 file_path, strerror(errno), k, k == 1 ? "" : "s", k == 1 ? "was" : "were");
         puts(file_path);
     }
 }

@@ -269,11 +269,13 @@ bool finish_output(pending_output *output)
     return true;
 }
 
-static bool replace_target(pending_output *output)
+static bool replace_target(pending_output *output, bool only_new = false)
 {
     if (!output->in_use)
         return true; // written straight through
-    if (!replace_with(output->temporary, output->target)) {
+    bool placed = only_new ? place_as_new(output->temporary, output->target)
+                           : replace_with(output->temporary, output->target);
+    if (!placed) {
         discard_output(output);
         return false;
     }
@@ -301,6 +303,14 @@ bool commit_output_and_go_on(pending_output *output)
     bool replaced = replace_target(output);
     hold_ending_signals(false);
     return replaced;
+}
+
+bool commit_new_output_and_go_on(pending_output *output)
+{
+    hold_ending_signals(true);
+    bool placed = replace_target(output, true);
+    hold_ending_signals(false);
+    return placed;
 }
 
 void finish_output_or_fail(pending_output *output, int status, const char *name)

@@ -77,6 +77,9 @@ bool commit_output(pending_output *output);
 // The same in the middle of a run (a text mended while the dump goes on): the ending signals
 // are let through again after it.
 bool commit_output_and_go_on(pending_output *output);
+// The same for a new file that may take no other's place: false (EEXIST) where a file of its
+// name has come meanwhile, which stays as it is, and the new file is removed.
+bool commit_new_output_and_go_on(pending_output *output);
 
 // Removes the new file of an output that will not be committed; the target stays as it was.
 void discard_output(pending_output *output);

@@ -73,6 +73,9 @@ bool keep_metadata(FILE *stream, const file_facts *old, bool *group_kept);
 bool sync_to_disk(FILE *stream);
 // Puts the closed file temporary in place of target, in one step.
 bool replace_with(const char *temporary, const char *target);
+// Gives the closed file temporary the name target, where there is no file of that name yet;
+// false (EEXIST) where there is one, which stays as it is.
+bool place_as_new(const char *temporary, const char *target);
 void sync_folder(const char *folder);
 // Waits for, then holds until the process ends, the lock of the folder.
 bool lock_folder(const char *folder);

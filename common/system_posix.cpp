@@ -244,6 +244,14 @@ bool replace_with(const char *temporary, const char *target)
     return rename(temporary, target) == 0;
 }
 
+bool place_as_new(const char *temporary, const char *target)
+{
+    if (link(temporary, target) != 0)
+        return false;
+    unlink(temporary);
+    return true;
+}
+
 void sync_folder(const char *folder)
 {
     int fd = open(folder, O_RDONLY);

@@ -298,6 +298,14 @@ bool sync_to_disk(FILE *stream)
 
 // A file that another program holds open for a moment (a second run looking at it, a virus
 // scanner) cannot be replaced: try again for a second before giving up.
+bool place_as_new(const char *temporary, const char *target)
+{
+    if (MoveFileExW(wide(temporary, 0), wide(target, 1), MOVEFILE_WRITE_THROUGH))
+        return true;
+    note_error();
+    return false;
+}
+
 bool replace_with(const char *temporary, const char *target)
 {
     for (int tries = 0; tries < 50; tries++) {

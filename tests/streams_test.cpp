@@ -151,6 +151,13 @@ const run_case cases[] = {
     row("a name of 254 bytes is written: its unfinished file's name is cut to fit",
         "D $(printf 'a%.0s' $(seq 250)).bin in.txt > /dev/null 2>&1 && ls | awk '{ print length($0) }' | sort -n >&2 && "
         "rm aaaa*", "6\n8\n254\n", 0, {}),
+    row("extract: a failed sync leaves no file", two_files + "I add x.sav f.bin > /dev/null && FAIL_CALL=fsync L I "
+        "extract x.sav out; ls -A out >&2", "Couldn't write file 'out/F.bin': Input/output error; nothing was extracted\n",
+        0, {}),
+    row("extract stopped at any moment leaves whole files only", two_files +
+        "I add x.sav f.bin g.bin > /dev/null && for n in $(seq 1 40); do rm -rf out; I extract x.sav out > /dev/null & "
+        "p=$!; sleep 0.00$((n % 6)); kill -TERM $p 2> /dev/null; wait $p; for f in out/*; do [ -e \"$f\" ] || continue; "
+        "cmp -s \"$f\" f.bin || cmp -s \"$f\" g.bin || echo \"$n: $f\"; done; done >&2; true", "", 0, {}),
     row("a real-time signal leaves no unfinished file", "mkfifo keys && { D out.bin < keys > /dev/null 2>&1 & p=$!; } && "
         "exec 3> keys && echo '00 0001' >&3 && sleep 0.3 && ls | grep -c unfinished >&2; kill -s RTMIN $p; wait $p 2> /dev/null; "
         "echo $? >&2; exec 3>&-; ls | grep -c unfinished >&2; true", "1\n162\n0\n", 0, {{"out.bin", std::nullopt}}),
