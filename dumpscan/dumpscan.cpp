@@ -214,7 +214,7 @@ int digit_count(const page_read *page, int line)
 }
 
 // What reading one image came to, said once every image is read.
-enum image_outcome { image_read, image_unopened, image_unreadable, image_without_page };
+enum image_outcome { image_read, image_unopened, image_unreadable, image_too_large, image_without_page };
 
 struct image_readings {
     const command_line *line;
@@ -234,14 +234,15 @@ void read_images(image_readings *readings)
         FILE *image = open_file(path, "rb");
         bool opened = image && !is_directory(image);
         readings->open_error[k] = !image ? errno : EISDIR;
-        if (image)
-            fclose(image);
         int count = k * samples_per_page;
-        page_outcome outcome = opened ? read_page(path, &pages[k], samples, &count, readings->why[k],
+        page_outcome outcome = opened ? read_page(image, path, &pages[k], samples, &count, readings->why[k],
                                                   sizeof readings->why[k])
                                       : page_unreadable;
+        if (image)
+            fclose(image);
         readings->outcome[k] = !opened                        ? image_unopened
                                : outcome == page_unreadable ? image_unreadable
+                               : outcome == page_too_large  ? image_too_large
                                : outcome == page_missing    ? image_without_page
                                                             : image_read;
     }
@@ -291,6 +292,9 @@ void read_pages(const command_line *line)
             fail_to_open_for_input(status_unreadable, line->images[k]);
         case image_unreadable:
             fail(status_unreadable, "'%s' cannot be read as an image\n", line->images[k]);
+        case image_too_large:
+            fail(status_unreadable, "'%s' is too large a picture: %s, more than 64 million\n", line->images[k],
+                 readings.why[k]);
         case image_without_page:
             fail(status_no_page, "'%s' holds no dump page: %s\n", line->images[k], readings.why[k]);
         case image_read:

@@ -41,11 +41,14 @@ PIX *gray_image(PIX *pix)
     PIX *gray = pixGetDepth(pix) == 32 ? pixConvertRGBToLuminance(pix) : pixConvertTo8(pix, 0);
     if (!gray)
         return nullptr;
-    int side = std::max(pixGetWidth(gray), pixGetHeight(gray));
+    int width = pixGetWidth(gray), height = pixGetHeight(gray);
+    int side = std::max(width, height);
     if (side <= largest_side)
         return gray;
-    float factor = static_cast<float>(largest_side) / static_cast<float>(side);
-    PIX *smaller = pixScaleAreaMap(gray, factor, factor);
+    // A picture far taller than wide (or wider than tall) keeps a pixel across at the least.
+    double factor = static_cast<double>(largest_side) / side;
+    PIX *smaller = pixScaleToSize(gray, std::max(1, static_cast<int>(std::lround(width * factor))),
+                                  std::max(1, static_cast<int>(std::lround(height * factor))));
     pixDestroy(&gray);
     return smaller;
 }
@@ -659,13 +662,102 @@ bool read_rows(const ink_view *ink, const cell_grid *grid, const cell_inks *cell
     return false;
 }
 
-// The image at path, read with the image libraries' own complaints about a damaged file (which
-// say what the run then says in its own words) kept off standard error.
-PIX *quietly_read(const char *path)
+// The picture in bytes decoded, with the image libraries' own complaints about a damaged file
+// (which say what the run then says in its own words) kept off standard error; one picture
+// is decoded at a time.
+PIX *quietly_decode(const unsigned char *bytes, size_t length)
 {
     quiet_standard_error();
-    PIX *pix = pixRead(path);
+    PIX *pix = pixReadMem(bytes, length);
     give_back_standard_error();
+    return pix;
+}
+
+unsigned little_16(const unsigned char *bytes)
+{
+    return bytes[0] | static_cast<unsigned>(bytes[1]) << 8;
+}
+
+// The sub-blocks of GIF data from at: where they end (after their empty block), or 0.
+size_t gif_blocks_end(const unsigned char *bytes, size_t length, size_t at)
+{
+    while (at < length && bytes[at] != 0)
+        at += 1 + bytes[at];
+    return at < length ? at + 1 : 0;
+}
+
+// A GIF bounded before it is decoded: its logical screen and every frame's descriptor give its
+// size (the library would decode every frame to say it); *first_frame_end is where its first
+// frame ends, at which it is cut so that only that frame is decoded.
+bool bound_gif(const unsigned char *bytes, size_t length, long *width, long *height, size_t *first_frame_end)
+{
+    static const size_t screen = 13;
+    if (length < screen)
+        return false;
+    *width = little_16(bytes + 6);
+    *height = little_16(bytes + 8);
+    *first_frame_end = 0;
+    size_t at = screen + (bytes[10] & 0x80 ? 3u << ((bytes[10] & 7) + 1) : 0);
+    while (at < length && bytes[at] != 0x3B) {
+        if (bytes[at] == 0x21 && at + 2 <= length) { // an extension
+            at = gif_blocks_end(bytes, length, at + 2);
+        } else if (bytes[at] == 0x2C && at + 10 <= length) { // a frame
+            *width = std::max(*width, static_cast<long>(little_16(bytes + at + 1) + little_16(bytes + at + 5)));
+            *height = std::max(*height, static_cast<long>(little_16(bytes + at + 3) + little_16(bytes + at + 7)));
+            size_t table = bytes[at + 9] & 0x80 ? 3u << ((bytes[at + 9] & 7) + 1) : 0;
+            at = gif_blocks_end(bytes, length, at + 10 + table + 1);
+            if (*first_frame_end == 0)
+                *first_frame_end = at;
+        } else {
+            return false;
+        }
+        if (at == 0)
+            return false;
+    }
+    return *first_frame_end != 0;
+}
+
+const int most_jpeg_scans = 64; // a progressive JPEG has about ten; each costs a decoding pass
+
+// Reads the size of any picture from its header without decoding it; false for bytes of no
+// format read, or a JPEG of more scans than any camera writes. *decoded is how many bytes to
+// decode: a GIF's up to the end of its first frame.
+bool bounded_before_decoding(const unsigned char *bytes, size_t length, long *width, long *height, size_t *decoded,
+                             bool *gif)
+{
+    l_int32 format = IFF_UNKNOWN;
+    *decoded = length;
+    *gif = false;
+    if (length < 12 || findFileFormatBuffer(bytes, &format) != 0)
+        return false;
+    if (format == IFF_GIF) {
+        *gif = true;
+        return bound_gif(bytes, length, width, height, decoded);
+    }
+    if (format == IFF_JFIF_JPEG) {
+        int scans = 0;
+        for (size_t k = 0; k + 1 < length; k++)
+            scans += bytes[k] == 0xFF && bytes[k + 1] == 0xDA;
+        if (scans > most_jpeg_scans)
+            return false;
+    }
+    l_int32 w = 0, h = 0;
+    if (pixReadHeaderMem(bytes, length, nullptr, &w, &h, nullptr, nullptr, nullptr) != 0)
+        return false;
+    *width = w;
+    *height = h;
+    return true;
+}
+
+// The first frame of a GIF alone, with a trailer after it, in bytes the library owns.
+PIX *decode_first_frame(const unsigned char *bytes, size_t first_frame_end)
+{
+    l_uint8 *frame = l_binaryCopy(bytes, first_frame_end + 1);
+    if (!frame)
+        return nullptr;
+    frame[first_frame_end] = 0x3B;
+    PIX *pix = quietly_decode(frame, first_frame_end + 1);
+    lept_free(frame);
     return pix;
 }
 
@@ -707,27 +799,32 @@ page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_
 
 } // namespace
 
-page_outcome read_page(const char *path, page_read *page, glyph_sample *samples, int *sample_count, char *why,
-                       size_t size)
+page_outcome read_page(FILE *stream, const char *name, page_read *page, glyph_sample *samples, int *sample_count,
+                       char *why, size_t size)
 {
-    l_int32 width, height;
-    if (pixReadHeader(path, nullptr, &width, &height, nullptr, nullptr, nullptr) != 0 ||
-        static_cast<double>(width) * height > most_pixels)
+    // Read once, whole: standard input and named pipes are pictures too.
+    size_t length = 0;
+    l_uint8 *bytes = l_binaryReadStream(stream, &length);
+    if (!bytes)
         return page_unreadable;
-    PIX *pix = quietly_read(path);
-    if (!pix)
-        return page_unreadable;
-    return read_page_image(pix, path, page, samples, sample_count, why, size);
+    page_outcome outcome = read_page_bytes(bytes, length, name, page, samples, sample_count, why, size);
+    lept_free(bytes);
+    return outcome;
 }
 
 page_outcome read_page_bytes(const unsigned char *bytes, size_t length, const char *name, page_read *page,
                              glyph_sample *samples, int *sample_count, char *why, size_t size)
 {
-    l_int32 width, height;
-    if (pixReadHeaderMem(bytes, length, nullptr, &width, &height, nullptr, nullptr, nullptr) != 0 ||
-        static_cast<double>(width) * height > most_pixels)
+    size_t decoded = length;
+    long width = 0, height = 0;
+    bool gif = false;
+    if (!bounded_before_decoding(bytes, length, &width, &height, &decoded, &gif))
         return page_unreadable;
-    PIX *pix = pixReadMem(bytes, length);
+    if (static_cast<double>(width) * static_cast<double>(height) > most_pixels) {
+        snprintf(why, size, "%ld x %ld pixels", width, height);
+        return page_too_large;
+    }
+    PIX *pix = gif ? decode_first_frame(bytes, decoded) : quietly_decode(bytes, length);
     if (!pix)
         return page_unreadable;
     return read_page_image(pix, name, page, samples, sample_count, why, size);

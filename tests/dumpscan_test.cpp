@@ -273,6 +273,21 @@ TEST(picture_runs, the_road_from_pictures_to_an_image_with_a_digit_not_read)
     EXPECT_FALSE(file_exists(dir / "game.sav"));
 }
 
+// A picture read once, whole: from a pipe on standard input, or from a named pipe.
+TEST(picture_runs, a_picture_from_a_pipe_is_read)
+{
+    SKIP_UNDER_WINE_IF(true);
+    scratch_dir dir;
+    write_file(dir / "page-3.png", read_file(std::string(EXAMPLES_DIR) + "/page-3.png"));
+    for (const char *command : {"cat page-3.png | S /dev/stdin", "mkfifo p.png && { cat page-3.png > p.png & } && S p.png"}) {
+        run_result result = run_program("/bin/bash", {"-c", with_programs(command)}, "", dir.path.string());
+        EXPECT_EQ(result.err.substr(0, result.err.find(", header")), std::string(command[0] == 'c' ? "/dev/stdin" : "p.png") +
+                                                                       ": last page, 8 lines")
+            << result.err;
+        EXPECT_EQ(result.status, 5);
+    }
+}
+
 // A header given that the pages contradict: no name is sure, every digit is '?', and with no
 // terminal to ask at, nothing is asked.
 TEST(picture_runs, a_header_the_pages_contradict_leaves_every_digit_unsure)
@@ -305,6 +320,15 @@ std::string stroke_pnm()
     for (int x = 8; x < 56; x++)
         pixels[20 * 64 + x] = pixels[21 * 64 + x] = '\xff';
     return "P5\n64 48\n255\n" + pixels;
+}
+
+// A GIF of a logical screen of this size and one frame of that size, its pixels (a few read,
+// the rest cut short) never decoded when the size is too large.
+std::string gif_of(unsigned screen_width, unsigned screen_height, unsigned frame_width, unsigned frame_height)
+{
+    auto le16 = [](unsigned value) { return std::string{static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)}; };
+    return "GIF89a" + le16(screen_width) + le16(screen_height) + bytes("\x80\0\0\xff\xff\xff\0\0\0") + "," +
+           le16(0) + le16(0) + le16(frame_width) + le16(frame_height) + bytes("\0\x02\x02\x44\x01\0;");
 }
 
 // A row: -o save.txt, when named, afterwards holds text (nullopt: there is none); each row
@@ -393,6 +417,13 @@ const run_case cases[] = {
     row("a picture after --", {"--", "-p.png"}, {{"-p.png", damaged_png}}, "", "'-p.png' cannot be read as an image\n",
         3),
     no_threads("no thread can be started"),
+    row("a GIF whose screen is too large", {"-o", "save.txt", "p.gif"}, {{"p.gif", gif_of(20000, 20000, 1, 1)}}, "",
+        "'p.gif' is too large a picture: 20000 x 20000 pixels, more than 64 million\n", 3),
+    row("a GIF whose frame is too large", {"-o", "save.txt", "p.gif"}, {{"p.gif", gif_of(1, 1, 9000, 9000)}}, "",
+        "'p.gif' is too large a picture: 9000 x 9000 pixels, more than 64 million\n", 3),
+    row("a picture 3 pixels wide and 100 000 tall", {"-o", "save.txt", "p.pgm"},
+        {{"p.pgm", "P5\n3 100000\n255\n" + std::string(300000, '\0')}}, "",
+        "'p.pgm' holds no dump page: no text on a grid of cells\n", 2),
     no_english_data("no English data for tesseract", {}, "", "No such file or directory"),
     no_english_data("English data that is empty", {{"eng.traineddata", ""}}, "", "empty"),
     no_english_data("English data that is a folder", {{"eng.traineddata/x", ""}}, "", "not a file"),
