@@ -189,19 +189,24 @@ bool holds_anything(const char *path)
 }
 
 // The text is replaced whole, and never written over an image given, a file that holds no text
-// (a dump file, say), or a file of other names.
-pending_output *open_text(const command_line *line)
+// (a dump file, say), or a file of other names: refused before any work.
+void refuse_text_output(const command_line *line)
 {
     file_facts facts;
-    if (look_at(line->output, &facts)) {
-        for (int k = 0; k < line->image_count; k++)
-            if (same_place(line->output, line->images[k]))
-                fail(status_output_failed, "Output file '%s' is also an image to read\n", line->output);
-        refuse_standard_streams(&facts, line->output);
-        if (facts.regular && holds_anything(line->output) && !holds_only_text(line->output))
-            fail(status_output_failed, "Output file '%s' holds no text, so it is left as it is\n", line->output);
-        refuse_split_links(&facts, line->output);
-    }
+    if (!look_at(line->output, &facts))
+        return;
+    for (int k = 0; k < line->image_count; k++)
+        if (same_place(line->output, line->images[k]))
+            fail(status_output_failed, "Output file '%s' is also an image to read\n", line->output);
+    refuse_standard_streams(&facts, line->output);
+    if (facts.regular && holds_anything(line->output) && !holds_only_text(line->output))
+        fail(status_output_failed, "Output file '%s' holds no text, so it is left as it is\n", line->output);
+    refuse_split_links(&facts, line->output);
+}
+
+// Opened once the work is done: a named pipe with no reader yet keeps no work waiting.
+pending_output *open_text(const command_line *line)
+{
     pending_output *out = start_output(line->output);
     if (!out)
         fail_to_open_for_output(status_output_failed, line->output);
@@ -589,7 +594,8 @@ int main(int argc, char **argv)
     char why[160];
     if (!english_data_found(why, sizeof why))
         fail_without_tesseract(why);
-    pending_output *text = line.output ? open_text(&line) : nullptr;
+    if (line.output)
+        refuse_text_output(&line);
     read_pages(&line);
     group_glyphs(samples, sample_count, &groups);
     name_digits(line.image_count, &line);
@@ -597,6 +603,7 @@ int main(int argc, char **argv)
     report_set(line.image_count, &line);
     int unsure_digits = report_unsure(line.image_count);
     bool holds = unsure_digits == 0 && dump_holds(line.image_count, &line);
+    pending_output *text = line.output ? open_text(&line) : nullptr;
     write_text(text ? text->stream : stdout, line.image_count);
     if (text) {
         finish_output_or_fail(text, status_output_failed, line.output);
