@@ -1,16 +1,12 @@
 #ifndef DUMPSCAN_H
 #define DUMPSCAN_H
 
-// What the rooms of dumpscan share. The driver (dumpscan.cpp) reads each image into a page of
-// glyph samples (page.cpp), groups the samples of all pages by shape and names the groups
-// (glyphs.cpp), settles the names left by what the dump itself must hold (settle.cpp), and
-// writes the text dumpentry reads.
+// The driver of dumpscan (dumpscan.cpp): it reads each image into a page of glyph samples
+// (page.cpp), groups the samples of all pages by shape and names the groups (glyphs.cpp),
+// settles the names left by what the dump itself must hold (settle.cpp), and writes the text
+// dumpentry reads. What those stages share stands below it, in stages.h.
 
-#include <cstddef>
-#include <system_error>
-#include <thread>
-
-#include "../common/system.h"
+#include "stages.h"
 
 // The exit statuses of dumpscan.
 enum dumpscan_status {
@@ -21,47 +17,5 @@ enum dumpscan_status {
     status_no_tesseract = 4,  // tesseract cannot read its English data
     status_unsure = 5,        // written, with digits not read for sure or a check that fails
 };
-
-// Starts a thread that runs work(argument), with the ending signals held in it, so that a
-// signal lands on the main thread, which cleans up; false when the system cannot start one
-// (the caller then does the work itself).
-template <typename Argument> bool start_helper(std::thread *helper, void (*work)(Argument *), Argument *argument)
-{
-    hold_ending_signals(true);
-    bool started = true;
-    try {
-        *helper = std::thread(work, argument);
-    } catch (const std::system_error &) {
-        started = false;
-    }
-    hold_ending_signals(false);
-    return started;
-}
-
-const int most_pages = 513;            // a dump of 65535 bytes: 511 full pages, and the last
-const int lines_per_page = 16;
-const int digits_per_line = 16;        // eight pairs
-const int header_digits = 6;           // the encoding and the size
-const int glyph_side = 16;             // a glyph's sample is glyph_side x glyph_side
-const int glyph_size = glyph_side * glyph_side;
-const int most_samples = most_pages * (header_digits + lines_per_page * digits_per_line);
-
-// A glyph cut from its cell: how much ink each point of it holds, 0 to 255.
-struct glyph_sample {
-    unsigned char ink[glyph_size];
-};
-
-// A page as its image shows it: the header's digits and each line's, as the indexes of their
-// glyph samples.
-struct page_read {
-    const char *image;                            // its file's name
-    int lines;                                    // lines of the dump on it, 1 to 16
-    int last_line_digits;                         // digits of its last line: 2 to 16, even
-    int header[header_digits];
-    int digits[lines_per_page][digits_per_line];
-};
-
-// The value a digit stands for, 0 to 15; unsure: no value can be given for sure.
-const int unsure = -1;
 
 #endif

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "dumpscan.h"
+#include "stages.h"
 
 const int most_groups = 256;
 

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "dumpscan.h"
+#include "stages.h"
 
 enum page_outcome { page_found, page_unreadable, page_missing, page_too_large };
 

@@ -5,7 +5,7 @@
 // must hold: the same header on every page, a header whose size the pages bear out, a size
 // field equal to that size, and a checksum that holds. Pure logic, on plain numbers.
 
-#include "dumpscan.h"
+#include "stages.h"
 
 const int most_named = 256; // groups
 
