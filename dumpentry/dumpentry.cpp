@@ -29,7 +29,8 @@ decode_result transcribe(dump_file *dump, int *encoding)
     dump->answered.mistyped = 0;
     dump->size_field_warned = false;
     decode_result result =
-        read_header("Enter the header of the dump (available on all page) :\n", &dump->answered, encoding, nullptr);
+        read_header("Enter the header of the dump (available on all page) :\n", &dump->answered, decoder_count,
+                    encoding, nullptr);
     if (result != decode_complete)
         return result;
     snprintf(dump->answered.header, sizeof dump->answered.header, "%s", transformed_buffer);
@@ -70,10 +71,10 @@ static void fail_unless_complete(decode_result result, const char *output_name, 
 static pending_output *open_files(const char *output_name, const char *input_name)
 {
     // Why the input cannot be read, kept for after the output is looked at.
-    int input_fault = input_name && !switch_input(input_name) ? errno : in && is_directory(in) ? EISDIR : 0;
+    int input_fault = input_name && !switch_input(input_name) ? errno : text_is_directory() ? EISDIR : 0;
     file_facts output;
     if (look_at(output_name, &output)) {
-        if ((in && same_file_as_stream(&output, in, input_name)) || is_standard_stream(&output, 0))
+        if (text_is_file(&output, input_name) || is_standard_stream(&output, 0))
             fail(status_output_failed, "Output file '%s' is also the input file\n", output_name);
         refuse_standard_streams(&output, output_name);
         if (output.regular && holds_only_text(output_name))
@@ -97,7 +98,7 @@ static pending_output *open_files(const char *output_name, const char *input_nam
 // The warnings of a complete dump; true when the save's own check fails.
 static bool warn_about_the_dump(const dump_file *dump)
 {
-    if (in && input_goes_on())
+    if (reading_a_text() && input_goes_on())
         warn("Warning: the input goes on after the end of the dump\n");
     bram_tally tally;
     tally_whole(&tally, dump->bytes, dump->length);
@@ -141,6 +142,7 @@ int main(int argc, char **argv)
     const char *input_name = argc == 3 ? argv[2] : nullptr;
     pending_output *dump_output = open_files(output_name, input_name);
     dump.out = dump_output->stream;
+    dump.encodings_known = decoder_count;
     choose_dialogue();
     if (editor_start(dialogue()))
         say_where_typing_is_kept_on_ending();

@@ -16,6 +16,11 @@ bool editor_start(FILE *shown)
     return active;
 }
 
+FILE *editor_shown_on()
+{
+    return shown_on;
+}
+
 bool editor_active()
 {
     return active;

@@ -26,6 +26,9 @@ bool input_waiting();
 // what is typed after a question answers it.
 void discard_typed_ahead();
 
+// Where the prompts and what is typed are shown, as editor_start was given it.
+FILE *editor_shown_on();
+
 // What each system's side gives (line_editor_posix.cpp, line_editor_windows.cpp): the editor
 // started at a terminal; one line edited there after the prompt (starting with preset where
 // the system's editor can), its line end included, as UTF-8 (0 at the end of input); whether keys wait to be read; dropping the keys that wait.

@@ -24,8 +24,6 @@ static void restore_terminal()
     tcsetattr(STDIN_FILENO, TCSANOW, &terminal_before);
 }
 
-static FILE *shown_on;
-
 // Reads one byte of standard input, waiting at most wait_ms (-1: for as long as it takes):
 // 1, or 0 at the end of input, -1 on an error, -2 when none came in time.
 static int read_byte(unsigned char *byte, int wait_ms)
@@ -120,7 +118,6 @@ bool open_line_editor(FILE *shown)
 {
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &terminal_before) != 0)
         return false;
-    shown_on = shown;
     editor = el_init("dumpentry", stdin, shown, stderr);
     if (!editor)
         return false;
@@ -137,8 +134,8 @@ size_t read_edited_line(const char *prompt, const char *preset, char *line, size
 {
     const char *last_line = strrchr(prompt, '\n');
     if (last_line) {
-        fwrite(prompt, 1, static_cast<size_t>(last_line + 1 - prompt), shown_on);
-        fflush(shown_on);
+        fwrite(prompt, 1, static_cast<size_t>(last_line + 1 - prompt), editor_shown_on());
+        fflush(editor_shown_on());
         prompt = last_line + 1;
     }
     snprintf(editor_prompt, sizeof editor_prompt, "%s", prompt);

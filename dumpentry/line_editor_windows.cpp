@@ -6,11 +6,8 @@
 #include "line_editor.h"
 
 static HANDLE console;
-static FILE *shown_on;
-
-bool open_line_editor(FILE *shown)
+bool open_line_editor(FILE *)
 {
-    shown_on = shown;
     console = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (!GetConsoleMode(console, &mode))
@@ -22,8 +19,8 @@ bool open_line_editor(FILE *shown)
 // The console's line editing starts empty: a preset is not offered.
 size_t read_edited_line(const char *prompt, const char *, char *line, size_t size)
 {
-    fputs(prompt, shown_on);
-    fflush(shown_on);
+    fputs(prompt, editor_shown_on());
+    fflush(editor_shown_on());
     static wchar_t typed[2048];
     DWORD count = 0;
     if (!ReadConsoleW(console, typed, sizeof typed / sizeof typed[0], &count, nullptr) || count == 0 ||

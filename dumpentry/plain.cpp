@@ -144,7 +144,8 @@ static decode_result check_size_field(dump_file *dump)
         bool kept = false;
         int encoding = 0;
         decode_result result =
-            read_header("Type the header again, or Enter to keep the header: ", &dump->answered, &encoding, &kept);
+            read_header("Type the header again, or Enter to keep the header: ", &dump->answered, dump->encodings_known,
+                        &encoding, &kept);
         if (result != decode_complete || kept)
             return result;
         unsigned header_encoding = 0, size = 0;

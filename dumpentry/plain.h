@@ -45,6 +45,7 @@ struct dump_file {
     page_layout layout;
     answers answered;
     bool size_field_warned; // the size field was found one digit off the header at line 0
+    int encodings_known;    // the encodings the driver has decoders for: 0 up to it
     typing_keeper keeper;
 };
 

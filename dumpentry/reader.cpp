@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "../common/bramtools.h"
+#include "../common/safe_files.h"
 #include "../common/text_encoding.h"
 #include "line_editor.h"
 #include "reader.h"
@@ -68,6 +69,21 @@ bool going_on()
 bool at_terminal()
 {
     return !in && standard_input_is_terminal();
+}
+
+bool reading_a_text()
+{
+    return in != nullptr;
+}
+
+bool text_is_directory()
+{
+    return in && is_directory(in);
+}
+
+bool text_is_file(const file_facts *facts, const char *name)
+{
+    return in && same_file_as_stream(facts, in, name);
 }
 
 void choose_dialogue()
@@ -466,7 +482,7 @@ decode_result read_answer(const question *asked, answers *answered, bool enter_k
     }
 }
 
-decode_result read_header(const char *prompt, answers *answered, int *encoding, bool *kept)
+decode_result read_header(const char *prompt, answers *answered, int encodings_known, int *encoding, bool *kept)
 {
     char rejected[256] = "";
     bool asked_again = kept != nullptr;
@@ -496,7 +512,7 @@ decode_result read_header(const char *prompt, answers *answered, int *encoding, 
             return decode_no_encoding;
         // The two digits are read as a signed 8-bit number: 80 to FF are -128 to -1.
         *encoding = value & 0x80 ? static_cast<int>(value) - 0x100 : static_cast<int>(value);
-        if (*encoding < 0 || *encoding >= decoder_count)
+        if (*encoding < 0 || *encoding >= encodings_known)
             return decode_unknown_encoding;
         if (take_answer(answered, rejected, sizeof rejected, header_digits, "header: ")) {
             answered->text_line = in ? input.line : 0;

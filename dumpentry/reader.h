@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "../common/system.h"
 #include "dumpentry.h"
 
 // What is kept of the answers to one dump's prompts.
@@ -37,6 +38,10 @@ bool going_on();
 void end_going_on();
 // True when the lines are typed at a terminal, not read from a text.
 bool at_terminal();
+// True while the lines are read from a text; what that text is.
+bool reading_a_text();
+bool text_is_directory();
+bool text_is_file(const file_facts *facts, const char *name); // the file described
 // Where the questions to the person at the terminal, their help and the prompts typed at go:
 // standard output, or standard error when standard input is a terminal and standard output
 // is not (a log). Chosen once, at the start.
@@ -63,8 +68,9 @@ void show_heading(const char *heading);
 decode_result read_answer(const question *asked, answers *answered, bool enter_keeps, bool *kept);
 // Asks for a header until one is taken: blank lines passed over, or, with kept, an empty
 // answer (or the end of input) taken for keeping the header there is. *encoding receives its
-// encoding. With kept, what was typed ahead is dropped first.
-decode_result read_header(const char *prompt, answers *answered, int *encoding, bool *kept);
+// encoding, one of the encodings known (0 up to it). With kept, what was typed ahead is
+// dropped first.
+decode_result read_header(const char *prompt, answers *answered, int encodings_known, int *encoding, bool *kept);
 // The closing warning that names the lines kept although they drew a warning.
 void describe_mistyped_lines(const answers *answered, char *text, size_t size);
 

@@ -185,7 +185,7 @@ unsigned long keep_typed(transcript *kept, const char *answer, typed_kind kind, 
         snprintf(kept->header_pairs, sizeof kept->header_pairs, "%s", pairs);
         kept->header_line = text_line;
     }
-    if (in || !kept->stream)
+    if (reading_a_text() || !kept->stream)
         return text_line; // read from a text: it stands there already
     if (kind == typed_page_start && (!keep_in_transcript(kept, "") || !keep_in_transcript(kept, kept->header_pairs)))
         return 0;

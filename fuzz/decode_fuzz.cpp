@@ -39,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FILE *out = fmemopen(dump_bytes, sizeof dump_bytes, "wb");
     check(in && out);
     dump.out = out;
+    dump.encodings_known = decoder_count;
 
     int encoding = -1;
     decode_result result = transcribe(&dump, &encoding);
