@@ -9,10 +9,8 @@
 
 #include <cstdio>
 
-// The screen's layout: lines of eight bytes, sixteen lines a page.
-const unsigned bytes_per_line = 8;
-const unsigned lines_per_page = 16;
-const unsigned bytes_per_page = bytes_per_line * lines_per_page;
+#include "../common/dump_text.h"
+
 
 extern FILE *in;                     // the input text; null means standard input (reader.cpp)
 extern char transformed_buffer[256]; // filtered text of the most recent line (reader.cpp)

@@ -28,7 +28,7 @@ static struct {
     char heading[32];     // the page heading shown after it
 } quiet;
 
-static const size_t header_digits = 6; // the encoding and the size
+static const size_t header_digits = header_digit_count;
 static const size_t line_digits = 2 * static_cast<size_t>(bytes_per_line);
 static const int named_mistyped_most = sizeof answers{}.mistyped_names / sizeof answers{}.mistyped_names[0];
 

@@ -213,10 +213,6 @@ pending_output *open_text(const command_line *line)
     return out;
 }
 
-int digit_count(const page_read *page, int line)
-{
-    return line + 1 == page->lines ? page->last_line_digits : digits_per_line;
-}
 
 // What reading one image came to, said once every image is read.
 enum image_outcome { image_read, image_unopened, image_unreadable, image_too_large, image_without_page };
@@ -229,7 +225,7 @@ struct image_readings {
     char why[most_pages][160];
 };
 
-const int samples_per_page = header_digits + lines_per_page * digits_per_line;
+const int samples_per_page = header_digits + page_lines * digits_per_line;
 
 // Reads the images not yet taken, each into a place of the samples of its own.
 void read_images(image_readings *readings)
@@ -265,7 +261,7 @@ void close_up_samples(int page_count)
         for (int k = 0; k < header_digits; k++)
             move(&pages[p].header[k]);
         for (int line = 0; line < pages[p].lines; line++)
-            for (int k = 0; k < digit_count(&pages[p], line); k++)
+            for (int k = 0; k < digits_on(&pages[p], line); k++)
                 move(&pages[p].digits[line][k]);
     }
 }
@@ -314,7 +310,7 @@ void read_pages(const command_line *line)
 int news_of_line(const page_read *page, int line, const int *times)
 {
     int news = 0;
-    for (int k = 0; k < digit_count(page, line); k++) {
+    for (int k = 0; k < digits_on(page, line); k++) {
         int g = groups.group_of[page->digits[line][k]];
         news += g >= 0 ? std::max(0, 3 - times[g]) : 0;
     }
@@ -326,10 +322,10 @@ int news_of_line(const page_read *page, int line, const int *times)
 // appears late (a save of runs of 00 and FF shows some digits only once) is read as well.
 int lines_to_read(int page_count, int (*lines)[most_line])
 {
-    static bool taken[most_pages][lines_per_page];
+    static bool taken[most_pages][page_lines];
     int times[most_groups] = {};
     for (int p = 0; p < page_count; p++)
-        std::fill(taken[p], taken[p] + lines_per_page, false);
+        std::fill(taken[p], taken[p] + page_lines, false);
     int count = 0, slot = 0;
     for (int pick = 0; pick < 2 * most_read_lines; pick++) {
         int best_page = -1, best_line = 0, best_news = -1;
@@ -348,7 +344,7 @@ int lines_to_read(int page_count, int (*lines)[most_line])
         const page_read *page = &pages[best_page];
         if (slot == 0)
             std::fill(lines[count], lines[count] + most_line, -1);
-        for (int k = 0; k < digit_count(page, best_line) && slot + 1 < most_line; k++) {
+        for (int k = 0; k < digits_on(page, best_line) && slot + 1 < most_line; k++) {
             int g = groups.group_of[page->digits[best_line][k]];
             lines[count][slot++] = g;
             if (g >= 0)
@@ -445,14 +441,14 @@ void write_text(FILE *out, int page_count)
             fputc('\n', out);
         write_pairs(out, pages[p].header, header_digits);
         for (int line = 0; line < pages[p].lines; line++)
-            write_pairs(out, pages[p].digits[line], digit_count(&pages[p], line));
+            write_pairs(out, pages[p].digits[line], digits_on(&pages[p], line));
     }
 }
 
 // "page 3" for a full page, "last page" for the one after the full pages.
 void name_page(int page_count, int p, char *name, size_t size)
 {
-    bool last = p + 1 == page_count && (pages[p].lines < lines_per_page || pages[p].last_line_digits < digits_per_line);
+    bool last = p + 1 == page_count && (pages[p].lines < page_lines || pages[p].last_line_digits < digits_per_line);
     if (last)
         snprintf(name, size, "last page");
     else
@@ -488,7 +484,7 @@ bool same_page(const page_read *a, const page_read *b)
         !same_glyphs(a->header, b->header, header_digits))
         return false;
     for (int line = 0; line < a->lines; line++)
-        if (!same_glyphs(a->digits[line], b->digits[line], digit_count(a, line)))
+        if (!same_glyphs(a->digits[line], b->digits[line], digits_on(a, line)))
             return false;
     return true;
 }
@@ -504,7 +500,7 @@ void report_set(int page_count, const command_line *line)
                 break;
             }
     for (int p = 0; p + 1 < page_count; p++)
-        if (pages[p].lines < lines_per_page || pages[p].last_line_digits < digits_per_line)
+        if (pages[p].lines < page_lines || pages[p].last_line_digits < digits_per_line)
             warn("%s has %d line%s but is not the last page\n", pages[p].image, pages[p].lines,
                  pages[p].lines == 1 ? "" : "s");
     if (line->header[0] == unsure)
@@ -531,7 +527,7 @@ int report_unsure(int page_count)
         name_page(page_count, p, page_name, sizeof page_name);
         for (int line = -1; line < pages[p].lines; line++) {
             const int *indexes = line < 0 ? pages[p].header : pages[p].digits[line];
-            int count = line < 0 ? header_digits : digit_count(&pages[p], line), here = 0;
+            int count = line < 0 ? header_digits : digits_on(&pages[p], line), here = 0;
             for (int k = 0; k < count; k++)
                 here += result.digit[indexes[k]] == unsure;
             if (here == 0)
@@ -557,7 +553,7 @@ int report_unsure(int page_count)
 bool dump_holds(int page_count, const command_line *line)
 {
     reading read = reading_of(page_count, line);
-    static unsigned char bytes[most_pages * 128];
+    static unsigned char bytes[most_pages * bytes_per_page];
     long length;
     if (!dump_bytes(&read, &result, bytes, &length))
         return false;

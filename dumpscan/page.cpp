@@ -646,7 +646,7 @@ bool read_rows(const ink_view *ink, const cell_grid *grid, const cell_inks *cell
             continue;
         sample_row(ink, &places, row, header_first, header_digits, page->header, samples, sample_count);
         page->lines = 0;
-        for (int line = below; line < grid->rows && page->lines < lines_per_page; line++) {
+        for (int line = below; line < grid->rows && page->lines < page_lines; line++) {
             int pairs = pairs_in_row(cells, line, first, grid->columns);
             if (pairs == 0)
                 break;

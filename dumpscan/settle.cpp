@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "../common/bram_file.h"
 #include "settle.h"
 
 namespace {
@@ -32,7 +33,7 @@ struct place {
 
 place place_of(int page, int line, int digit)
 {
-    return {static_cast<long>(page) * 128 + static_cast<long>(line) * 8 + digit / 2, digit % 2};
+    return {static_cast<long>(page) * bytes_per_page + static_cast<long>(line) * bytes_per_line + digit / 2, digit % 2};
 }
 
 // The value each sample reads as under these names: its group's, or unsure.
@@ -45,7 +46,7 @@ void read_digits(const reading *read, const int *name, int *digit_of)
             digit_of[page.header[k]] = g >= 0 ? name[g] : unsure;
         }
         for (int line = 0; line < page.lines; line++)
-            for (int k = 0; k < (line + 1 == page.lines ? page.last_line_digits : digits_per_line); k++) {
+            for (int k = 0; k < digits_on(&page, line); k++) {
                 int sample = page.digits[line][k], g = read->group_of[sample];
                 digit_of[sample] = g >= 0 ? name[g] : unsure;
             }
@@ -73,7 +74,7 @@ bool bytes_of(const reading *read, const int *digit_of, unsigned char *bytes, lo
     for (int p = 0; p < read->pages; p++) {
         const page_read &page = read->page[p];
         for (int line = 0; line < page.lines; line++)
-            for (int k = 0; k < (line + 1 == page.lines ? page.last_line_digits : digits_per_line); k++) {
+            for (int k = 0; k < digits_on(&page, line); k++) {
                 place at = place_of(p, line, k);
                 int value = digit_of[page.digits[line][k]];
                 all_sure = all_sure && value != unsure;
@@ -99,18 +100,15 @@ long header_size(const reading *read, const int *digit_of)
 // Every check of the dump holds under these digits.
 bool checks_hold(const reading *read, const int *digit_of, const int *expected)
 {
-    static unsigned char bytes[most_pages * 128];
+    static unsigned char bytes[most_pages * bytes_per_page];
     long length;
     if (!headers_hold(read, digit_of, expected) || !bytes_of(read, digit_of, bytes, &length))
         return false;
-    if (header_size(read, digit_of) != length || length < 16)
+    if (header_size(read, digit_of) != length)
         return false;
-    unsigned size_field = bytes[0] | static_cast<unsigned>(bytes[1]) << 8;
-    unsigned sum = 0;
-    for (long k = 4; k < length; k++)
-        sum += bytes[k];
-    unsigned stored = bytes[2] | static_cast<unsigned>(bytes[3]) << 8;
-    return size_field == length && ((sum + stored) & 0xFFFF) == 0;
+    bram_tally tally;
+    tally_whole(&tally, bytes, static_cast<size_t>(length));
+    return size_field_holds(&tally) && checksum_holds(&tally);
 }
 
 // The header as the pages bear it out, or as given: encoding 0, then the size.
@@ -147,7 +145,7 @@ void checksum_weights(const reading *read, unsigned *weight)
     for (int p = 0; p < read->pages; p++) {
         const page_read &page = read->page[p];
         for (int line = 0; line < page.lines; line++)
-            for (int k = 0; k < (line + 1 == page.lines ? page.last_line_digits : digits_per_line); k++) {
+            for (int k = 0; k < digits_on(&page, line); k++) {
                 place at = place_of(p, line, k);
                 unsigned per_byte = at.byte >= 4 ? 1 : at.byte == 2 ? 1 : at.byte == 3 ? 256 : 0;
                 int g = read->group_of[page.digits[line][k]];
@@ -445,10 +443,10 @@ long size_shown(const reading *read)
     if (read->pages < 1)
         return -1;
     for (int p = 0; p + 1 < read->pages; p++)
-        if (read->page[p].lines != lines_per_page || read->page[p].last_line_digits != digits_per_line)
+        if (read->page[p].lines != page_lines || read->page[p].last_line_digits != digits_per_line)
             return -1;
     const page_read &last = read->page[read->pages - 1];
-    long size = static_cast<long>(read->pages - 1) * 128 + static_cast<long>(last.lines - 1) * 8 +
+    long size = static_cast<long>(read->pages - 1) * bytes_per_page + static_cast<long>(last.lines - 1) * bytes_per_line +
                 last.last_line_digits / 2;
     return size <= 0xFFFF ? size : -1;
 }
@@ -494,7 +492,7 @@ void settle(const reading *read, const int *given_names, settled *result)
         for (int k = 0; k < header_digits; k++)
             judge(page.header[k]);
         for (int line = 0; line < page.lines; line++)
-            for (int k = 0; k < (line + 1 == page.lines ? page.last_line_digits : digits_per_line); k++)
+            for (int k = 0; k < digits_on(&page, line); k++)
                 judge(page.digits[line][k]);
     }
 }

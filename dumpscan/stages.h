@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "../common/dump_text.h"
 #include "../common/system.h"
 
 // Starts a thread that runs work(argument), with the ending signals held in it, so that a
@@ -27,12 +28,12 @@ template <typename Argument> bool start_helper(std::thread *helper, void (*work)
 }
 
 const int most_pages = 513;            // a dump of 65535 bytes: 511 full pages, and the last
-const int lines_per_page = 16;
-const int digits_per_line = 16;        // eight pairs
-const int header_digits = 6;           // the encoding and the size
+const int page_lines = lines_per_page; // as int, as the stages count
+const int digits_per_line = 2 * bytes_per_line; // eight pairs
+const int header_digits = header_digit_count;   // the encoding and the size
 const int glyph_side = 16;             // a glyph's sample is glyph_side x glyph_side
 const int glyph_size = glyph_side * glyph_side;
-const int most_samples = most_pages * (header_digits + lines_per_page * digits_per_line);
+const int most_samples = most_pages * (header_digits + page_lines * digits_per_line);
 
 // A glyph cut from its cell: how much ink each point of it holds, 0 to 255.
 struct glyph_sample {
@@ -46,8 +47,14 @@ struct page_read {
     int lines;                                    // lines of the dump on it, 1 to 16
     int last_line_digits;                         // digits of its last line: 2 to 16, even
     int header[header_digits];
-    int digits[lines_per_page][digits_per_line];
+    int digits[page_lines][digits_per_line];
 };
+
+// The digits on a line of the page: sixteen, but on its last line, which may be shorter.
+inline int digits_on(const page_read *page, int line)
+{
+    return line + 1 == page->lines ? page->last_line_digits : digits_per_line;
+}
 
 // The value a digit stands for, 0 to 15; unsure: no value can be given for sure.
 const int unsure = -1;

@@ -12,7 +12,7 @@ static void check(bool condition)
         __builtin_trap();
 }
 
-static glyph_sample samples[header_digits + lines_per_page * digits_per_line];
+static glyph_sample samples[header_digits + page_lines * digits_per_line];
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     page_outcome outcome = read_page_bytes(data, size, "fuzz", &page, samples, &count, why, sizeof why);
     if (outcome != page_found)
         return 0;
-    check(page.lines >= 1 && page.lines <= lines_per_page);
+    check(page.lines >= 1 && page.lines <= page_lines);
     check(page.last_line_digits >= 2 && page.last_line_digits <= digits_per_line && page.last_line_digits % 2 == 0);
     check(count == header_digits + (page.lines - 1) * digits_per_line + page.last_line_digits);
     for (int k = 0; k < header_digits; k++)
