@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <leptonica/allheaders.h>
 
 #include "draw_page.h"
 #include "harness.h"
@@ -331,6 +332,24 @@ std::string gif_of(unsigned screen_width, unsigned screen_height, unsigned frame
            le16(0) + le16(0) + le16(frame_width) + le16(frame_height) + bytes("\0\x02\x02\x44\x01\0;");
 }
 
+// The example's last page as a progressive JPEG whose last scan is repeated until it has more
+// scans than any camera writes: each repeat would cost a decoding pass.
+std::string jpeg_of_many_scans()
+{
+    PIX *pix = pixRead((std::string(EXAMPLES_DIR) + "/page-3.png").c_str());
+    l_uint8 *data = nullptr;
+    size_t size = 0;
+    pixWriteMemJpeg(&data, &size, pix, 75, 1);
+    pixDestroy(&pix);
+    std::string jpeg(reinterpret_cast<char *>(data), size);
+    lept_free(data);
+    size_t last_scan = jpeg.rfind("\xFF\xDA"), end = jpeg.rfind("\xFF\xD9");
+    std::string scan = jpeg.substr(last_scan, end - last_scan), repeated;
+    for (int k = 0; k < 80; k++)
+        repeated += scan;
+    return jpeg.substr(0, last_scan) + repeated + jpeg.substr(end);
+}
+
 // A row: -o save.txt, when named, afterwards holds text (nullopt: there is none); each row
 // that does not write runs a second time over an earlier save.txt, left byte for byte.
 run_case row(const char *name, const std::vector<std::string> &args, const std::map<std::string, std::string> &files,
@@ -420,6 +439,8 @@ const run_case cases[] = {
     {"a named pipe with no reader as the text, a picture missing: said at once", dumpscan.empty() ? "" : "sh",
      {"mkfifo t.txt && timeout 20 S -o t.txt p.png"}, {}, "", "",
      "Couldn't open file 'p.png' for input: No such file or directory\n", 3, {}},
+    row("a JPEG of more scans than any camera writes", {"-o", "save.txt", "p.jpg"}, {{"p.jpg", jpeg_of_many_scans()}},
+        "", "'p.jpg' cannot be read as an image\n", 3),
     row("a GIF whose screen is too large", {"-o", "save.txt", "p.gif"}, {{"p.gif", gif_of(20000, 20000, 1, 1)}}, "",
         "'p.gif' is too large a picture: 20000 x 20000 pixels, more than 64 million\n", 3),
     row("a GIF whose frame is too large", {"-o", "save.txt", "p.gif"}, {{"p.gif", gif_of(1, 1, 9000, 9000)}}, "",
