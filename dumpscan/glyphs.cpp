@@ -154,33 +154,46 @@ void assign_nearest(const glyph_sample *samples, int sample_count, int stride, g
     }
 }
 
+// The two groups with members whose means stand nearest, the distance weighed by their
+// members where weighed (Ward's rule), nearer than limit; false when no two are.
+bool cheapest_pair(const glyph_groups *groups, bool weighed, double limit, int *a, int *b)
+{
+    double best = limit;
+    *a = *b = -1;
+    for (int g = 0; g < groups->count; g++)
+        for (int h = g + 1; h < groups->count; h++) {
+            if (!groups->members[g] || !groups->members[h])
+                continue;
+            double members_g = groups->members[g], members_h = groups->members[h];
+            double d = distance_between(groups->mean[g], groups->mean[h]) *
+                       (weighed ? members_g * members_h / (members_g + members_h) : 1);
+            if (d < best) {
+                best = d;
+                *a = g;
+                *b = h;
+            }
+        }
+    return *a >= 0;
+}
+
+// The samples of group b join group a.
+void merge_pair(const glyph_sample *samples, int sample_count, int stride, glyph_groups *groups, int a, int b)
+{
+    for (int s = 0; s < sample_count; s += stride)
+        if (groups->group_of[s] == b)
+            groups->group_of[s] = a;
+    recompute_means(samples, sample_count, stride, groups);
+}
+
 // Merges the two groups that cost least to merge: whose means stand nearest, weighed by their
 // members (Ward's rule). Samples of one glyph in a few small groups always meet first: their
 // means differ by noise, two glyphs' means by their shapes; and a few samples that noise
 // spoiled join the nearest glyph rather than stand as one of their own.
 void merge_nearest(const glyph_sample *samples, int sample_count, int stride, glyph_groups *groups)
 {
-    double best = 1e30;
-    int a = -1, b = -1;
-    for (int g = 0; g < groups->count; g++)
-        for (int h = g + 1; h < groups->count; h++) {
-            if (!groups->members[g] || !groups->members[h])
-                continue;
-            double members_g = groups->members[g], members_h = groups->members[h];
-            double d = distance_between(groups->mean[g], groups->mean[h]) * members_g * members_h /
-                       (members_g + members_h);
-            if (d < best) {
-                best = d;
-                a = g;
-                b = h;
-            }
-        }
-    if (a < 0)
-        return;
-    for (int s = 0; s < sample_count; s += stride)
-        if (groups->group_of[s] == b)
-            groups->group_of[s] = a;
-    recompute_means(samples, sample_count, stride, groups);
+    int a, b;
+    if (cheapest_pair(groups, true, 1e30, &a, &b))
+        merge_pair(samples, sample_count, stride, groups, a, b);
 }
 
 int groups_with_members(const glyph_groups *groups)
@@ -206,25 +219,9 @@ void compact(const glyph_sample *samples, int sample_count, glyph_groups *groups
 // Merges the groups of one shape: while the two nearest means stand within same_shape.
 void merge_same_shapes(const glyph_sample *samples, int sample_count, int stride, glyph_groups *groups)
 {
-    for (;;) {
-        double best = same_shape;
-        int a = -1, b = -1;
-        for (int g = 0; g < groups->count; g++)
-            for (int h = g + 1; h < groups->count; h++) {
-                double d = distance_between(groups->mean[g], groups->mean[h]);
-                if (groups->members[g] && groups->members[h] && d < best) {
-                    best = d;
-                    a = g;
-                    b = h;
-                }
-            }
-        if (a < 0)
-            return;
-        for (int s = 0; s < sample_count; s += stride)
-            if (groups->group_of[s] == b)
-                groups->group_of[s] = a;
-        recompute_means(samples, sample_count, stride, groups);
-    }
+    int a, b;
+    while (cheapest_pair(groups, false, same_shape, &a, &b))
+        merge_pair(samples, sample_count, stride, groups, a, b);
 }
 
 } // namespace
