@@ -18,6 +18,8 @@ struct settle_row {
     int named_by_person;                      // groups named rightly by a person, from 0 up
                                               // (a size of 0: the misreadings that compensate)
     bool sure;                                // every digit read, and rightly
+    int merged = -1;                          // a digit whose glyphs fell in the group of the next
+    bool sparse = false;                      // zeros but for one byte 7E and the header
 };
 
 const settle_row settle_rows[] = {
@@ -32,6 +34,8 @@ const settle_row settle_rows[] = {
     // names, nearly as likely, rival the first, and neither is taken.
     {"two misreadings that make up for each other", 0, {}, 0, false},
     {"every group named by a person", 40, {}, 16, true},
+    {"a digit seen once, read rightly", 300, {}, 0, true, -1, true},
+    {"two glyphs merged into one group: the checks fail, no digit is sure", 300, {}, 0, false, 8},
 };
 
 struct laid_out {
@@ -111,8 +115,13 @@ TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, se
         compensating_misreading(&dump, &misread);
     } else {
         dump = laid_out();
-        lay_out(bram_file("SETTLE", random_bytes(row.size - 16, static_cast<unsigned>(row.size))), &dump);
+        std::string data = random_bytes(row.size - 16, static_cast<unsigned>(row.size));
+        if (row.sparse)
+            data = std::string(row.size - 17, '\0') + "\x7E";
+        lay_out(bram_file("SETTLE", data), &dump);
     }
+    for (int &group : dump.group_of)
+        group = group == row.merged ? row.merged + 1 : group;
     static float votes[most_named][16];
     for (int g = 0; g < 16; g++)
         for (int d = 0; d < 16; d++)
