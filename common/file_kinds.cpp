@@ -51,8 +51,8 @@ const char *picture_format(const unsigned char *start, size_t length, unsigned l
         return "TIFF";
     if (length >= 12 && starts_with(start, length, "RIFF", 4) && memcmp(start + 8, "WEBP", 4) == 0)
         return "WebP";
-    bool pnm = length >= 4 && start[0] == 'P' && start[1] >= '1' && start[1] <= '7' &&
-               strchr(" \t\r\n", start[2]) && start[2] && (start[3] == '#' || (start[3] >= '0' && start[3] <= '9') ||
-                                                            strchr(" \t\r\n", start[3]));
+    auto space = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    bool pnm = length >= 4 && start[0] == 'P' && start[1] >= '1' && start[1] <= '7' && space(start[2]) &&
+               (start[3] == '#' || (start[3] >= '0' && start[3] <= '9') || space(start[3]));
     return pnm ? "PNM" : nullptr;
 }
