@@ -74,35 +74,29 @@ bool freetype_glyph(const char *path, unsigned char c, glyph bits)
     return true;
 }
 
+// The TrueType file of each font that is not the console's own, by page_font.
+const char *const truetype_files[page_fonts] = {
+    nullptr,
+    "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf",
+    "/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Bold.ttf",
+    "/usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf",
+    "/usr/share/fonts/truetype/liberation/LiberationMono-Bold.ttf",
+    nullptr,
+    "/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Oblique.ttf",
+    "/usr/share/fonts/truetype/dejavu/DejaVuSansMono-BoldOblique.ttf",
+    "/usr/share/fonts/truetype/liberation/LiberationMono-Italic.ttf",
+    "/usr/share/fonts/truetype/liberation/LiberationMono-BoldItalic.ttf",
+};
+
 bool glyph_of(page_font font, unsigned char c, glyph bits)
 {
-    switch (font) {
-    case font_vga8:
-        return vga8_glyph(c, bits);
-    case font_dejavu_mono:
-        return freetype_glyph("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", c, bits);
-    case font_dejavu_mono_bold:
-        return freetype_glyph("/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Bold.ttf", c, bits);
-    case font_liberation_mono:
-        return freetype_glyph("/usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf", c, bits);
-    case font_liberation_mono_bold:
-        return freetype_glyph("/usr/share/fonts/truetype/liberation/LiberationMono-Bold.ttf", c, bits);
-    case font_vga8_bold:
-        if (!vga8_glyph(c, bits))
-            return false;
-        for (int y = 0; y < cell; y++)
-            bits[y] = static_cast<unsigned char>(bits[y] | bits[y] >> 1);
-        return true;
-    case font_dejavu_mono_oblique:
-        return freetype_glyph("/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Oblique.ttf", c, bits);
-    case font_dejavu_mono_bold_oblique:
-        return freetype_glyph("/usr/share/fonts/truetype/dejavu/DejaVuSansMono-BoldOblique.ttf", c, bits);
-    case font_liberation_mono_italic:
-        return freetype_glyph("/usr/share/fonts/truetype/liberation/LiberationMono-Italic.ttf", c, bits);
-    case font_liberation_mono_bold_italic:
-        return freetype_glyph("/usr/share/fonts/truetype/liberation/LiberationMono-BoldItalic.ttf", c, bits);
-    }
-    return false;
+    if (truetype_files[font])
+        return freetype_glyph(truetype_files[font], c, bits);
+    if (!vga8_glyph(c, bits))
+        return false;
+    for (int y = 0; font == font_vga8_bold && y < cell; y++) // every stroke a pixel wider
+        bits[y] = static_cast<unsigned char>(bits[y] | bits[y] >> 1);
+    return true;
 }
 
 PIX *draw_screen(const page_drawing &drawing)
