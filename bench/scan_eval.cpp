@@ -143,7 +143,7 @@ outcome run_set(const char *dumpscan, int set, const std::string &folder, bool k
         drawing.background = 0xE8E8D8;
         drawing.ink = 0x202020;
     }
-    std::string expected, command = std::string(dumpscan) + " -o " + folder + "/read.txt";
+    std::string expected, command = std::string(dumpscan) + " --no-glyphs -o " + folder + "/read.txt";
     for (size_t page = 0; page * 128 < bytes.size(); page++) {
         drawing.rows = dump_page_rows(bytes, page);
         drawing.left = 8 + static_cast<int>(random() % 40);

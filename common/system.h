@@ -52,6 +52,9 @@ bool facts_of_standard_stream(int stream, file_facts *facts);
 bool may_write(const char *path);
 bool standard_input_is_terminal();
 bool standard_output_is_terminal();
+// Drops the keys typed ahead at the terminal on standard input, and what goes on arriving of a
+// paste, so that only what is typed after a question answers it.
+void drop_keys_typed_ahead();
 // Writes to standard stream 1 or 2 at once, past any buffer: safe in an ending hook.
 void write_at_once(int stream, const char *text, size_t length);
 // True where file names that differ only in case name one file.

@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "bramtools.h"
@@ -158,6 +160,18 @@ bool standard_input_is_terminal()
 bool standard_output_is_terminal()
 {
     return isatty(STDOUT_FILENO) != 0;
+}
+
+// A paste goes on arriving for a moment: keys are dropped until none has come for 50 ms (for
+// two seconds at the most).
+void drop_keys_typed_ahead()
+{
+    for (int round = 0; round < 40; round++) {
+        tcflush(STDIN_FILENO, TCIFLUSH);
+        pollfd ready{STDIN_FILENO, POLLIN, 0};
+        if (poll(&ready, 1, 50) <= 0)
+            return;
+    }
 }
 
 void write_at_once(int stream, const char *text, size_t length)

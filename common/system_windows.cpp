@@ -233,6 +233,11 @@ bool standard_output_is_terminal()
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+void drop_keys_typed_ahead()
+{
+    FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+}
+
 void write_at_once(int stream, const char *text, size_t length)
 {
     DWORD written = 0;

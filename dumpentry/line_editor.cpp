@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../common/system.h"
 #include "line_editor.h"
 
 static bool active;
@@ -59,5 +60,5 @@ void discard_typed_ahead()
 {
     typed_used = typed_length;
     if (active)
-        drop_waiting_keys();
+        drop_keys_typed_ahead();
 }

@@ -31,10 +31,9 @@ FILE *editor_shown_on();
 
 // What each system's side gives (line_editor_posix.cpp, line_editor_windows.cpp): the editor
 // started at a terminal; one line edited there after the prompt (starting with preset where
-// the system's editor can), its line end included, as UTF-8 (0 at the end of input); whether keys wait to be read; dropping the keys that wait.
+// the system's editor can), its line end included, as UTF-8 (0 at the end of input); whether keys wait to be read.
 bool open_line_editor(FILE *shown);
 size_t read_edited_line(const char *prompt, const char *preset, char *line, size_t size);
 bool keys_waiting();
-void drop_waiting_keys();
 
 #endif

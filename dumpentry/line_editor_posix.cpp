@@ -156,14 +156,3 @@ bool keys_waiting()
     return poll(&ready, 1, 0) > 0;
 }
 
-// A paste goes on arriving for a moment: keys are dropped until none has come for 50 ms (for
-// two seconds at the most).
-void drop_waiting_keys()
-{
-    for (int round = 0; round < 40; round++) {
-        tcflush(STDIN_FILENO, TCIFLUSH);
-        pollfd ready{STDIN_FILENO, POLLIN, 0};
-        if (poll(&ready, 1, 50) <= 0)
-            return;
-    }
-}

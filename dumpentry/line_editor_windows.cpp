@@ -36,8 +36,3 @@ bool keys_waiting()
     DWORD events = 0;
     return GetNumberOfConsoleInputEvents(console, &events) && events > 0;
 }
-
-void drop_waiting_keys()
-{
-    FlushConsoleInputBuffer(console);
-}

@@ -12,6 +12,7 @@
 #include "../common/bramtools.h"
 #include "../common/safe_files.h"
 #include "dumpscan.h"
+#include "glyph_book.h"
 #include "glyphs.h"
 #include "page.h"
 #include "settle.h"
@@ -24,6 +25,9 @@ glyph_groups groups;
 float votes[most_groups][16];
 settled result;
 int sample_count;
+glyph_book book;
+char book_path[longest_path];
+bool book_in_use; // read, or to be made: neither damaged nor left out
 const int most_threads = 4;     // reading images
 const int most_read_lines = 12; // lines of 16 pairs read by tesseract: enough to name every glyph
 const int most_lone_lines = 16; // and lines of one glyph alone, for glyphs those show seldom
@@ -36,7 +40,8 @@ char digit_char(int digit)
 void print_usage(const char *exe_name)
 {
     printf("---[ USAGE ]------------------------------------------------------------------\n"
-           "  %s [-o <text file>] [--header 'EE SS SS'] <image> [<image ...>]\n"
+           "  %s [-o <text file>] [--header 'EE SS SS'] [--glyphs <book> | --no-glyphs]\n"
+           "      <image> [<image ...>]\n"
            "  Reads the pages of a dump from captures or photos of the console's screen,\n"
            "  one page an image, and writes the text that 'dumpentry' reads\n",
            exe_name);
@@ -45,6 +50,8 @@ void print_usage(const char *exe_name)
 struct command_line {
     const char *output;              // null: standard output
     int header[header_digits];       // given with --header, or unsure
+    const char *glyphs;              // --glyphs, or null: the book's usual place
+    bool no_glyphs;
     char **images;
     int image_count;
 };
@@ -97,7 +104,7 @@ void take_header(const char *text, int *header)
 // The options stand anywhere among the pictures, until "--"; the pictures keep their order.
 command_line read_command_line(int argc, char **argv)
 {
-    command_line line = {nullptr, {unsure, unsure, unsure, unsure, unsure, unsure}, argv + 1, 0};
+    command_line line = {nullptr, {unsure, unsure, unsure, unsure, unsure, unsure}, nullptr, false, argv + 1, 0};
     bool options = true;
     for (int k = 1; k < argc; k++) {
         const char *word = argv[k];
@@ -110,6 +117,12 @@ command_line read_command_line(int argc, char **argv)
             if (k + 1 >= argc || !argv[k + 1][0])
                 fail(status_output_failed, "-o needs the name of the text file to write\n");
             line.output = argv[++k];
+        } else if (strcmp(word, "--glyphs") == 0 || strncmp(word, "--glyphs=", 9) == 0) {
+            line.glyphs = word[8] == '=' ? word + 9 : k + 1 < argc ? argv[++k] : "";
+            if (!line.glyphs[0])
+                fail(status_output_failed, "--glyphs needs the name of the glyph book\n");
+        } else if (strcmp(word, "--no-glyphs") == 0) {
+            line.no_glyphs = true;
         } else if (strncmp(word, "--header=", 9) == 0) {
             take_header(word + 9, line.header);
         } else if (strcmp(word, "--header") == 0) {
@@ -202,6 +215,21 @@ void refuse_text_output(const command_line *line)
     if (facts.regular && holds_anything(line->output) && !holds_only_text(line->output))
         fail(status_output_failed, "Output file '%s' holds no text, so it is left as it is\n", line->output);
     refuse_split_links(&facts, line->output);
+}
+
+// The glyph book read before any work: --glyphs names it, or it is in its usual place; a book
+// that cannot be used is said, and left as it is.
+void open_book(const command_line *line)
+{
+    if (line->no_glyphs)
+        return;
+    if (line->glyphs)
+        snprintf(book_path, sizeof book_path, "%s", line->glyphs);
+    else if (!default_book_path(book_path, sizeof book_path))
+        return;
+    if (line->output && same_place(line->output, book_path))
+        fail(status_output_failed, "The glyph book '%s' is also the text to write\n", book_path);
+    book_in_use = load_book(book_path, &book);
 }
 
 // Opened once the work is done: a named pipe with no reader yet keeps no work waiting.
@@ -370,31 +398,6 @@ int lines_to_read(int page_count, int (*lines)[most_line])
     return count;
 }
 
-// At a terminal, a group no check could name is shown, and the person names it.
-bool ask_names(int *given)
-{
-    bool asked = false;
-    for (int g = 0; g < groups.count; g++) {
-        given[g] = unsure;
-        if (result.sure[g])
-            continue;
-        asked = true;
-        fputs("This glyph could not be read for sure:\n", stderr);
-        show_group(&groups, g, stderr);
-        fputs("Which hex digit is this? ", stderr);
-        fflush(stderr);
-        char answer[64];
-        if (!fgets(answer, sizeof answer, stdin))
-            break;
-        int header[header_digits];
-        char padded[80];
-        snprintf(padded, sizeof padded, "%.1s00000", answer);
-        if (strlen(answer) <= 2 && parse_header(padded, header))
-            given[g] = header[0];
-    }
-    return asked;
-}
-
 [[noreturn]] void fail_without_tesseract(const char *why)
 {
     fail(status_no_tesseract, "tesseract cannot read its English data '%s' (%s): install tesseract-ocr-eng\n",
@@ -408,19 +411,6 @@ reading reading_of(int page_count, const command_line *line)
                     votes, {}};
     std::copy(line->header, line->header + header_digits, read.given_header);
     return read;
-}
-
-void name_digits(int page_count, const command_line *line)
-{
-    static int lines[most_read_lines + most_lone_lines][most_line];
-    if (!read_groups(&groups, lines, lines_to_read(page_count, lines), votes))
-        fail_without_tesseract("it cannot be loaded");
-    reading read = reading_of(page_count, line);
-    static int given[most_groups];
-    std::fill(given, given + groups.count, unsure);
-    settle(&read, given, &result);
-    if (standard_input_is_terminal() && ask_names(given))
-        settle(&read, given, &result);
 }
 
 void write_pairs(FILE *out, const int *indexes, int count)
@@ -453,6 +443,199 @@ void name_page(int page_count, int p, char *name, size_t size)
         snprintf(name, size, "last page");
     else
         snprintf(name, size, "page %d", p);
+}
+
+// Each place of the dump in the order of the pages: its page, line (-1: the header), digit
+// there and sample.
+template <typename Visit> void each_place(int page_count, Visit visit)
+{
+    for (int p = 0; p < page_count; p++) {
+        for (int k = 0; k < header_digits; k++)
+            visit(p, -1, k, pages[p].header[k]);
+        for (int line = 0; line < pages[p].lines; line++)
+            for (int k = 0; k < digits_on(&pages[p], line); k++)
+                visit(p, line, k, pages[p].digits[line][k]);
+    }
+}
+
+// "page 2, line 5, byte 3, first digit", as the warnings name places.
+void name_place(int page_count, int p, int line, int k, char *text, size_t size)
+{
+    char page_name[32], line_name[16] = "header";
+    name_page(page_count, p, page_name, sizeof page_name);
+    if (line >= 0)
+        snprintf(line_name, sizeof line_name, "line %d", line);
+    snprintf(text, size, "%s, %s, byte %d, %s digit", page_name, line_name, k / 2, k % 2 ? "second" : "first");
+}
+
+// The header as known: given with --header, or each digit of the first page's header whose
+// glyph is named (for sure or by the person); unsure where it is not.
+void known_header(const command_line *line, const int *given, int *header)
+{
+    for (int k = 0; k < header_digits; k++) {
+        int s = pages[0].header[k], g = groups.group_of[s];
+        bool named = g >= 0 && !groups.doubtful[s] && (given[g] != unsure || result.sure[g]);
+        header[k] = line->header[0] != unsure ? line->header[k] : !named ? unsure : given[g] != unsure ? given[g] : result.name[g];
+    }
+}
+
+// The digit the header or the size field must hold at a place, by the header known; unsure
+// where it does not say.
+int digit_known_at(int p, int line, int k, const int *header)
+{
+    if (line < 0)
+        return header[k];
+    if (p != 0 || line != 0 || k >= 4 || std::count(header + 2, header + header_digits, unsure) > 0)
+        return unsure;
+    long size = 0;
+    for (int at = 2; at < header_digits; at++)
+        size = size * 16 + header[at];
+    long byte = size >> (8 * (k / 2)) & 0xFF; // the size field: its low byte first
+    return static_cast<int>(k % 2 ? byte & 0xF : byte >> 4);
+}
+
+// Whether naming the group this digit contradicts the header or the size field where one of
+// its glyphs stands (doubtful glyphs aside: they may be another group's); said when it does.
+// The pages given may not be the whole save, so the same answer twice is taken.
+bool contradicts_known(int page_count, const command_line *line, const int *given, int group, int digit)
+{
+    int header[header_digits];
+    known_header(line, given, header);
+    bool contradicted = false;
+    each_place(page_count, [&](int p, int at_line, int k, int s) {
+        int known = digit_known_at(p, at_line, k, header);
+        if (contradicted || groups.group_of[s] != group || groups.doubtful[s] || known == unsure || known == digit)
+            return;
+        contradicted = true;
+        char place[96];
+        name_place(page_count, p, at_line, k, place, sizeof place);
+        warn("It stands at %s, where the %s must hold %c (%s %c%c %c%c %c%c): type %c again to keep it\n",
+             place, at_line < 0 ? "header" : "size field", digit_char(known),
+             line->header[0] != unsure ? "--header" : "the header reads", digit_char(header[0]),
+             digit_char(header[1]), digit_char(header[2]), digit_char(header[3]), digit_char(header[4]),
+             digit_char(header[5]), digit_char(digit));
+    });
+    return contradicted;
+}
+
+const int input_ended = -2;
+
+// One answer at the terminal: a hex digit, unsure for '?', the guess for Enter alone, or
+// input_ended; anything else is asked again.
+int read_answer(int guess)
+{
+    for (;;) {
+        fprintf(stderr, "Which hex digit is this? [%c] ", digit_char(guess));
+        fflush(stderr);
+        char answer[64];
+        if (!fgets(answer, sizeof answer, stdin))
+            return input_ended;
+        bool whole = strchr(answer, '\n') != nullptr;
+        for (int c = 0; !whole && c != EOF && c != '\n';)
+            c = getchar(); // the rest of a long line
+        char *word = answer + strspn(answer, " \t");
+        size_t length = strcspn(word, " \t\r\n");
+        bool alone = word[length + strspn(word + length, " \t\r\n")] == '\0';
+        if (whole && alone && length == 0)
+            return guess;
+        if (whole && alone && length == 1 && (is_hex_digit(word[0]) || word[0] == '?'))
+            return word[0] == '?' ? unsure : word[0] <= '9' ? word[0] - '0' : (word[0] | 0x20) - 'a' + 10;
+        fputs("Type one hex digit, 0 to 9 or A to F, or '?' for a glyph you cannot tell\n", stderr);
+    }
+}
+
+// A name that holds for sure, kept in the glyph book (written at once, so that a run ended by
+// Ctrl-C keeps the answers given so far).
+void keep_names(const int *names, const bool *keep)
+{
+    bool changed = false;
+    for (int g = 0; g < groups.count; g++)
+        if (keep[g] && name_in_book(&book, groups.mean[g]) != names[g]) {
+            keep_in_book(&book, groups.mean[g], names[g]);
+            changed = true;
+        }
+    if (changed)
+        save_book(book_path, &book);
+}
+
+void keep_answer(int group, int digit)
+{
+    static int names[most_groups];
+    static bool keep[most_groups];
+    std::fill(keep, keep + groups.count, false);
+    names[group] = digit;
+    keep[group] = true;
+    if (book_in_use)
+        keep_names(names, keep);
+}
+
+// At a terminal, each shape no check could name is shown once, large, with the first place it
+// stands, and the person names it: Enter takes the guess, '?' leaves it unsure. Returns
+// whether any was named.
+bool ask_names(int page_count, const command_line *line, const int *guesses, int *given)
+{
+    static bool asked[most_groups];
+    std::fill(asked, asked + groups.count, false);
+    bool named = false, ended = false;
+    each_place(page_count, [&](int p, int at_line, int k, int s) {
+        int g = groups.group_of[s];
+        if (ended || g < 0 || asked[g] || result.sure[g] || given[g] != unsure)
+            return;
+        asked[g] = true;
+        char place[96];
+        name_place(page_count, p, at_line, k, place, sizeof place);
+        warn("This glyph could not be read for sure; it stands at %s:\n", place);
+        show_group(&groups, g, stderr);
+        for (int refused = input_ended;;) {
+            drop_keys_typed_ahead();
+            int answer = read_answer(guesses[g]);
+            ended = answer == input_ended;
+            if (ended)
+                fputc('\n', stderr);
+            if (ended || answer == unsure)
+                return;
+            if (answer == refused || !contradicts_known(page_count, line, given, g, answer)) {
+                given[g] = answer;
+                named = true;
+                keep_answer(g, answer);
+                return;
+            }
+            refused = answer;
+        }
+    });
+    return named;
+}
+
+// The groups are named by tesseract's readings and the glyph book's names, which the checks
+// confirm; where they cannot, a person at the terminal names what is left. Without a person,
+// names of the book the checks do not bear out are left out: another console may draw a glyph
+// like one of the book's.
+void name_digits(int page_count, const command_line *line)
+{
+    static int lines[most_read_lines + most_lone_lines][most_line];
+    if (!read_groups(&groups, lines, lines_to_read(page_count, lines), votes))
+        fail_without_tesseract("it cannot be loaded");
+    reading read = reading_of(page_count, line);
+    static int given[most_groups], guesses[most_groups];
+    bool from_book = false;
+    for (int g = 0; g < groups.count; g++) {
+        given[g] = book_in_use ? name_in_book(&book, groups.mean[g]) : unsure;
+        from_book = from_book || given[g] != unsure;
+    }
+    std::copy(given, given + groups.count, guesses);
+    settle(&read, given, &result);
+    bool at_terminal = standard_input_is_terminal();
+    bool all_sure = std::all_of(result.sure, result.sure + groups.count, [](bool sure) { return sure; });
+    if (from_book && !result.checks_hold && (!at_terminal || all_sure)) {
+        std::fill(given, given + groups.count, unsure);
+        settle(&read, given, &result);
+    }
+    for (int g = 0; g < groups.count; g++)
+        guesses[g] = guesses[g] != unsure ? guesses[g] : result.name[g];
+    if (at_terminal && ask_names(page_count, line, guesses, given))
+        settle(&read, given, &result);
+    if (result.checks_hold && book_in_use)
+        keep_names(result.name, result.sure);
 }
 
 void report_pages(int page_count)
@@ -592,6 +775,7 @@ int main(int argc, char **argv)
         fail_without_tesseract(why);
     if (line.output)
         refuse_text_output(&line);
+    open_book(&line);
     read_pages(&line);
     group_glyphs(samples, sample_count, &groups);
     name_digits(line.image_count, &line);

@@ -27,10 +27,6 @@ const int rounds = 8;                // of moving each sample to its nearest gro
 const int most_grouped_first = 1200; // samples the small groups are found among
 const int settling_rounds = 4;       // of every sample, once the groups are merged
 const double doubtful_margin = 0.25; // relatively this near the runner-up: either may be the glyph
-// Groups whose means stand this near are one shape, whatever the others: the same glyph, drawn
-// by the same pixels, split only because there were more groups than shapes (0.001 to 0.005
-// apart on a capture). Two digits stand farther apart, blurred and bold too (0.014 seen).
-const double same_shape = 0.008;
 
 float lengths[most_samples];
 double sums[most_groups][glyph_size];
@@ -54,14 +50,6 @@ double distance(const glyph_sample *sample, float length, const float *mean)
         for (int lane = 0; lane < 8; lane++)
             lanes[lane] += static_cast<float>(sample->ink[k + lane]) * mean[k + lane];
     return 1 - std::accumulate(lanes, lanes + 8, 0.0) / length;
-}
-
-double distance_between(const float *a, const float *b)
-{
-    double dot = 0;
-    for (int k = 0; k < glyph_size; k++)
-        dot += static_cast<double>(a[k]) * b[k];
-    return 1 - dot;
 }
 
 void scale_to_one(const double *sum, float *mean)
@@ -225,6 +213,14 @@ void merge_same_shapes(const glyph_sample *samples, int sample_count, int stride
 }
 
 } // namespace
+
+double distance_between(const float *a, const float *b)
+{
+    double dot = 0;
+    for (int k = 0; k < glyph_size; k++)
+        dot += static_cast<double>(a[k]) * b[k];
+    return 1 - dot;
+}
 
 void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *groups)
 {

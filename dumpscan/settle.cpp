@@ -290,14 +290,18 @@ bool next_way(ways *search, int *name, float *cost_of_way)
 
 // How often wrong names hold the checksum by chance: the sum it checks moves, between two ways
 // of naming the groups, by about the groups' weights times the difference of two digits, so a
-// small dump's checksum, whose weights are small, holds by chance often.
+// small dump's checksum, whose weights are small, holds by chance often. Where every group's
+// name is given (by a glyph book), the one way tried is wrong where any of them is.
 double chance_of_holding(const reading *read, const unsigned *weight, const float (*cost)[digits])
 {
-    double squares = 0;
-    for (int g = 0; g < read->groups; g++)
+    double squares = 0, all_squares = 0;
+    for (int g = 0; g < read->groups; g++) {
+        double square = static_cast<double>(weight[g]) * weight[g];
+        all_squares += square;
         if (std::count_if(cost[g], cost[g] + digits, [](float c) { return !std::isinf(c); }) > 1)
-            squares += static_cast<double>(weight[g]) * weight[g];
-    return 1 / std::min(65536.0, 2.5 * 6.5 * std::sqrt(squares) + 1);
+            squares += square;
+    }
+    return 1 / std::min(65536.0, 2.5 * 6.5 * std::sqrt(squares > 0 ? squares : all_squares) + 1);
 }
 
 // Whether every check holds also when up to three of the groups read least surely take other

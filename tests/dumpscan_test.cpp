@@ -13,7 +13,8 @@ namespace {
 const std::string dumpscan = DUMPSCAN_PATH;
 const std::string usage = "---[ USAGE ]------------------------------------------------------------------\n"
                           "  " + std::string(DUMPSCAN_NAME) +
-                          " [-o <text file>] [--header 'EE SS SS'] <image> [<image ...>]\n"
+                          " [-o <text file>] [--header 'EE SS SS'] [--glyphs <book> | --no-glyphs]\n"
+                          "      <image> [<image ...>]\n"
                           "  Reads the pages of a dump from captures or photos of the console's screen,\n"
                           "  one page an image, and writes the text that 'dumpentry' reads\n";
 const std::string old_text = "00 00 14\n";
@@ -171,12 +172,13 @@ TABLE_TEST(picture_runs, read_as_typed, picture_row, pictures)
     }
 }
 
-// dumpscan run with these options on the pages of bytes, captured from the console font at
-// scale 2 (under a title when title says so).
-run_result scan_drawn(const std::string &bytes, bool title, const scratch_dir &dir, std::vector<std::string> args)
+// dumpscan run with these options on the pages of bytes, captured from the font (the console's)
+// at scale 2 (under a title when title says so).
+run_result scan_drawn(const std::string &bytes, bool title, const scratch_dir &dir, std::vector<std::string> args,
+                      page_font font = font_vga8)
 {
     std::vector<std::string> names;
-    draw_save(bytes, capture(font_vga8, 2, false, 9), title, dir, &names);
+    draw_save(bytes, capture(font, 2, false, 9), title, dir, &names);
     args.insert(args.end(), names.begin(), names.end());
     return run_program(dumpscan, args, "", dir.path.string());
 }
@@ -191,6 +193,29 @@ TEST(picture_runs, dumpentry_makes_the_save_from_the_text)
     run_result typed = run_program(DUMPENTRY_PATH, {"save.bin", "save.txt"}, "", dir.path.string());
     EXPECT_EQ(typed.status, 0) << typed.err;
     EXPECT_EQ(read_file(dir / "save.bin"), bytes);
+}
+
+// A save of one page, whose checksum is too small a check for tesseract's names alone, is read
+// with the glyph book that an earlier save shown by the same console left; the book's names
+// are still checked: a book of another console's glyphs confirms nothing.
+TEST(picture_runs, a_second_save_reads_with_the_glyph_book_of_the_first)
+{
+    SKIP_UNDER_WINE_IF(true);
+    scratch_dir first, second;
+    std::string small = save_of(40, 1);
+    EXPECT_EQ(scan_drawn(small, false, second, {"--glyphs", "book"}, font_dejavu_mono).status, 5);
+    EXPECT_FALSE(file_exists(second / "book"));
+    ASSERT_EQ(scan_drawn(save_of(600, 8), false, first, {"--glyphs", "book"}, font_dejavu_mono).status, 0);
+    EXPECT_EQ(read_file(first / "book").substr(0, 23), "bramtools glyph book 1\n");
+    std::filesystem::copy(first / "book", second / "book");
+    run_result result = scan_drawn(small, false, second, {"--glyphs", "book"}, font_dejavu_mono);
+    EXPECT_EQ(result.out, text_of(small));
+    EXPECT_EQ(result.status, 0) << result.err;
+    // The console font's book names none of DejaVu's glyphs for sure.
+    scratch_dir other;
+    ASSERT_EQ(scan_drawn(save_of(600, 8), false, other, {"--glyphs", "book"}).status, 0);
+    std::filesystem::copy(other / "book", second / "book", std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(scan_drawn(small, false, second, {"--glyphs", "book"}, font_dejavu_mono).status, 5);
 }
 
 // Pictures named by their page numbers as a shell sorts them (page-10 before page-8), with
@@ -393,6 +418,53 @@ run_case no_threads(const char *name)
             "", said, 0, {{"save.txt", text}}};
 }
 
+// The example's pictures, and what dumpscan says of them.
+std::map<std::string, std::string> example_pages(std::map<std::string, std::string> files = {})
+{
+    for (const char *page : {"page-1.png", "page-2.png", "page-3.png"})
+        files[page] = read_file(std::string(EXAMPLES_DIR) + "/" + page);
+    return files;
+}
+const std::string example_said = "page-1.png: page 0, 16 lines, header 00 01 3B\n"
+                                 "page-2.png: page 1, 16 lines, header 00 01 3B\n"
+                                 "page-3.png: last page, 8 lines, header 00 01 3B\n";
+
+// The text of the example's pages from first on (0 to 2) with every digit but those named
+// written '?'.
+std::string example_text_naming(const std::string &named, size_t first = 0)
+{
+    std::string text = text_of(read_file(std::string(EXAMPLES_DIR) + "/save.bin"));
+    for (size_t page = 0; page < first; page++)
+        text = text.substr(text.find("\n\n") + 2);
+    for (char &c : text)
+        c = isxdigit(static_cast<unsigned char>(c)) && named.find(c) == std::string::npos ? '?' : c;
+    return text;
+}
+
+// A row where the glyph book is in the way, the example's pictures read all the same.
+run_case book_row(const char *name, std::vector<std::string> args, std::map<std::string, std::string> files,
+                  const std::string &said)
+{
+    args.insert(args.end(), {"-o", "save.txt", "page-1.png", "page-2.png", "page-3.png"});
+    return {name, DUMPSCAN_PATH, args, example_pages(files), "", "", said + example_said, 0,
+            {{"save.txt", example_text_naming("0123456789ABCDEF")}}};
+}
+
+// At a terminal, asked shape by shape, the answers given as the questions show.
+run_case asked_row(const char *name, const std::string &command, const dialogue &lines, int status,
+                   const std::string &text)
+{
+    return {name, "/bin/bash", {"-c", with_programs(command)}, example_pages(), "", std::nullopt, std::nullopt, status,
+            {{"t.txt", text}}, lines};
+}
+
+// The question for the glyph first seen at this place, with the guess.
+dialogue question(const std::string &place, char guess, const std::string &keys)
+{
+    return {{"This glyph could not be read for sure; it stands at " + place + ":\n", ""},
+            {std::string("Which hex digit is this? [") + guess + "] ", keys}};
+}
+
 const std::string binary_save = bytes("\x14\0\xF6\xFF\0\0SAVE      \x01\x02\x03\x04");
 
 const run_case cases[] = {
@@ -448,6 +520,38 @@ const run_case cases[] = {
     row("a picture 3 pixels wide and 100 000 tall", {"-o", "save.txt", "p.pgm"},
         {{"p.pgm", "P5\n3 100000\n255\n" + std::string(300000, '\0')}}, "",
         "'p.pgm' holds no dump page: no text on a grid of cells\n", 2),
+    book_row("a damaged glyph book is said and left as it is", {"--glyphs", "book"},
+             {{"book", "bramtools glyph book 1\nZ 00\n"}},
+             "Warning: the glyph book 'book' is damaged (line 2), so it is neither used nor written\n"),
+    book_row("a glyph book that is a folder", {"--glyphs=book"}, {{"book/x", ""}},
+             "Warning: the glyph book 'book' is no file, so it is neither used nor written\n"),
+    book_row("without the glyph book, a damaged one is not looked at", {"--no-glyphs", "--glyphs", "book"},
+             {{"book", "bramtools glyph book 1\nZ 00\n"}}, ""),
+    row("--glyphs last, with no name", {"p.png", "--glyphs"}, {}, "", "--glyphs needs the name of the glyph book\n",
+        1),
+    row("the glyph book named as the text", {"--glyphs", "./save.txt", "-o", "save.txt", "p.png"}, {}, "",
+        "The glyph book './save.txt' is also the text to write\n", 1),
+    asked_row("each shape asked once where it first stands: Enter takes the guess, keys typed ahead are dropped, an "
+              "answer against --header is said and taken when typed again, Ctrl-D ends the questions",
+              "S --no-glyphs -o t.txt --header 00 01 3C page-?.png",
+              question("page 0, header, byte 0, first digit", '0', "x\n") +
+                  dialogue{{"Type one hex digit, 0 to 9 or A to F, or '?' for a glyph you cannot tell\n"
+                            "Which hex digit is this? [0] ", "0\n"}} +
+                  question("page 0, header, byte 1, second digit", '1', "\n") +
+                  question("page 0, header, byte 2, first digit", '3', "3\n\n") +
+                  question("page 0, header, byte 2, second digit", 'C', "B\n") +
+                  dialogue{{"It stands at page 0, header, byte 2, second digit, where the header must hold C "
+                            "(--header 00 01 3C): type B again to keep it\nWhich hex digit is this? [C] ", "B\n"}} +
+                  question("page 0, line 0, byte 2, first digit", '6', "\x04"),
+              5, example_text_naming("013B")),
+    asked_row("the answers given before Ctrl-C are kept in the glyph book: the next run asks only what is left",
+              "trap : INT; S --glyphs book -o t.txt page-3.png; S --glyphs book -o t.txt page-3.png; s=$?; "
+              "test -s book && rm book && exit $s",
+              question("last page, header, byte 0, first digit", '0', "0\n") +
+                  question("last page, header, byte 1, second digit", '0', "1\n") +
+                  question("last page, header, byte 2, first digit", '3', "\x03") +
+                  question("last page, header, byte 2, first digit", '3', "\x04"),
+              5, example_text_naming("01", 2)),
     no_english_data("no English data for tesseract", {}, "", "No such file or directory"),
     no_english_data("English data that is empty", {{"eng.traineddata", ""}}, "", "empty"),
     no_english_data("English data that is a folder", {{"eng.traineddata/x", ""}}, "", "not a file"),

@@ -102,6 +102,9 @@ bool file_exists(const std::string &path)
     return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
+// dumpscan's glyph book, in a folder of the test's own: never the user's, never another test's.
+static const scratch_dir book_home;
+
 pid_t start_program(const std::string &program, const std::vector<std::string> &args, const std::string &cwd,
                     const int streams[3], bool own_session)
 {
@@ -118,6 +121,7 @@ pid_t start_program(const std::string &program, const std::vector<std::string> &
     if (chdir(cwd.c_str()) != 0)
         _exit(126);
     setenv("TERM", "xterm", 1);
+    setenv("XDG_DATA_HOME", book_home.path.c_str(), 1);
     std::vector<char *> argv{const_cast<char *>(program.c_str())};
     for (const std::string &arg : args)
         argv.push_back(const_cast<char *>(arg.c_str()));

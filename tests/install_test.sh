@@ -5,6 +5,7 @@
 set -euo pipefail
 build=$1 source=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/bramtools-install-XXXXXX")
+export XDG_DATA_HOME=$work/data # dumpscan's glyph book, not the user's
 trap 'rm -rf "$work"' EXIT
 
 check_tree() { # root of an installed tree: bin/ and share/man/man1/ below it
