@@ -672,8 +672,49 @@ bool same_page(const page_read *a, const page_read *b)
     return true;
 }
 
+// The header a page shows as tesseract read its glyphs, sure or not: "00 01 3B" (the names
+// settled may be the header the pages' layout expects, which a set of pages not whole belies).
+void header_named(const page_read *page, char *text)
+{
+    for (int k = 0; k < header_digits; k++) {
+        int g = groups.group_of[page->header[k]];
+        const float *read = g < 0 ? nullptr : votes[g];
+        bool any = read && *std::max_element(read, read + 16) > 0;
+        text[k + k / 2] = any ? digit_char(static_cast<int>(std::max_element(read, read + 16) - read)) : '?';
+    }
+    text[2] = text[5] = ' ';
+    text[8] = '\0';
+}
+
+// The header most pages show, and each page that shows another: a page of another save; and
+// as many pages as that header's size needs.
+void report_headers(int page_count)
+{
+    static char shown[most_pages][9];
+    int most_shown = 0, common = 0;
+    for (int p = 0; p < page_count; p++)
+        header_named(&pages[p], shown[p]);
+    for (int p = 0; p < page_count; p++) {
+        int alike = static_cast<int>(std::count_if(shown, shown + page_count,
+                                                   [&](const char *other) { return strcmp(other, shown[p]) == 0; }));
+        if (alike > most_shown) {
+            most_shown = alike;
+            common = p;
+        }
+    }
+    for (int p = 0; p < page_count; p++)
+        if (strcmp(shown[p], shown[common]) != 0)
+            warn("%s shows the header %s, the other%s %s: a page of another save?\n", pages[p].image, shown[p],
+                 page_count > 2 ? "s" : "", shown[common]);
+    long size = strtol(shown[common] + 3, nullptr, 16) * 256 + strtol(shown[common] + 6, nullptr, 16);
+    long needed = (size + bytes_per_page - 1) / bytes_per_page;
+    if (!strchr(shown[common], '?') && size > 0 && needed != page_count)
+        warn("%d page%s given, the header says %ld\n", page_count, page_count == 1 ? "" : "s", needed);
+}
+
 // What about the set of pictures leaves the checks unable to hold, said in words: a picture
-// given twice, a page not full before the last, a header given that the pages do not bear out.
+// given twice, a page not full before the last, pages of two saves or too few or too many, a
+// header given that the pages do not bear out.
 void report_set(int page_count, const command_line *line)
 {
     for (int p = 1; p < page_count; p++)
@@ -686,6 +727,8 @@ void report_set(int page_count, const command_line *line)
         if (pages[p].lines < page_lines || pages[p].last_line_digits < digits_per_line)
             warn("%s has %d line%s but is not the last page\n", pages[p].image, pages[p].lines,
                  pages[p].lines == 1 ? "" : "s");
+    if (!result.checks_hold && line->header[0] == unsure)
+        report_headers(page_count);
     if (line->header[0] == unsure)
         return;
     reading read = reading_of(page_count, line);

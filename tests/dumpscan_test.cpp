@@ -245,7 +245,8 @@ TEST(picture_runs, pictures_are_read_in_the_order_of_their_numbers_with_options_
 struct set_row {
     const char *name;
     size_t size;
-    std::vector<std::string> args; // the pictures are page-0.png ..., and last.png a copy of the last
+    std::vector<std::string> args; // the pictures are page-0.png ..., last.png a copy of the last, and
+                                   // other.png the first page of a save of 256 bytes
     std::string said;
 };
 
@@ -253,6 +254,9 @@ const set_row set_rows[] = {
     {"a picture given twice", 300, {"page-0.png", "page-1.png", "page-1.png"}, "page-1.png repeats page-1.png\n"},
     {"the last page given first", 300, {"last.png", "page-0.png", "page-1.png"},
      "last.png has 6 lines but is not the last page\n"},
+    {"a page of another save", 300, {"page-0.png", "other.png", "page-2.png"},
+     "other.png shows the header 00 01 00, the others 00 01 2C: a page of another save?\n"},
+    {"a page missing", 300, {"page-0.png", "page-1.png"}, "2 pages given, the header says 3\n"},
     {"a header one digit off", 300, {"--header", "00 01 2D", "page-0.png", "page-1.png", "page-2.png"},
      "--header 00 01 2D: the pages show 00 01 2C\n"},
 };
@@ -265,8 +269,12 @@ TABLE_TEST(set_runs, say_why_the_checks_cannot_hold, set_row, set_rows)
     std::vector<std::string> names;
     draw_save(save_of(row.size, 5), capture(font_vga8, 2, false, 9), false, dir, &names);
     std::filesystem::copy(dir / names.back(), dir / "last.png");
+    scratch_dir other;
+    std::vector<std::string> other_names;
+    draw_save(save_of(256, 6), capture(font_vga8, 2, false, 9), false, other, &other_names);
+    std::filesystem::copy(other / other_names[0], dir / "other.png");
     run_result result = run_program(dumpscan, row.args, "", dir.path.string());
-    EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err << result.out;
     EXPECT_EQ(result.status, 5);
 }
 
