@@ -74,6 +74,8 @@ FILE *create_temporary(char *name_template);
 // the caller is one of it; *group_kept is false where not even the group could be kept.
 bool keep_metadata(FILE *stream, const file_facts *old, bool *group_kept);
 bool sync_to_disk(FILE *stream);
+// Cuts the file open for writing as stream to size bytes, after what is buffered.
+bool truncate_stream(FILE *stream, unsigned long long size);
 // Puts the closed file temporary in place of target, in one step.
 bool replace_with(const char *temporary, const char *target);
 // Gives the closed file temporary the name target, where there is no file of that name yet;

@@ -248,6 +248,11 @@ bool keep_metadata(FILE *stream, const file_facts *old, bool *group_kept)
     return fchmod(fd, static_cast<mode_t>(old->mode)) == 0;
 }
 
+bool truncate_stream(FILE *stream, unsigned long long size)
+{
+    return fflush(stream) == 0 && ftruncate(fileno(stream), static_cast<off_t>(size)) == 0;
+}
+
 bool sync_to_disk(FILE *stream)
 {
     return fsync(fileno(stream)) == 0;

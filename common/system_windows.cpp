@@ -296,6 +296,11 @@ bool keep_metadata(FILE *, const file_facts *, bool *group_kept)
     return true; // a new file gets the folder's permissions, as the old one had
 }
 
+bool truncate_stream(FILE *stream, unsigned long long size)
+{
+    return fflush(stream) == 0 && _chsize_s(_fileno(stream), static_cast<long long>(size)) == 0;
+}
+
 bool sync_to_disk(FILE *stream)
 {
     return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != 0;

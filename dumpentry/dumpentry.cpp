@@ -27,15 +27,17 @@ decode_result transcribe(dump_file *dump, int *encoding)
 {
     dump->length = dump->position = 0;
     dump->answered.mistyped = 0;
-    dump->size_field_warned = false;
+    dump->size_field_warned = dump->header_again_due = false;
     decode_result result =
         read_header("Enter the header of the dump (available on all page) :\n", &dump->answered, decoder_count,
                     encoding, nullptr);
     if (result != decode_complete)
         return result;
     snprintf(dump->answered.header, sizeof dump->answered.header, "%s", transformed_buffer);
+    dump->header_source = dump->answered.text_line;
     if (dump->keeper.keep)
-        dump->keeper.keep(dump->keeper.kept_in, transformed_buffer, typed_header, dump->answered.text_line);
+        dump->header_source =
+            dump->keeper.keep(dump->keeper.kept_in, transformed_buffer, typed_header, dump->answered.text_line);
     // The decoder rereads the header from transformed_buffer: no line may be read in between.
     return parse_intermediate_form[*encoding](dump);
 }
@@ -103,10 +105,11 @@ static bool warn_about_the_dump(const dump_file *dump)
     bram_tally tally;
     tally_whole(&tally, dump->bytes, dump->length);
     char mismatch[160];
-    bool check_fails = describe_save_mismatch(&tally, mismatch, sizeof mismatch);
     bool said_at_line_0 = dump->size_field_warned && !size_field_holds(&tally);
+    bool check_fails = describe_save_mismatch(&tally, mismatch, sizeof mismatch);
     if (check_fails && !said_at_line_0)
         warn("%s", mismatch);
+    check_fails = check_fails || said_at_line_0; // a header kept against the size field: it may be mended
     if (dump->answered.mistyped > 0) {
         char names[640];
         describe_mistyped_lines(&dump->answered, names, sizeof names);

@@ -50,6 +50,10 @@ bool parse_line_choice(const char *answer, line_choice *choice)
         choice->kind = choice_last_line;
         return true;
     }
+    if (count == 1 && is_word(words[0], lengths[0], "header")) {
+        choice->kind = choice_header;
+        return true;
+    }
     int at = 0;
     bool page_word = is_word(words[at], lengths[at], "page");
     at += page_word;
@@ -87,6 +91,7 @@ static bool choice_exists(const page_layout *layout, const line_choice *choice)
     case choice_last_line:
         return layout->remaining_bytes > 0;
     case choice_keep:
+    case choice_header:
         break;
     }
     return true;
@@ -135,9 +140,11 @@ static void write_units(FILE *text, const char *line_text, text_encoding encodin
         write_unit(text, static_cast<unsigned char>(*c), encoding);
 }
 
-// Copies the text at path to a new file beside it with line_text in place of line number,
-// and puts that in its place.
-static bool replace_text_line(const char *path, unsigned long number, const char *line_text)
+// Copies the text at path to a new file beside it with line_text in place of line number (or,
+// with number 0, after its last line), and puts that in its place; *lines receives how many
+// lines it then holds.
+static bool replace_text_line(const char *path, unsigned long number, const char *line_text,
+                              unsigned long *lines = nullptr)
 {
     FILE *text = open_file(path, "rb");
     if (!text)
@@ -153,10 +160,12 @@ static bool replace_text_line(const char *path, unsigned long number, const char
     }
     int width = unit_width(encoding);
     unsigned long line = 1;
-    bool carriage_return = false;
-    int unit;
+    bool carriage_return = false, crlf = false;
+    int unit, last_unit = EOF;
     while ((unit = read_unit(text, encoding)) != EOF) {
         bool mark = unit == 0xFEFF && ftell(text) == width;
+        last_unit = mark ? last_unit : unit;
+        crlf = crlf || (carriage_return && unit == '\n');
         if (line != number || mark) {
             write_unit(mended->stream, unit, encoding);
         } else if (unit == '\n') {
@@ -170,6 +179,18 @@ static bool replace_text_line(const char *path, unsigned long number, const char
     }
     if (line == number) // the last line, with no line end
         write_units(mended->stream, line_text, encoding);
+    if (number == 0) { // after the last line, ended as the text ends its lines
+        if (last_unit != EOF && last_unit != '\n') {
+            write_unit(mended->stream, '\n', encoding);
+            line++;
+        }
+        write_units(mended->stream, line_text, encoding);
+        if (crlf)
+            write_unit(mended->stream, '\r', encoding);
+        write_unit(mended->stream, '\n', encoding);
+    }
+    if (lines)
+        *lines = line;
     bool read = !ferror(text);
     fclose(text);
     if (!read) {
@@ -179,20 +200,37 @@ static bool replace_text_line(const char *path, unsigned long number, const char
     return finish_output(mended) && commit_output_and_go_on(mended);
 }
 
+// A text with a second hard link is left as it is, said once.
+static bool text_may_change(const char *path, bool *links_warned)
+{
+    file_facts facts;
+    if (!look_at(path, &facts) || facts.links <= 1)
+        return true;
+    if (!*links_warned)
+        warn("Warning: '%s' is left as it was: it has %lu hard links, which a new file would split\n", path,
+             facts.links);
+    *links_warned = true;
+    return false;
+}
+
 void mend_text_line(const char *path, unsigned long number, const char *pairs, bool *links_warned)
 {
-    if (number == 0 || !path[0])
+    if (number == 0 || !path[0] || !text_may_change(path, links_warned))
         return;
-    file_facts facts;
-    if (look_at(path, &facts) && facts.links > 1) {
-        if (!*links_warned)
-            warn("Warning: '%s' is left as it was: it has %lu hard links, which a new file would split\n", path,
-                 facts.links);
-        *links_warned = true;
-        return;
-    }
     if (!replace_text_line(path, number, pairs))
         warn("Warning: Couldn't write the line again into '%s'\n", path);
+}
+
+unsigned long add_text_line(const char *path, const char *pairs, bool *links_warned)
+{
+    unsigned long lines = 0;
+    if (!path[0] || !text_may_change(path, links_warned))
+        return 0;
+    if (!replace_text_line(path, 0, pairs, &lines)) {
+        warn("Warning: Couldn't add the line to '%s'\n", path);
+        return 0;
+    }
+    return lines;
 }
 
 // Asks a line again, and puts it in its text too unless Enter kept it.
@@ -231,6 +269,46 @@ static decode_result ask_again(dump_file *dump, mend *mending, const line_choice
     return decode_complete;
 }
 
+// The header typed again at the end: the dump is made again from the lines typed, under it,
+// and the text changes with it: its header, the lines past the new end made blank (the last
+// kept cut to its bytes), the lines missing asked and added. An unknown encoding ends the run.
+static decode_result mend_header(dump_file *dump, mend *mending)
+{
+    bool kept = false;
+    int encoding = 0;
+    decode_result result = read_header("Type the header again, or Enter to keep the header: ", &dump->answered,
+                                       dump->encodings_known, &encoding, &kept);
+    if (result == decode_unknown_encoding)
+        fail(status_no_encoding, "Unknown encoding (%d)\n", encoding);
+    if (result != decode_complete || kept)
+        return result;
+    unsigned header_encoding = 0, size = 0;
+    parse_plain_header(transformed_buffer, &header_encoding, &size);
+    char pairs[384];
+    format_pairs(transformed_buffer, pairs, sizeof pairs);
+    snprintf(dump->answered.header, sizeof dump->answered.header, "%s", transformed_buffer);
+    mend_text_line(mending->text_path, dump->header_source, pairs, &mending->links_warned);
+    size_t typed = dump->length, kept_bytes = lay_out_again(dump, size, header_encoding);
+    for (size_t line = kept_bytes / bytes_per_line; line * bytes_per_line < typed; line++) {
+        format_pairs(dump->line_typed[line], pairs, sizeof pairs);
+        mend_text_line(mending->text_path, dump->line_sources[line], pairs, &mending->links_warned);
+        dump->line_sources[line] = pairs[0] ? dump->line_sources[line] : 0;
+    }
+    if ((kept_bytes < typed && !truncate_stream(dump->out, kept_bytes)) || !seek_dump(dump, kept_bytes))
+        return decode_write_error;
+    while (dump->length < size) {
+        size_t line = dump->length / bytes_per_line;
+        result = ask_next_line(dump);
+        if (result != decode_complete)
+            return result;
+        format_pairs(transformed_buffer, pairs, sizeof pairs);
+        dump->line_sources[line] = mending->text_path[0] ? add_text_line(mending->text_path, pairs,
+                                                                          &mending->links_warned)
+                                                         : 0;
+    }
+    return decode_complete;
+}
+
 // The check after a line was mended: true when both the size field and the checksum hold.
 static bool save_check_holds(const dump_file *dump)
 {
@@ -253,7 +331,8 @@ bool mend_at_terminal(dump_file *dump, mend *mending)
     fputs("To type a line again, name it as the prompts do: '3 12' is page 3, line 12;\n"
           "'last 2' is line 2 of the last page; 'last line' is the last line; a page\n"
           "alone ('3' or 'last') asks each of its lines in turn, and Enter there keeps\n"
-          "a line as it was. The dump file and the text the line came from change with it.\n",
+          "a line as it was. The dump file and the text the line came from change with it.\n"
+          "'header' asks the header again, and the dump is made again under it.\n",
           dialogue());
     for (;;) {
         char answer[256];
@@ -262,12 +341,19 @@ bool mend_at_terminal(dump_file *dump, mend *mending)
             return false;
         line_choice choice;
         if (!parse_line_choice(answer, &choice)) {
-            fprintf(dialogue(), "'%.*s' names no line: try '3 12', 'last 2', 'last line', '3' or 'last'\n",
+            fprintf(dialogue(), "'%.*s' names no line: try '3 12', 'last 2', 'last line', '3', 'last' or 'header'\n",
                     static_cast<int>(strcspn(answer, "\r\n")), answer);
             continue;
         }
         if (choice.kind == choice_keep)
             return false;
+        if (choice.kind == choice_header) {
+            if (mend_header(dump, mending) != decode_complete)
+                return false;
+            if (save_check_holds(dump))
+                return true;
+            continue;
+        }
         if (!choice_exists(&dump->layout, &choice)) {
             fprintf(dialogue(), "This dump has no %s\n", choice_name(&choice));
             continue;

@@ -20,9 +20,13 @@ bool mend_at_terminal(dump_file *dump, mend *mending);
 // whole. A text with a second hard link is left as it is, which *links_warned has said once.
 void mend_text_line(const char *path, unsigned long number, const char *pairs, bool *links_warned);
 
+// Adds a line at the end of the text at path, as mend_text_line changes one; returns its line
+// number (0 where it could not be added).
+unsigned long add_text_line(const char *path, const char *pairs, bool *links_warned);
+
 // A line to type again, named as the prompts name it: "3 12", "last 2", "last line", or a
-// page alone, "3" or "last"; nothing keeps the dump.
-enum choice_kind { choice_keep, choice_line, choice_last_line, choice_page };
+// page alone, "3" or "last"; "header" asks the header again; nothing keeps the dump.
+enum choice_kind { choice_keep, choice_line, choice_last_line, choice_page, choice_header };
 struct line_choice {
     choice_kind kind;
     int page; // last_page for the last page

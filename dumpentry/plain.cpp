@@ -132,7 +132,8 @@ static int digits_apart(unsigned a, unsigned b)
 
 // The size field (bytes 0-1 of line 0) is known as soon as line 0 is typed. One hex digit off
 // the header's size is a typo in one of them: said at once, and at a terminal the header may
-// be typed again; its new page structure then holds for the lines to come.
+// be typed again; its new page structure then holds for the lines to come. Going on from a
+// text, the header is asked once the prompts go on at the terminal.
 static decode_result check_size_field(dump_file *dump)
 {
     unsigned field = get_le16(dump->bytes);
@@ -140,6 +141,7 @@ static decode_result check_size_field(dump_file *dump)
         return decode_complete;
     warn("Warning: the size field says %u bytes, the header of the dump says %u\n", field, dump->layout.size);
     dump->size_field_warned = true;
+    dump->header_again_due = going_on();
     while (at_terminal()) {
         bool kept = false;
         int encoding = 0;
@@ -154,12 +156,18 @@ static decode_result check_size_field(dump_file *dump)
             fprintf(dialogue(), "A header of %u bytes leaves no room for line 0, typed already\n", size);
             continue;
         }
+        if (size < dump->position) {
+            fprintf(dialogue(), "A header of %u bytes leaves no room for the %zu bytes typed already\n", size,
+                    dump->position);
+            continue;
+        }
         snprintf(dump->answered.header, sizeof dump->answered.header, "%s", transformed_buffer);
         keep_answer(dump, typed_header_again);
         lay_out(&dump->layout, size);
         report_layout(&dump->layout, header_encoding);
         dump->size_field_warned = false;
-        show_page_heading(page_at(&dump->layout, 0));
+        if (dump->position % bytes_per_page != 0) // else the next line's heading says it
+            show_page_heading(page_at(&dump->layout, dump->position));
         return check_size_field(dump);
     }
     return decode_complete;
@@ -171,22 +179,43 @@ decode_result parse_plain(dump_file *dump)
     parse_plain_header(transformed_buffer, &encoding, &size);
     lay_out(&dump->layout, size);
     report_layout(&dump->layout, encoding);
-    for (size_t offset = 0; offset < dump->layout.size;) {
-        int page = page_at(&dump->layout, offset);
-        int line = static_cast<int>(offset % bytes_per_page / bytes_per_line);
-        if (line == 0)
-            show_page_heading(page);
-        bool kept = false;
-        decode_result result = ask_line(dump, page, line, false, &kept);
-        if (result != decode_complete)
-            return result;
-        bool first_line = offset == 0 && dump->position == bytes_per_line;
-        offset = dump->position;
-        result = first_line ? check_size_field(dump) : decode_complete;
+    while (dump->position < dump->layout.size) {
+        size_t before = dump->position;
+        decode_result result = ask_next_line(dump);
+        bool line_0 = before == 0 && dump->position == bytes_per_line;
+        if (result == decode_complete && (line_0 || (dump->header_again_due && at_terminal()))) {
+            dump->header_again_due = false;
+            result = check_size_field(dump);
+        }
         if (result != decode_complete)
             return result;
     }
     return decode_complete;
+}
+
+decode_result ask_next_line(dump_file *dump)
+{
+    int page = page_at(&dump->layout, dump->position);
+    int line = static_cast<int>(dump->position % bytes_per_page / bytes_per_line);
+    if (line == 0)
+        show_page_heading(page);
+    bool kept = false;
+    return ask_line(dump, page, line, false, &kept);
+}
+
+size_t lay_out_again(dump_file *dump, unsigned size, unsigned encoding)
+{
+    size_t typed = dump->length, partial = static_cast<size_t>(dump->layout.remaining_bytes);
+    size_t kept = size > typed ? typed - partial : size;
+    for (size_t line = kept / bytes_per_line; line * bytes_per_line < typed; line++) {
+        size_t digits_kept = line == kept / bytes_per_line ? 2 * (kept % bytes_per_line) : 0;
+        dump->line_typed[line][digits_kept] = '\0';
+        dump->line_unread[line] = static_cast<unsigned char>(unread_in(dump->line_typed[line]));
+    }
+    dump->length = kept;
+    lay_out(&dump->layout, size);
+    report_layout(&dump->layout, encoding);
+    return kept;
 }
 
 bool seek_dump(dump_file *dump, size_t offset)

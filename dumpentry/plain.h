@@ -42,9 +42,11 @@ struct dump_file {
     unsigned long line_sources[0x10000 / bytes_per_line + 1]; // each line's line in its text (0: none)
     unsigned char line_unread[0x10000 / bytes_per_line + 1];  // each line's digits not read ('?'), written 0
     char line_typed[0x10000 / bytes_per_line + 1][36];        // each line's digits as typed (filtered)
+    unsigned long header_source; // the header's line in its text (0: none)
     page_layout layout;
     answers answered;
     bool size_field_warned; // the size field was found one digit off the header at line 0
+    bool header_again_due;  // ...while going on from a text: the header is asked again at the terminal
     int encodings_known;    // the encodings the driver has decoders for: 0 up to it
     typing_keeper keeper;
 };
@@ -55,6 +57,13 @@ decode_result parse_plain(dump_file *dump);
 
 // Puts the place where the next bytes go at offset; false when the output cannot seek.
 bool seek_dump(dump_file *dump, size_t offset);
+// Lays the dump out again under a header of size bytes typed at the end: the bytes typed are
+// kept up to it, but for a partial last line that no longer ends the dump; says the layout and
+// returns how many are kept. The lines past them are forgotten.
+size_t lay_out_again(dump_file *dump, unsigned size, unsigned encoding);
+// Asks the line where the dump ends (after the page's heading where a page starts) and writes
+// it there.
+decode_result ask_next_line(dump_file *dump);
 // Asks line (or, past the remaining lines of the last page, the last line) of page again
 // where it stands, its earlier bytes shown; Enter leaves it as it was (*kept).
 decode_result ask_line_again(dump_file *dump, int page, int line, bool *kept);
