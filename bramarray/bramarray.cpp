@@ -216,15 +216,9 @@ static pending_output *open_filedata(char **inputs, int input_count)
             fail(status_input_failed, "Input file '%s' is also the output file 'filedata.dat'\n", inputs[k]);
     for (int k = 0; k < input_count; k++)
         refuse_no_dump(inputs[k]);
-    file_facts output;
-    if (look_at(output_name, &output)) {
-        refuse_standard_streams(&output, output_name);
-        refuse_split_links(&output, output_name);
-    }
-    pending_output *out = start_output(output_name);
-    if (!out)
-        fail_to_open_for_output(status_output_failed, output_name);
-    return out;
+    output_guard guard = {status_output_failed, inputs, 0, "", false, nullptr};
+    refuse_output(output_name, &guard);
+    return start_output_or_fail(output_name, status_output_failed);
 }
 
 int main(int argc, char **argv)

@@ -99,6 +99,11 @@ void finish_report(int status)
         fail(status, "Couldn't write to standard output\n");
 }
 
+void fail_unknown_option(int status, const char *option)
+{
+    fail(status, "Unknown option '%s'; to name a file that begins with '-', write './%s'\n", option, option);
+}
+
 void exit_with_usage(const char *exe_name, void (*print_usage)(const char *), int failure_status)
 {
     print_usage(exe_name);

@@ -40,6 +40,8 @@ void finish_report(int status);
 
 // Prints the usage and contact banners and ends the run: with status 0, or with
 // failure_status when they could not be written.
+// An argument that reads like an option but is none of the program's.
+[[noreturn]] void fail_unknown_option(int status, const char *option);
 [[noreturn]] void exit_with_usage(const char *exe_name, void (*print_usage)(const char *), int failure_status);
 
 // Ends the run after the lone argument --help, -h or --version; any other command line returns.

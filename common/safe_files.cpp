@@ -360,3 +360,28 @@ bool close_written(FILE *stream)
     bool write_failed = fflush(stream) != 0 || ferror(stream) != 0;
     return fclose(stream) == 0 && !write_failed;
 }
+
+void refuse_output(const char *path, const output_guard *guard)
+{
+    for (int k = 0; k < guard->input_count; k++)
+        if (same_place(path, guard->inputs[k]))
+            fail(guard->status, "Output file '%s' is also %s\n", path, guard->inputs_are);
+    file_facts facts;
+    if (!look_at(path, &facts))
+        return;
+    if (guard->reads_standard_input && is_standard_stream(&facts, 0))
+        fail(guard->status, "Output file '%s' is also %s\n", path, guard->inputs_are);
+    refuse_standard_streams(&facts, path);
+    char words[160];
+    if (facts.regular && guard->holds_refused && guard->holds_refused(path, &facts, words, sizeof words))
+        fail(guard->status, "Output file '%s' %s\n", path, words);
+    refuse_split_links(&facts, path);
+}
+
+pending_output *start_output_or_fail(const char *path, int status)
+{
+    pending_output *out = start_output(path);
+    if (!out)
+        fail_to_open_for_output(status, path);
+    return out;
+}

@@ -89,6 +89,26 @@ void discard_output(pending_output *output);
 void finish_output_or_fail(pending_output *output, int status, const char *name);
 void commit_output_or_fail(pending_output *output, int status, const char *name);
 
+// What an output a program writes must not be: the files it reads, and, when it is there
+// already, what the guard refuses of what it holds.
+struct output_guard {
+    int status;                // the run fails with it when the output is refused
+    char *const *inputs;       // the files read, by any name, also those not made yet
+    int input_count;
+    const char *inputs_are;    // their name in the refusal: "the input file", "an image to read"
+    bool reads_standard_input; // standard input is an input too
+    // The words of a refusal of what the existing regular file at path holds ("holds text; it
+    // may be a typed dump, so it is left as it is"), or false when it may be replaced.
+    bool (*holds_refused)(const char *path, const file_facts *facts, char *words, size_t size);
+};
+
+// Fails the run, nothing changed, when the output at path may not be replaced: "Output file
+// 'x' is also " one of the inputs, standard input, output or error, what the guard refuses,
+// or a file with a second hard link.
+void refuse_output(const char *path, const output_guard *guard);
+// start_output, or the run fails with status and the system's reason.
+pending_output *start_output_or_fail(const char *path, int status);
+
 // Waits for, then holds until the run ends, the lock of the folder that holds the file at
 // path (or the file a link at path leads to): runs that change files there take turns.
 bool lock_folder_of(const char *path);

@@ -70,26 +70,26 @@ static void fail_unless_complete(decode_result result, const char *output_name, 
 // input, output or error go to, a typed dump named first by a slip of the hand, or a file with
 // a second hard link. The dump file is written beside the old one and replaces it only when the
 // run completes.
+static bool holds_what_is_kept(const char *path, const file_facts *facts, char *words, size_t size)
+{
+    char kind[48];
+    if (holds_only_text(path))
+        snprintf(words, size, "holds text; it may be a typed dump, so it is left as it is");
+    else if (is_kept_kind(path, facts, kind, sizeof kind))
+        snprintf(words, size, "is %s, so it is left as it is", kind);
+    else
+        return false;
+    return true;
+}
+
 static pending_output *open_files(const char *output_name, const char *input_name)
 {
     // Why the input cannot be read, kept for after the output is looked at.
     int input_fault = input_name && !switch_input(input_name) ? errno : text_is_directory() ? EISDIR : 0;
-    file_facts output;
-    if (look_at(output_name, &output)) {
-        if (text_is_file(&output, input_name) || is_standard_stream(&output, 0))
-            fail(status_output_failed, "Output file '%s' is also the input file\n", output_name);
-        refuse_standard_streams(&output, output_name);
-        if (output.regular && holds_only_text(output_name))
-            fail(status_output_failed, "Output file '%s' holds text; it may be a typed dump, so it is left as it is\n",
-                 output_name);
-        char kind[48];
-        if (output.regular && is_kept_kind(output_name, &output, kind, sizeof kind))
-            fail(status_output_failed, "Output file '%s' is %s, so it is left as it is\n", output_name, kind);
-        refuse_split_links(&output, output_name);
-    }
-    pending_output *out = start_output(output_name);
-    if (!out)
-        fail_to_open_for_output(status_output_failed, output_name);
+    char *inputs[] = {const_cast<char *>(input_name)};
+    output_guard guard = {status_output_failed, inputs, input_name ? 1 : 0, "the input file", true, holds_what_is_kept};
+    refuse_output(output_name, &guard);
+    pending_output *out = start_output_or_fail(output_name, status_output_failed);
     if (input_fault) {
         errno = input_fault;
         fail_to_open_for_input(status_input_failed, input_name);
@@ -127,8 +127,7 @@ static void refuse_unknown_option(int argc, char **argv)
     for (const char *option : known)
         if (strcmp(argv[1], option) == 0)
             return;
-    fail(status_output_failed, "Unknown option '%s'; to name a file that begins with '-', write './%s'\n", argv[1],
-         argv[1]);
+    fail_unknown_option(status_output_failed, argv[1]);
 }
 
 int main(int argc, char **argv)

@@ -81,11 +81,6 @@ bool text_is_directory()
     return in && is_directory(in);
 }
 
-bool text_is_file(const file_facts *facts, const char *name)
-{
-    return in && same_file_as_stream(facts, in, name);
-}
-
 void choose_dialogue()
 {
     if (standard_input_is_terminal() && !standard_output_is_terminal())

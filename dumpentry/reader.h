@@ -38,10 +38,9 @@ bool going_on();
 void end_going_on();
 // True when the lines are typed at a terminal, not read from a text.
 bool at_terminal();
-// True while the lines are read from a text; what that text is.
+// True while the lines are read from a text; whether that text is a folder.
 bool reading_a_text();
 bool text_is_directory();
-bool text_is_file(const file_facts *facts, const char *name); // the file described
 // Where the questions to the person at the terminal, their help and the prompts typed at go:
 // standard output, or standard error when standard input is a terminal and standard output
 // is not (a log). Chosen once, at the start.

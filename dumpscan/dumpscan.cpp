@@ -132,8 +132,7 @@ command_line read_command_line(int argc, char **argv)
             take_header(joined, line.header);
             k += taken;
         } else {
-            fail(status_output_failed, "Unknown option '%s'; to name a file that begins with '-', write './%s'\n",
-                 word, word);
+            fail_unknown_option(status_output_failed, word);
         }
     }
     return line;
@@ -192,29 +191,20 @@ void order_by_numbers(command_line *line)
     std::stable_sort(images, images + line->image_count, numbered_before);
 }
 
-bool holds_anything(const char *path)
+// A file that holds something but no text: a dump file, say.
+bool holds_no_text(const char *path, const file_facts *facts, char *words, size_t size)
 {
-    FILE *stream = open_file(path, "rb");
-    bool anything = stream && getc(stream) != EOF;
-    if (stream)
-        fclose(stream);
-    return anything;
+    snprintf(words, size, "holds no text, so it is left as it is");
+    return facts->size > 0 && !holds_only_text(path);
 }
 
-// The text is replaced whole, and never written over an image given, a file that holds no text
-// (a dump file, say), or a file of other names: refused before any work.
+// The text is replaced whole, and never written over an image given, a file that holds no text,
+// or a file of other names: refused before any work.
 void refuse_text_output(const command_line *line)
 {
-    file_facts facts;
-    if (!look_at(line->output, &facts))
-        return;
-    for (int k = 0; k < line->image_count; k++)
-        if (same_place(line->output, line->images[k]))
-            fail(status_output_failed, "Output file '%s' is also an image to read\n", line->output);
-    refuse_standard_streams(&facts, line->output);
-    if (facts.regular && holds_anything(line->output) && !holds_only_text(line->output))
-        fail(status_output_failed, "Output file '%s' holds no text, so it is left as it is\n", line->output);
-    refuse_split_links(&facts, line->output);
+    output_guard guard = {status_output_failed, line->images, line->image_count, "an image to read", false,
+                          holds_no_text};
+    refuse_output(line->output, &guard);
 }
 
 // The glyph book read before any work: --glyphs names it, or it is in its usual place; a book
@@ -232,14 +222,6 @@ void open_book(const command_line *line)
     book_in_use = load_book(book_path, &book);
 }
 
-// Opened once the work is done: a named pipe with no reader yet keeps no work waiting.
-pending_output *open_text(const command_line *line)
-{
-    pending_output *out = start_output(line->output);
-    if (!out)
-        fail_to_open_for_output(status_output_failed, line->output);
-    return out;
-}
 
 
 // What reading one image came to, said once every image is read.
@@ -826,7 +808,8 @@ int main(int argc, char **argv)
     report_set(line.image_count, &line);
     int unsure_digits = report_unsure(line.image_count);
     bool holds = unsure_digits == 0 && dump_holds(line.image_count, &line);
-    pending_output *text = line.output ? open_text(&line) : nullptr;
+    // Opened once the work is done: a named pipe with no reader yet keeps no work waiting.
+    pending_output *text = line.output ? start_output_or_fail(line.output, status_output_failed) : nullptr;
     write_text(text ? text->stream : stdout, line.image_count);
     if (text) {
         finish_output_or_fail(text, status_output_failed, line.output);
