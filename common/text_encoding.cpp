@@ -112,3 +112,14 @@ int unit_width(text_encoding encoding)
 {
     return encoding == text_utf16_little || encoding == text_utf16_big ? 2 : 1;
 }
+
+int read_text_unit(FILE *stream, text_encoding encoding)
+{
+    int first = getc(stream);
+    if (unit_width(encoding) == 1 || first == EOF)
+        return first;
+    int second = getc(stream);
+    if (second == EOF)
+        return EOF;
+    return encoding == text_utf16_big ? first << 8 | second : second << 8 | first;
+}

@@ -33,5 +33,8 @@ text_encoding text_encoding_of(FILE *stream);
 
 // Bytes per character unit of an encoding: 2 for UTF-16, else 1.
 int unit_width(text_encoding encoding);
+// The next character unit of a text: a byte, or a UTF-16 unit in the encoding's byte order, so
+// that a character holding a 0x0A byte never ends a line; EOF at the end (a lone last byte too).
+int read_text_unit(FILE *stream, text_encoding encoding);
 
 #endif

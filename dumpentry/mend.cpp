@@ -114,17 +114,6 @@ static const char *choice_name(const line_choice *choice)
     return name;
 }
 
-static int read_unit(FILE *text, text_encoding encoding)
-{
-    int low = getc(text);
-    if (unit_width(encoding) == 1 || low == EOF)
-        return low;
-    int high = getc(text);
-    if (high == EOF)
-        return EOF;
-    return encoding == text_utf16_big ? low << 8 | high : high << 8 | low;
-}
-
 static void write_unit(FILE *text, int unit, text_encoding encoding)
 {
     if (encoding == text_utf16_big)
@@ -162,7 +151,7 @@ static bool replace_text_line(const char *path, unsigned long number, const char
     unsigned long line = 1;
     bool carriage_return = false, crlf = false;
     int unit, last_unit = EOF;
-    while ((unit = read_unit(text, encoding)) != EOF) {
+    while ((unit = read_text_unit(text, encoding)) != EOF) {
         bool mark = unit == 0xFEFF && ftell(text) == width;
         last_unit = mark ? last_unit : unit;
         crlf = crlf || (carriage_return && unit == '\n');

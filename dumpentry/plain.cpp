@@ -25,20 +25,6 @@ void parse_last_line(const char *text, unsigned *values, int count)
     }
 }
 
-void lay_out(page_layout *layout, unsigned size)
-{
-    layout->size = size;
-    layout->page_max = static_cast<int>(size / bytes_per_page);
-    layout->remaining_lines = static_cast<int>(size % bytes_per_page / bytes_per_line);
-    layout->remaining_bytes = static_cast<int>(size % bytes_per_line);
-}
-
-size_t line_offset(const page_layout *layout, int page, int line)
-{
-    size_t page_start = static_cast<size_t>(page == last_page ? layout->page_max : page) * bytes_per_page;
-    return page_start + static_cast<size_t>(line) * bytes_per_line;
-}
-
 static int page_at(const page_layout *layout, size_t offset)
 {
     int page = static_cast<int>(offset / bytes_per_page);

@@ -10,19 +10,6 @@
 #include "dumpentry.h"
 #include "reader.h"
 
-const int last_page = -1; // the page number of the lines after the last full page
-
-// How a dump of size bytes falls into pages.
-struct page_layout {
-    unsigned size;
-    int page_max;        // full pages
-    int remaining_lines; // full lines on the last page
-    int remaining_bytes; // bytes of the last, partial line
-};
-void lay_out(page_layout *layout, unsigned size);
-// Where line (from 0) of page (or of last_page) starts in the dump.
-size_t line_offset(const page_layout *layout, int page, int line);
-
 struct transcript;
 enum typed_kind { typed_header, typed_line, typed_page_start, typed_header_again };
 // Where the lines typed at the terminal are kept, set by the driver: keep takes each answer

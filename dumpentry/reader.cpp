@@ -122,17 +122,10 @@ size_t filter_line(const char *raw, size_t length, char *filtered)
     return index_out;
 }
 
-// One character of the input: a byte, or a UTF-16 unit in the text's byte order, so that a
-// character holding a 0x0A byte never ends a line.
+// One character of the input: of the text in its encoding, or a byte typed.
 static int read_character(FILE *source)
 {
-    int first = getc(source);
-    if (source != in || unit_width(input.encoding) == 1 || first == EOF)
-        return first;
-    int second = getc(source);
-    if (second == EOF)
-        return EOF;
-    return input.encoding == text_utf16_big ? first << 8 | second : second << 8 | first;
+    return read_text_unit(source, source == in ? input.encoding : text_utf8);
 }
 
 // Reads up to the line end, or up to limit characters; returns how many were read. A character
@@ -216,17 +209,6 @@ void show_heading(const char *heading)
         fputs(heading, stdout);
 }
 
-int hex_digit_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 size_t unread_in(const char *filtered)
 {
     size_t unread = 0;
@@ -290,21 +272,6 @@ bool describe_line_fault(const char *text, size_t expected_digits, char *fault, 
         return false;
     snprintf(fault, size, "%zu hex digits found, %zu expected", length, expected_digits);
     return true;
-}
-
-void format_pairs(const char *filtered, char *text, size_t size)
-{
-    size_t used = 0;
-    for (size_t k = 0; filtered[k]; k++) {
-        bool space = k > 0 && k % 2 == 0;
-        if (used + space + 1 >= size)
-            break;
-        if (space)
-            text[used++] = ' ';
-        char c = filtered[k];
-        text[used++] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    text[used] = '\0';
 }
 
 // Only someone typing at a terminal can be asked a line again; a file or a pipe is read once,

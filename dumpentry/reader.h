@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "../common/dump_text.h"
 #include "../common/system.h"
 #include "dumpentry.h"
 
@@ -77,11 +78,8 @@ void describe_mistyped_lines(const answers *answered, char *text, size_t size);
 // filter, counts as a digit of its line, and is read as 0.
 const char unread_digit = '?';
 size_t unread_in(const char *filtered);
-int hex_digit_value(char c);
 int parse_hex_field(const char *text, int max_digits, unsigned *value);
 void parse_hex_fields(const char *text, unsigned *values, int count);
 bool describe_line_fault(const char *text, size_t expected_digits, char *fault, size_t size);
-// Hex digits in upper-case pairs, separated by single spaces.
-void format_pairs(const char *filtered, char *text, size_t size);
 
 #endif

@@ -34,7 +34,7 @@ const int most_lone_lines = 16; // and lines of one glyph alone, for glyphs thos
 
 char digit_char(int digit)
 {
-    return digit == unsure ? '?' : "0123456789ABCDEF"[digit];
+    return digit == unsure ? '?' : hex_digit_char(digit);
 }
 
 void print_usage(const char *exe_name)
@@ -56,22 +56,17 @@ struct command_line {
     int image_count;
 };
 
-bool is_hex_digit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
 // Six hex digits, with anything but letters and digits between them.
 bool parse_header(const char *text, int *header)
 {
     int count = 0;
     for (const char *c = text; *c; c++) {
-        bool digit = is_hex_digit(*c);
+        bool digit = hex_digit_value(*c) >= 0;
         bool letter = (*c >= 'G' && *c <= 'Z') || (*c >= 'g' && *c <= 'z');
         if (letter || (digit && count == header_digits))
             return false;
         if (digit)
-            header[count++] = *c <= '9' ? *c - '0' : (*c | 0x20) - 'a' + 10;
+            header[count++] = hex_digit_value(*c);
     }
     return count == header_digits;
 }
@@ -79,7 +74,7 @@ bool parse_header(const char *text, int *header)
 // Two hex digits and nothing else: one of three words of a header typed as the screen shows it.
 bool is_pair(const char *word)
 {
-    return is_hex_digit(word[0]) && is_hex_digit(word[1]) && !word[2];
+    return hex_digit_value(word[0]) >= 0 && hex_digit_value(word[1]) >= 0 && !word[2];
 }
 
 // The words of --header: one ('00 08 00', 000800) or, as the screen shows it, three pairs.
@@ -520,8 +515,8 @@ int read_answer(int guess)
         bool alone = word[length + strspn(word + length, " \t\r\n")] == '\0';
         if (whole && alone && length == 0)
             return guess;
-        if (whole && alone && length == 1 && (is_hex_digit(word[0]) || word[0] == '?'))
-            return word[0] == '?' ? unsure : word[0] <= '9' ? word[0] - '0' : (word[0] | 0x20) - 'a' + 10;
+        if (whole && alone && length == 1 && (hex_digit_value(word[0]) >= 0 || word[0] == '?'))
+            return word[0] == '?' ? unsure : hex_digit_value(word[0]);
         fputs("Type one hex digit, 0 to 9 or A to F, or '?' for a glyph you cannot tell\n", stderr);
     }
 }

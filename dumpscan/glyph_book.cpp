@@ -14,21 +14,15 @@ namespace {
 const char first_line[] = "bramtools glyph book 1\n";
 const size_t most_book_bytes = sizeof first_line + most_book_shapes * (3 + 2 * glyph_size);
 
-int hex_value(char c)
-{
-    const char *at = c ? strchr("0123456789ABCDEF", c) : nullptr;
-    return at ? static_cast<int>(at - "0123456789ABCDEF") : -1;
-}
-
 // One shape's line without its line end: its digit, a space, two hex digits a point.
 bool parse_shape(const char *line, size_t length, int *digit, float *mean)
 {
-    if (length != 2 + 2 * glyph_size || hex_value(line[0]) < 0 || line[1] != ' ')
+    if (length != 2 + 2 * glyph_size || hex_digit_value(line[0]) < 0 || line[1] != ' ')
         return false;
-    *digit = hex_value(line[0]);
+    *digit = hex_digit_value(line[0]);
     double squares = 0;
     for (int k = 0; k < glyph_size; k++) {
-        int high = hex_value(line[2 + 2 * k]), low = hex_value(line[3 + 2 * k]);
+        int high = hex_digit_value(line[2 + 2 * k]), low = hex_digit_value(line[3 + 2 * k]);
         if (high < 0 || low < 0)
             return false;
         mean[k] = static_cast<float>(high * 16 + low);
