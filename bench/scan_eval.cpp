@@ -6,7 +6,9 @@
 // A set is exact (status 0, every digit right), marked (every digit written is right and the
 // others are '?', status 5), failed (no text, or a text of another shape) or silent-wrong (a
 // digit written as sure and wrong: the one outcome that must never happen). The fonts the tests
-// draw with are the tuned ones; the others are kept out of all tuning and reported apart.
+// draw with are the tuned ones; the others are kept out of all tuning and reported apart. Each
+// set is one whole save in order, so a message of a set's fault (a page repeated, missing, of
+// another save) misleads, and is counted.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -120,6 +122,18 @@ outcome judge(const std::string &expected, const std::string &read, int status)
     return doubted || status != 0 ? marked : exact;
 }
 
+// Each set is one whole save, in order: a message that says otherwise misleads.
+bool misleads(const std::string &said)
+{
+    for (const char *fault : {" repeats ", "but is not the last page", "a page of another save?", "pages given, the header says",
+                              "page given, the header says"})
+        if (said.find(fault) != std::string::npos)
+            return true;
+    return false;
+}
+
+int misleading_sets;
+
 outcome run_set(const char *dumpscan, int set, const std::string &folder, bool keep, int *font_out, int *kind_out)
 {
     std::mt19937 random(static_cast<unsigned>(set * 7919 + 13));
@@ -164,6 +178,10 @@ outcome run_set(const char *dumpscan, int set, const std::string &folder, bool k
     outcome judged = judge(expected, read_all(folder + "/read.txt"), status);
     if (judged == silent_wrong)
         fprintf(stderr, "set %d: font %d, %s: a digit written as sure is wrong\n", set, font, how.name);
+    if (misleads(read_all(folder + "/said.txt"))) {
+        fprintf(stderr, "set %d: font %d, %s: told of a fault the set does not have\n", set, font, how.name);
+        misleading_sets++;
+    }
     write_all(folder + "/expected.txt", expected);
     if (!keep && system(("rm -f " + folder + "/*").c_str()) != 0)
         return judged;
@@ -210,6 +228,7 @@ int main(int argc, char **argv)
         const int *c = by_kind[kind];
         printf("  %-26s %6d %6d %6d %6d %6d\n", kinds[kind].name, c[0] + c[1] + c[2] + c[3], c[0], c[1], c[2], c[3]);
     }
+    printf("sets told of a fault they do not have: %d\n", misleading_sets);
     printf("%.0f seconds\n", seconds);
     int wrong = 0;
     for (auto &held : counts)

@@ -663,6 +663,26 @@ void header_named(const page_read *page, char *text)
     text[8] = '\0';
 }
 
+// Whether a header's size, as tesseract read it, says pages are missing or too many: the last
+// page given is full and the size needs more, or it has the shape the size gives the last page
+// and the size needs another number of pages (a size misread seldom gives that shape).
+bool pages_belie_size(int page_count, long size, long needed)
+{
+    const page_read &last = pages[page_count - 1];
+    bool full = last.lines == page_lines && last.last_line_digits == digits_per_line;
+    long on_last = size - (needed - 1) * bytes_per_page;
+    bool shaped = last.lines == (on_last + bytes_per_line - 1) / bytes_per_line &&
+                  last.last_line_digits == 2 * ((on_last - 1) % bytes_per_line + 1);
+    return (full && needed > page_count) || (shaped && needed != page_count);
+}
+
+// A header read as a dump's can be: encoding 0 and no digit unread. One that is not was
+// misread, and says nothing of the pages.
+bool header_plausible(const char *shown)
+{
+    return strncmp(shown, "00 ", 3) == 0 && !strchr(shown, '?');
+}
+
 // The header most pages show, and each page that shows another: a page of another save; and
 // as many pages as that header's size needs.
 void report_headers(int page_count)
@@ -680,12 +700,12 @@ void report_headers(int page_count)
         }
     }
     for (int p = 0; p < page_count; p++)
-        if (strcmp(shown[p], shown[common]) != 0)
+        if (strcmp(shown[p], shown[common]) != 0 && header_plausible(shown[p]) && header_plausible(shown[common]))
             warn("%s shows the header %s, the other%s %s: a page of another save?\n", pages[p].image, shown[p],
                  page_count > 2 ? "s" : "", shown[common]);
     long size = strtol(shown[common] + 3, nullptr, 16) * 256 + strtol(shown[common] + 6, nullptr, 16);
     long needed = (size + bytes_per_page - 1) / bytes_per_page;
-    if (!strchr(shown[common], '?') && size > 0 && needed != page_count)
+    if (header_plausible(shown[common]) && size > 0 && pages_belie_size(page_count, size, needed))
         warn("%d page%s given, the header says %ld\n", page_count, page_count == 1 ? "" : "s", needed);
 }
 
