@@ -125,8 +125,8 @@ outcome judge(const std::string &expected, const std::string &read, int status)
 // Each set is one whole save, in order: a message that says otherwise misleads.
 bool misleads(const std::string &said)
 {
-    for (const char *fault : {" repeats ", "but is not the last page", "a page of another save?", "pages given, the header says",
-                              "page given, the header says"})
+    for (const char *fault : {" repeats ", "but is not the last page", "a page of another save?",
+                              "pages given, the header says", "page given, the header says"})
         if (said.find(fault) != std::string::npos)
             return true;
     return false;

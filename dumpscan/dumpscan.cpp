@@ -663,17 +663,22 @@ void header_named(const page_read *page, char *text)
     text[8] = '\0';
 }
 
-// Whether a header's size, as tesseract read it, says pages are missing or too many: the last
-// page given is full and the size needs more, or it has the shape the size gives the last page
-// and the size needs another number of pages (a size misread seldom gives that shape).
-bool pages_belie_size(int page_count, long size, long needed)
+// Whether a header's size, as tesseract read it, says pages are missing: the last page given
+// is full and the size needs more. (Where the last page given ends short, a size misread in
+// its high digits would give its shape all the same: nothing is said.)
+bool pages_belie_size(int page_count, long needed)
 {
     const page_read &last = pages[page_count - 1];
-    bool full = last.lines == page_lines && last.last_line_digits == digits_per_line;
-    long on_last = size - (needed - 1) * bytes_per_page;
-    bool shaped = last.lines == (on_last + bytes_per_line - 1) / bytes_per_line &&
-                  last.last_line_digits == 2 * ((on_last - 1) % bytes_per_line + 1);
-    return (full && needed > page_count) || (shaped && needed != page_count);
+    return last.lines == page_lines && last.last_line_digits == digits_per_line && needed > page_count;
+}
+
+// How many of the digits of two headers as shown ("00 01 3B") differ.
+int digits_differing(const char *a, const char *b)
+{
+    int differing = 0;
+    for (; *a && *b; a++, b++)
+        differing += *a != *b;
+    return differing;
 }
 
 // A header read as a dump's can be: encoding 0 and no digit unread. One that is not was
@@ -683,8 +688,8 @@ bool header_plausible(const char *shown)
     return strncmp(shown, "00 ", 3) == 0 && !strchr(shown, '?');
 }
 
-// The header most pages show, and each page that shows another: a page of another save; and
-// as many pages as that header's size needs.
+// The header most pages show, and each page that shows another in two digits or more: a page
+// of another save; and the pages missing that the header's size needs.
 void report_headers(int page_count)
 {
     static char shown[most_pages][9];
@@ -700,12 +705,13 @@ void report_headers(int page_count)
         }
     }
     for (int p = 0; p < page_count; p++)
-        if (strcmp(shown[p], shown[common]) != 0 && header_plausible(shown[p]) && header_plausible(shown[common]))
+        if (digits_differing(shown[p], shown[common]) >= 2 && header_plausible(shown[p]) &&
+            header_plausible(shown[common])) // one digit: as likely a glyph misread
             warn("%s shows the header %s, the other%s %s: a page of another save?\n", pages[p].image, shown[p],
                  page_count > 2 ? "s" : "", shown[common]);
     long size = strtol(shown[common] + 3, nullptr, 16) * 256 + strtol(shown[common] + 6, nullptr, 16);
     long needed = (size + bytes_per_page - 1) / bytes_per_page;
-    if (header_plausible(shown[common]) && size > 0 && pages_belie_size(page_count, size, needed))
+    if (header_plausible(shown[common]) && pages_belie_size(page_count, needed))
         warn("%d page%s given, the header says %ld\n", page_count, page_count == 1 ? "" : "s", needed);
 }
 
@@ -720,10 +726,15 @@ void report_set(int page_count, const command_line *line)
                 warn("%s repeats %s\n", pages[p].image, pages[q].image);
                 break;
             }
+    // A short last line ends the dump; a page short of whole lines may as well have lines that
+    // were not found.
     for (int p = 0; p + 1 < page_count; p++)
-        if (pages[p].lines < page_lines || pages[p].last_line_digits < digits_per_line)
+        if (pages[p].last_line_digits < digits_per_line)
             warn("%s has %d line%s but is not the last page\n", pages[p].image, pages[p].lines,
                  pages[p].lines == 1 ? "" : "s");
+        else if (pages[p].lines < page_lines)
+            warn("%s shows %d lines, not %d: lines not found on it, or the last page out of order\n", pages[p].image,
+                 pages[p].lines, page_lines);
     if (!result.checks_hold && line->header[0] == unsure)
         report_headers(page_count);
     if (line->header[0] == unsure)

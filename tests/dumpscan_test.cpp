@@ -254,6 +254,8 @@ const set_row set_rows[] = {
     {"a picture given twice", 300, {"page-0.png", "page-1.png", "page-1.png"}, "page-1.png repeats page-1.png\n"},
     {"the last page given first", 300, {"last.png", "page-0.png", "page-1.png"},
      "last.png has 6 lines but is not the last page\n"},
+    {"a last page of whole lines given first", 296, {"last.png", "page-0.png", "page-1.png"},
+     "last.png shows 5 lines, not 16: lines not found on it, or the last page out of order\n"},
     {"a page of another save", 300, {"page-0.png", "other.png", "page-2.png"},
      "other.png shows the header 00 01 00, the others 00 01 2C: a page of another save?\n"},
     {"a page missing", 300, {"page-0.png", "page-1.png"}, "2 pages given, the header says 3\n"},
