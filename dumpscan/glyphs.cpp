@@ -258,6 +258,8 @@ void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *g
 namespace {
 
 const int drawn_side = 48;      // pixels of a mean glyph drawn for tesseract
+const int alternatives_kept = 2; // of the digits tesseract ranks next to the one it reads
+const float alternative_share = 0.25f; // of the vote, the first of them; the second half that
 const int margin = 24;
 
 // A line of mean glyphs, dark on light, one cell after another (a group of -1: a space),
@@ -299,7 +301,22 @@ int digit_value(const char *text)
     return -1;
 }
 
-// Reads one line; each symbol read alone in a slot votes for that slot's group.
+// The digits tesseract ranked next to the one it read for a symbol, best first; -1 after them.
+void rank_alternatives(TessResultIterator *symbols, int read, int *alternatives)
+{
+    std::fill(alternatives, alternatives + alternatives_kept, -1);
+    TessChoiceIterator *choices = TessResultIteratorGetChoiceIterator(symbols);
+    int kept = 0;
+    for (bool more = choices != nullptr; more && kept < alternatives_kept; more = TessChoiceIteratorNext(choices)) {
+        int digit = digit_value(TessChoiceIteratorGetUTF8Text(choices));
+        if (digit >= 0 && digit != read && std::find(alternatives, alternatives + kept, digit) == alternatives + kept)
+            alternatives[kept++] = digit;
+    }
+    TessChoiceIteratorDelete(choices);
+}
+
+// Reads one line; each symbol read alone in a slot votes for that slot's group, and, a part of
+// that, for the digits ranked next to it.
 void vote_line(TessBaseAPI *api, const glyph_groups *groups, const int *line, int count, double threshold,
                float (*votes)[16])
 {
@@ -311,6 +328,7 @@ void vote_line(TessBaseAPI *api, const glyph_groups *groups, const int *line, in
     }
     static thread_local int read_in_slot[most_line], digit_in_slot[most_line];
     static thread_local float confidence_in_slot[most_line];
+    static thread_local int alternatives_in_slot[most_line][alternatives_kept];
     std::fill(read_in_slot, read_in_slot + count, 0);
     TessResultIterator *symbols = TessBaseAPIGetIterator(api);
     TessPageIterator *places = symbols ? TessResultIteratorGetPageIterator(symbols) : nullptr;
@@ -324,15 +342,21 @@ void vote_line(TessBaseAPI *api, const glyph_groups *groups, const int *line, in
                 read_in_slot[slot]++;
                 digit_in_slot[slot] = digit_value(text);
                 confidence_in_slot[slot] = TessResultIteratorConfidence(symbols, tesseract::RIL_SYMBOL) / 100;
+                rank_alternatives(symbols, digit_in_slot[slot], alternatives_in_slot[slot]);
             }
         }
         TessDeleteText(text);
         more = TessPageIteratorNext(places, tesseract::RIL_SYMBOL);
     }
     TessResultIteratorDelete(symbols);
-    for (int slot = 0; slot < count; slot++)
-        if (line[slot] >= 0 && read_in_slot[slot] == 1 && digit_in_slot[slot] >= 0)
-            votes[line[slot]][digit_in_slot[slot]] += std::max(0.0f, confidence_in_slot[slot]);
+    for (int slot = 0; slot < count; slot++) {
+        if (line[slot] < 0 || read_in_slot[slot] != 1 || digit_in_slot[slot] < 0)
+            continue;
+        float vote = std::max(0.0f, confidence_in_slot[slot]);
+        votes[line[slot]][digit_in_slot[slot]] += vote;
+        for (int rank = 0; rank < alternatives_kept && alternatives_in_slot[slot][rank] >= 0; rank++)
+            votes[line[slot]][alternatives_in_slot[slot][rank]] += vote * alternative_share / static_cast<float>(rank + 1);
+    }
     pixDestroy(&drawn);
 }
 
@@ -371,6 +395,7 @@ TessBaseAPI *start_tesseract()
     TessBaseAPISetPageSegMode(api, tesseract::PSM_SINGLE_LINE);
     TessBaseAPISetVariable(api, "tessedit_char_whitelist", "0123456789ABCDEF");
     TessBaseAPISetVariable(api, "user_defined_dpi", "300");
+    TessBaseAPISetVariable(api, "lstm_choice_mode", "2"); // the alternatives of each symbol, ranked
     return api;
 }
 
