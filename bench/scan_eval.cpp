@@ -8,12 +8,18 @@
 // digit written as sure and wrong: the one outcome that must never happen). The fonts the tests
 // draw with are the tuned ones; the others are kept out of all tuning and reported apart. Each
 // set is one whole save in order, so a message of a set's fault (a page repeated, missing, of
-// another save) misleads, and is counted.
+// another save) misleads, and is counted. A set marked is read once more at a terminal of its
+// own, each question answered with the digit the pictures show: "answered" counts the sets
+// exact then (the exact ones too), "asked" the questions.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <pty.h>
 #include <random>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -134,7 +140,87 @@ bool misleads(const std::string &said)
 
 int misleading_sets;
 
-outcome run_set(const char *dumpscan, int set, const std::string &folder, bool keep, int *font_out, int *kind_out)
+// The digit the expected text holds at a place as dumpscan names it in a question: "page 2,
+// line 5, byte 3, first digit", "last page, header, byte 0, second digit"; '?' when none.
+char digit_at(const std::string &expected, const std::string &place)
+{
+    std::vector<std::vector<std::string>> pages(1);
+    size_t start = 0;
+    for (size_t end; (end = expected.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string row = expected.substr(start, end - start);
+        if (row.empty())
+            pages.emplace_back();
+        else
+            pages.back().push_back(row);
+    }
+    int page = 0, line = -1, byte = 0;
+    if (place.rfind("last page", 0) == 0)
+        page = static_cast<int>(pages.size()) - 1;
+    else if (sscanf(place.c_str(), "page %d", &page) != 1)
+        return '?';
+    size_t at = place.find(", line ");
+    if (at != std::string::npos)
+        line = atoi(place.c_str() + at + 7);
+    at = place.find(", byte ");
+    if (at == std::string::npos || page < 0 || page >= static_cast<int>(pages.size()))
+        return '?';
+    byte = atoi(place.c_str() + at + 7);
+    size_t row = static_cast<size_t>(line + 1), column = static_cast<size_t>(byte) * 3 +
+                                                          (place.find("second digit") != std::string::npos);
+    if (row >= pages[page].size() || column >= pages[page][row].size())
+        return '?';
+    return pages[page][row][column];
+}
+
+// dumpscan run at a terminal of its own, each question answered with the digit the pictures
+// show; how many it asked.
+int run_answering(const std::vector<std::string> &args, const std::string &expected)
+{
+    int terminal;
+    pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        std::vector<char *> argv;
+        for (const std::string &arg : args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string screen, place;
+    size_t seen = 0;
+    int questions = 0;
+    for (;;) {
+        pollfd ready{terminal, POLLIN, 0};
+        if (poll(&ready, 1, 60000) <= 0)
+            break;
+        char chunk[4096];
+        ssize_t count = read(terminal, chunk, sizeof chunk);
+        if (count <= 0)
+            break;
+        screen.append(chunk, static_cast<size_t>(count));
+        for (;;) {
+            size_t stands = screen.find("it stands at ", seen), prompt = screen.find("Which hex digit is this? [", seen);
+            if (prompt == std::string::npos)
+                break;
+            if (stands != std::string::npos && stands < prompt)
+                place = screen.substr(stands + 13, screen.find(':', stands) - stands - 13);
+            seen = prompt + 1;
+            std::string answer = std::string(1, digit_at(expected, place)) + "\n";
+            questions++;
+            if (write(terminal, answer.data(), answer.size()) < 0)
+                break;
+        }
+    }
+    close(terminal);
+    int status;
+    waitpid(child, &status, 0);
+    return questions;
+}
+
+outcome run_set(const char *dumpscan, int set, const std::string &folder, bool keep, int *font_out, int *kind_out,
+                int *asked_out, bool *answered_out)
 {
     std::mt19937 random(static_cast<unsigned>(set * 7919 + 13));
     std::string bytes = save_of(&random);
@@ -158,6 +244,7 @@ outcome run_set(const char *dumpscan, int set, const std::string &folder, bool k
         drawing.ink = 0x202020;
     }
     std::string expected, command = std::string(dumpscan) + " --no-glyphs -o " + folder + "/read.txt";
+    std::vector<std::string> asked = {dumpscan, "--no-glyphs", "-o", folder + "/asked.txt"};
     for (size_t page = 0; page * 128 < bytes.size(); page++) {
         drawing.rows = dump_page_rows(bytes, page);
         drawing.left = 8 + static_cast<int>(random() % 40);
@@ -168,6 +255,7 @@ outcome run_set(const char *dumpscan, int set, const std::string &folder, bool k
         if (!draw_page(drawing, folder + name))
             return failed;
         command += " " + folder + name;
+        asked.push_back(folder + name);
         expected += page ? "\n" : "";
         for (const std::string &row : drawing.rows)
             expected += row + "\n";
@@ -178,6 +266,13 @@ outcome run_set(const char *dumpscan, int set, const std::string &folder, bool k
     outcome judged = judge(expected, read_all(folder + "/read.txt"), status);
     if (judged == silent_wrong)
         fprintf(stderr, "set %d: font %d, %s: a digit written as sure is wrong\n", set, font, how.name);
+    // With a person who answers each question rightly.
+    *asked_out = 0;
+    *answered_out = judged == exact;
+    if (judged == marked) {
+        *asked_out = run_answering(asked, expected);
+        *answered_out = read_all(folder + "/asked.txt") == expected;
+    }
     if (misleads(read_all(folder + "/said.txt"))) {
         fprintf(stderr, "set %d: font %d, %s: told of a fault the set does not have\n", set, font, how.name);
         misleading_sets++;
@@ -204,25 +299,32 @@ int main(int argc, char **argv)
     // [held out][photo][outcome]
     int counts[2][2][4] = {};
     int by_kind[kind_count][4] = {};
+    int answered_counts[2][2][2] = {}; // [held out][photo]: exact once answered, questions asked
     auto start = std::chrono::steady_clock::now();
     for (int set = first; set < first + sets; set++) {
-        int font, kind;
-        outcome judged = run_set(argv[1], set, folder, argc > 4, &font, &kind);
+        int font, kind, asked;
+        bool answered;
+        outcome judged = run_set(argv[1], set, folder, argc > 4, &font, &kind, &asked, &answered);
         if (argc > 4)
-            printf("set %d: font %d, %s: %s\n", set, font, kinds[kind].name, outcome_names[judged]);
+            printf("set %d: font %d, %s: %s, %d asked, %s\n", set, font, kinds[kind].name, outcome_names[judged], asked,
+                   answered ? "exact answered" : "not exact answered");
         counts[font >= tuned_fonts][kinds[kind].photo][judged]++;
         by_kind[kind][judged]++;
+        int *row = answered_counts[font >= tuned_fonts][kinds[kind].photo];
+        row[0] += answered;
+        row[1] += asked;
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (argc <= 4)
         rmdir(folder);
-    printf("%-28s %6s %6s %6s %6s %6s\n", "", "sets", outcome_names[0], outcome_names[1], outcome_names[2], "wrong");
+    printf("%-28s %6s %6s %6s %6s %6s %9s %6s\n", "", "sets", outcome_names[0], outcome_names[1], outcome_names[2],
+           "wrong", "answered", "asked");
     for (int held = 0; held < 2; held++)
         for (int photo = 0; photo < 2; photo++) {
-            const int *c = counts[held][photo];
-            printf("%-28s %6d %6d %6d %6d %6d\n",
+            const int *c = counts[held][photo], *a = answered_counts[held][photo];
+            printf("%-28s %6d %6d %6d %6d %6d %9d %6d\n",
                    (std::string(held ? "held-out fonts, " : "tuned fonts, ") + (photo ? "photos" : "captures")).c_str(),
-                   c[0] + c[1] + c[2] + c[3], c[0], c[1], c[2], c[3]);
+                   c[0] + c[1] + c[2] + c[3], c[0], c[1], c[2], c[3], a[0], a[1]);
         }
     for (int kind = 0; kind < kind_count; kind++) {
         const int *c = by_kind[kind];

@@ -552,8 +552,9 @@ const run_case cases[] = {
                   question("page 0, header, byte 2, second digit", 'C', "B\n") +
                   dialogue{{"It stands at page 0, header, byte 2, second digit, where the header must hold C "
                             "(--header 00 01 3C): type B again to keep it\nWhich hex digit is this? [C] ", "B\n"}} +
-                  question("page 0, line 0, byte 2, first digit", '6', "\x04"),
-              5, example_text_naming("013B")),
+                  question("page 0, line 0, byte 2, first digit", '6', "6\n") +
+                  question("page 0, line 0, byte 2, second digit", '8', "\x04"),
+              5, example_text_naming("013B6")),
     asked_row("the answers given before Ctrl-C are kept in the glyph book: the next run asks only what is left",
               "trap : INT; S --glyphs book -o t.txt page-3.png; S --glyphs book -o t.txt page-3.png; s=$?; "
               "test -s book && rm book && exit $s",
