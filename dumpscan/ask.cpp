@@ -26,7 +26,8 @@ void known_header(const command_line *line, const int *given, int *header)
     for (int k = 0; k < header_digits; k++) {
         int s = pages[0].header[k], g = groups.group_of[s];
         bool named = g >= 0 && !groups.doubtful[s] && (given[g] != unsure || result.sure[g]);
-        header[k] = line->header[0] != unsure ? line->header[k] : !named ? unsure : given[g] != unsure ? given[g] : result.name[g];
+        int name = !named ? unsure : given[g] != unsure ? given[g] : result.name[g];
+        header[k] = line->header[0] != unsure ? line->header[k] : name;
     }
 }
 

@@ -354,8 +354,10 @@ void vote_line(TessBaseAPI *api, const glyph_groups *groups, const int *line, in
             continue;
         float vote = std::max(0.0f, confidence_in_slot[slot]);
         votes[line[slot]][digit_in_slot[slot]] += vote;
-        for (int rank = 0; rank < alternatives_kept && alternatives_in_slot[slot][rank] >= 0; rank++)
-            votes[line[slot]][alternatives_in_slot[slot][rank]] += vote * alternative_share / static_cast<float>(rank + 1);
+        for (int rank = 0; rank < alternatives_kept && alternatives_in_slot[slot][rank] >= 0; rank++) {
+            float share = alternative_share / static_cast<float>(rank + 1);
+            votes[line[slot]][alternatives_in_slot[slot][rank]] += vote * share;
+        }
     }
     pixDestroy(&drawn);
 }

@@ -207,6 +207,9 @@ TEST(picture_runs, a_second_save_reads_with_the_glyph_book_of_the_first)
     EXPECT_FALSE(file_exists(second / "book"));
     ASSERT_EQ(scan_drawn(save_of(600, 8), false, first, {"--glyphs", "book"}, font_dejavu_mono).status, 0);
     EXPECT_EQ(read_file(first / "book").substr(0, 23), "bramtools glyph book 1\n");
+    // A page alone cannot hold the checks: with nobody to ask, the book's names are not sure.
+    run_result alone = run_program(dumpscan, {"--glyphs", "book", "page-0.png"}, "", first.path.string());
+    EXPECT_EQ(alone.out.find_first_of("0123456789ABCDEF"), std::string::npos) << alone.out;
     std::filesystem::copy(first / "book", second / "book");
     run_result result = scan_drawn(small, false, second, {"--glyphs", "book"}, font_dejavu_mono);
     EXPECT_EQ(result.out, text_of(small));
