@@ -12,7 +12,7 @@
 namespace {
 
 const char first_line[] = "bramtools glyph book 1\n";
-const size_t most_book_bytes = sizeof first_line + most_book_shapes * (3 + 2 * glyph_size);
+const size_t most_book_bytes = sizeof first_line + static_cast<size_t>(most_book_shapes) * (3 + 2 * glyph_size);
 
 // One shape's line without its line end: its digit, a space, two hex digits a point.
 bool parse_shape(const char *line, size_t length, int *digit, float *mean)
