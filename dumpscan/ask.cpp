@@ -59,13 +59,12 @@ bool contradicts_known(int page_count, const command_line *line, const int *give
         if (contradicted || groups.group_of[s] != group || groups.doubtful[s] || known == unsure || known == digit)
             return;
         contradicted = true;
-        char place[96];
+        char place[96], shown[9];
         name_place(page_count, p, at_line, k, place, sizeof place);
-        warn("It stands at %s, where the %s must hold %c (%s %c%c %c%c %c%c): type %c again to keep it\n",
-             place, at_line < 0 ? "header" : "size field", digit_char(known),
-             line->header[0] != unsure ? "--header" : "the header reads", digit_char(header[0]),
-             digit_char(header[1]), digit_char(header[2]), digit_char(header[3]), digit_char(header[4]),
-             digit_char(header[5]), digit_char(digit));
+        header_text(header, shown);
+        warn("It stands at %s, where the %s must hold %c (%s %s): type %c again to keep it\n", place,
+             at_line < 0 ? "header" : "size field", digit_char(known),
+             line->header[0] != unsure ? "--header" : "the header reads", shown, digit_char(digit));
     });
     return contradicted;
 }
@@ -98,13 +97,10 @@ int read_answer(int guess)
 
 void keep_answer(int group, int digit)
 {
-    static int names[most_groups];
-    static bool keep[most_groups];
-    std::fill(keep, keep + groups.count, false);
-    names[group] = digit;
-    keep[group] = true;
-    if (book_in_use)
-        keep_names(names, keep);
+    if (!book_in_use || name_in_book(&book, groups.mean[group]) == digit)
+        return;
+    keep_in_book(&book, groups.mean[group], digit);
+    save_book(book_path, &book);
 }
 
 } // namespace

@@ -30,6 +30,14 @@ char digit_char(int digit)
     return digit == unsure ? '?' : hex_digit_char(digit);
 }
 
+void header_text(const int *digits, char *text)
+{
+    for (int k = 0; k < header_digits; k++)
+        text[k + k / 2] = digit_char(digits[k]);
+    text[2] = text[5] = ' ';
+    text[8] = '\0';
+}
+
 // What settling needs to know of the pages read and their glyphs.
 reading reading_of(int page_count, const command_line *line)
 {

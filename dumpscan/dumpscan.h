@@ -47,6 +47,8 @@ extern bool book_in_use; // read, or to be made: neither damaged nor left out
 
 // A digit as written: its hex digit, or '?' when unsure.
 char digit_char(int digit);
+// A header's six digits as the screen shows them, "00 01 3B", into text of 9 characters.
+void header_text(const int *digits, char *text);
 // What settling needs to know of the pages read and their glyphs.
 reading reading_of(int page_count, const command_line *line);
 // "page 3" for a full page, "last page" for the one after the full pages.

@@ -35,14 +35,14 @@ bool same_page(const page_read *a, const page_read *b)
 // settled may be the header the pages' layout expects, which a set of pages not whole belies).
 void header_named(const page_read *page, char *text)
 {
+    int digits[header_digits];
     for (int k = 0; k < header_digits; k++) {
         int g = groups.group_of[page->header[k]];
         const float *read = g < 0 ? nullptr : votes[g];
         bool any = read && *std::max_element(read, read + 16) > 0;
-        text[k + k / 2] = any ? digit_char(static_cast<int>(std::max_element(read, read + 16) - read)) : '?';
+        digits[k] = any ? static_cast<int>(std::max_element(read, read + 16) - read) : unsure;
     }
-    text[2] = text[5] = ' ';
-    text[8] = '\0';
+    header_text(digits, text);
 }
 
 // Whether a header's size, as tesseract read it, says pages are missing: the last page given
@@ -102,12 +102,12 @@ void report_headers(int page_count)
 void report_pages(int page_count)
 {
     for (int p = 0; p < page_count; p++) {
-        char page_name[32], header[16];
+        char page_name[32], header[9];
         name_page(page_count, p, page_name, sizeof page_name);
+        int digits[header_digits];
         for (int k = 0; k < header_digits; k++)
-            header[k + k / 2] = digit_char(result.digit[pages[p].header[k]]);
-        header[2] = header[5] = ' ';
-        header[8] = '\0';
+            digits[k] = result.digit[pages[p].header[k]];
+        header_text(digits, header);
         warn("%s: %s, %d line%s, header %s\n", pages[p].image, page_name, pages[p].lines,
              pages[p].lines == 1 ? "" : "s", header);
     }
@@ -141,10 +141,10 @@ void report_set(int page_count, const command_line *line)
     long shown = size_shown(&read), given = 0;
     for (int k = 2; k < header_digits; k++)
         given = given * 16 + line->header[k];
+    char header[9];
+    header_text(line->header, header);
     if (shown >= 0 && shown != given)
-        warn("--header %c%c %c%c %c%c: the pages show 00 %02lX %02lX\n", digit_char(line->header[0]),
-             digit_char(line->header[1]), digit_char(line->header[2]), digit_char(line->header[3]),
-             digit_char(line->header[4]), digit_char(line->header[5]), shown >> 8, shown & 0xFF);
+        warn("--header %s: the pages show 00 %02lX %02lX\n", header, shown >> 8, shown & 0xFF);
 }
 
 // Names the lines holding digits not read for sure, the first ten of them; returns how many
