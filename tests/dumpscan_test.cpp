@@ -478,6 +478,15 @@ dialogue question(const std::string &place, char guess, const std::string &keys)
             {std::string("Which hex digit is this? [") + guess + "] ", keys}};
 }
 
+// A glyph book of this many shapes, each a block of ink named 0, and then the line given.
+std::string book_of(size_t shapes, const std::string &last = "")
+{
+    std::string book = "bramtools glyph book 1\n";
+    for (size_t k = 0; k < shapes; k++)
+        book += "0 " + std::string(512, 'F') + "\n";
+    return book + last;
+}
+
 const std::string binary_save = bytes("\x14\0\xF6\xFF\0\0SAVE      \x01\x02\x03\x04");
 
 const run_case cases[] = {
@@ -536,12 +545,21 @@ const run_case cases[] = {
     book_row("a damaged glyph book is said and left as it is", {"--glyphs", "book"},
              {{"book", "bramtools glyph book 1\nZ 00\n"}},
              "Warning: the glyph book 'book' is damaged (line 2), so it is neither used nor written\n"),
+    book_row("a glyph book whose third line holds a letter that is no digit", {"--glyphs", "book"},
+             {{"book", book_of(1, "G " + std::string(512, 'F') + "\n")}},
+             "Warning: the glyph book 'book' is damaged (line 3), so it is neither used nor written\n"),
+    book_row("a glyph book whose last line has no line end", {"--glyphs", "book"},
+             {{"book", book_of(1, "1 " + std::string(512, 'F'))}},
+             "Warning: the glyph book 'book' is damaged (line 3), so it is neither used nor written\n"),
+    book_row("a glyph book of more shapes than a book keeps", {"--glyphs", "book"}, {{"book", book_of(1025)}},
+             "Warning: the glyph book 'book' is damaged (line 1026), so it is neither used nor written\n"),
     book_row("a glyph book that is a folder", {"--glyphs=book"}, {{"book/x", ""}},
              "Warning: the glyph book 'book' is no file, so it is neither used nor written\n"),
     book_row("without the glyph book, a damaged one is not looked at", {"--no-glyphs", "--glyphs", "book"},
              {{"book", "bramtools glyph book 1\nZ 00\n"}}, ""),
     row("--glyphs last, with no name", {"p.png", "--glyphs"}, {}, "", "--glyphs needs the name of the glyph book\n",
         1),
+    row("--glyphs= with no name", {"--glyphs=", "p.png"}, {}, "", "--glyphs needs the name of the glyph book\n", 1),
     row("the glyph book named as the text", {"--glyphs", "./save.txt", "-o", "save.txt", "p.png"}, {}, "",
         "The glyph book './save.txt' is also the text to write\n", 1),
     asked_row("each shape asked once where it first stands: Enter takes the guess, keys typed ahead are dropped, an "
