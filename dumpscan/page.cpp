@@ -53,6 +53,64 @@ PIX *gray_image(PIX *pix)
     return smaller;
 }
 
+// Scanlines: one row of every period (2 to 4) drawn darker than the rows about it, as CRT
+// filters draw them. Each row is judged by its points that stand between two lit neighbours of
+// about one level: on a scanline they stand well below them, elsewhere about as bright (a gap
+// within a glyph now and then). The share of its level a row of each phase keeps, the median
+// of those points; 1 where no scanline is found.
+const int longest_period = 4;
+
+double kept_share(PIX *gray, int period, int phase)
+{
+    int width = pixGetWidth(gray), height = pixGetHeight(gray), wpl = pixGetWpl(gray);
+    const l_uint32 *data = pixGetData(gray);
+    long counts[64] = {}, total = 0; // the share kept, in 32nds up to 2
+    for (int y = phase > 0 ? phase : period; y + 1 < height; y += period) {
+        const l_uint32 *above = data + static_cast<ptrdiff_t>(y - 1) * wpl, *row = above + wpl, *below = row + wpl;
+        for (int x = 0; x < width; x += 2) {
+            int up = GET_DATA_BYTE(above, x), down = GET_DATA_BYTE(below, x);
+            if (std::min(up, down) < 48 || std::abs(up - down) > 16)
+                continue;
+            int share = GET_DATA_BYTE(row, x) * 64 / (up + down);
+            counts[std::min(63, share)]++;
+            total++;
+        }
+    }
+    if (total < 256)
+        return 1;
+    long seen = 0;
+    for (int k = 0; k < 64; k++)
+        if ((seen += counts[k]) * 2 >= total)
+            return (k + 0.5) / 32;
+    return 2;
+}
+
+// Scanlines lifted back to the level of the rows about them: the cells would otherwise sample
+// each glyph with a stripe where its cell falls on the scanlines, a different one in each place.
+void lift_scanlines(PIX *gray)
+{
+    for (int period = 2; period <= longest_period; period++) {
+        double shares[longest_period];
+        int darker = 0, dark_phase = 0;
+        for (int phase = 0; phase < period; phase++) {
+            shares[phase] = kept_share(gray, period, phase);
+            if (shares[phase] < 0.8) {
+                darker++;
+                dark_phase = phase;
+            }
+        }
+        if (darker != 1)
+            continue;
+        int width = pixGetWidth(gray), height = pixGetHeight(gray), wpl = pixGetWpl(gray);
+        for (int y = dark_phase; y < height; y += period) {
+            l_uint32 *row = pixGetData(gray) + static_cast<ptrdiff_t>(y) * wpl;
+            for (int x = 0; x < width; x++)
+                SET_DATA_BYTE(row, x, std::min(255L, std::lround(GET_DATA_BYTE(row, x) / shares[dark_phase])));
+        }
+        return;
+    }
+}
+
 // The gray level at a fraction of the pixels, darkest first.
 int percentile(const l_int32 *counts, long total, double fraction)
 {
@@ -565,18 +623,26 @@ float ink_between(const ink_view *ink, double x, double y)
     return static_cast<float>(sum / 255);
 }
 
+// The part of the picture a cell covers: the ink of the cells around it (glyphs of touching rows
+// and pairs) left out of its glyph's sample.
+struct cell_box {
+    double left, top, right, bottom;
+};
+
 // glyph_side x glyph_side points over a cell from left, top, each the mean of points x points
-// points between pixels over what it covers.
-void sample_box(const ink_view *ink, double left, double top, double step_x, double step_y, int points,
-                glyph_sample *sample)
+// points between pixels over what it covers, where they fall within the cell's box.
+void sample_box(const ink_view *ink, const cell_box *cell, double left, double top, double step_x, double step_y,
+                int points, glyph_sample *sample)
 {
     for (int j = 0; j < glyph_side; j++)
         for (int i = 0; i < glyph_side; i++) {
             double sum = 0;
             for (int b = 0; b < points; b++)
-                for (int a = 0; a < points; a++)
-                    sum += ink_between(ink, left + (i + (a + 0.5) / points) * step_x,
-                                       top + (j + (b + 0.5) / points) * step_y);
+                for (int a = 0; a < points; a++) {
+                    double x = left + (i + (a + 0.5) / points) * step_x, y = top + (j + (b + 0.5) / points) * step_y;
+                    if (x >= cell->left && x < cell->right && y >= cell->top && y < cell->bottom)
+                        sum += ink_between(ink, x, y);
+                }
             sample->ink[j * glyph_side + i] = static_cast<unsigned char>(std::lround(255 * sum / (points * points)));
         }
 }
@@ -588,10 +654,11 @@ void sample_cell(const ink_view *ink, const glyph_places *places, int row, int c
 {
     double left = places->column_first + column * places->column_step - places->column_step / 2;
     double top = places->row_first + row * places->row_step - places->row_step / 2;
+    cell_box cell = {left, top, left + places->column_step, top + places->row_step};
     double step_x = places->column_step / glyph_side, step_y = places->row_step / glyph_side;
     // A box that cuts off part of the glyph finds its centre short of where it is: twice.
     for (int pass = 0; pass < 2; pass++) {
-        sample_box(ink, left, top, step_x, step_y, 1, sample);
+        sample_box(ink, &cell, left, top, step_x, step_y, 1, sample);
         double weight = 0, moment_x = 0, moment_y = 0;
         for (int j = 0; j < glyph_side; j++)
             for (int i = 0; i < glyph_side; i++) {
@@ -604,7 +671,7 @@ void sample_cell(const ink_view *ink, const glyph_places *places, int row, int c
         left += (moment_x / weight - glyph_side / 2.0) * step_x;
         top += (moment_y / weight - glyph_side / 2.0) * step_y;
     }
-    sample_box(ink, left, top, step_x, step_y, 3, sample);
+    sample_box(ink, &cell, left, top, step_x, step_y, 3, sample);
 }
 
 // Samples the digits of row from column first on, count of them, into indexes.
@@ -769,6 +836,7 @@ page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_
     pixDestroy(&pix);
     if (!gray)
         return page_unreadable;
+    lift_scanlines(gray);
     PIX *raw_ink = ink_image(gray);
     pixDestroy(&gray);
     PIX *ink = straightened(raw_ink);

@@ -92,6 +92,12 @@ page_drawing widened(page_drawing drawing, double factor)
     return drawing;
 }
 
+page_drawing scanlined(page_drawing drawing)
+{
+    drawing.scanlines = true;
+    return drawing;
+}
+
 const picture_row pictures[] = {
     {"a 2 KiB save of 16 pages captured at scale 1", 2048, capture(font_vga8, 1, false, 8)},
     {"the console font at scale 2, rows 9 apart, under a title", 315, capture(font_vga8, 2, false, 9), true},
@@ -112,6 +118,11 @@ const picture_row pictures[] = {
     {"a photo turned by 2 degrees", 512, degraded(capture(font_vga8, 4, true, 9), 1, 70, 4, 2), false, true},
     {"the console font at scale 2, rows 8 apart, widened to 4:3 and smoothed", 400,
      widened(capture(font_vga8, 2, true, 8), 7.0 / 6)},
+    {"the console font at scale 3 under scanlines", 600, scanlined(capture(font_vga8, 3, false, 9))},
+    {"Liberation at scale 3 under scanlines, dark on light", 500,
+     scanlined(capture(font_liberation_mono, 3, false, 10, 0xE8E8D8, 0x202020))},
+    {"Liberation widened to 4:3 and blurred as composite video is", 700,
+     degraded(widened(capture(font_liberation_mono, 2, true, 9), 7.0 / 6), 1.2, 0, 3)},
     {"a save of runs of 00 and FF, digits first shown on its last line", 700, capture(font_vga8, 2, false, 9), false,
      false, true},
 };
