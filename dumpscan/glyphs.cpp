@@ -27,9 +27,12 @@ const int rounds = 8;                // of moving each sample to its nearest gro
 const int most_grouped_first = 1200; // samples the small groups are found among
 const int settling_rounds = 4;       // of every sample, once the groups are merged
 const double doubtful_margin = 0.25; // relatively this near the runner-up: either may be the glyph
+const double scatter_times = 3;        // two groups' scatter, within which they are one shape
+const double least_same_shape = 0.002; // the same shape's limit, however tight the groups
 
 float lengths[most_samples];
 double sums[most_groups][glyph_size];
+double sum_lengths[most_groups]; // of each group's sum
 
 double length_of(const glyph_sample *sample)
 {
@@ -96,8 +99,10 @@ void recompute_means(const glyph_sample *samples, int sample_count, int stride, 
         for (int k = 0; k < glyph_size; k++)
             sums[g][k] += samples[s].ink[k] / static_cast<double>(lengths[s]);
     }
-    for (int g = 0; g < groups->count; g++)
+    for (int g = 0; g < groups->count; g++) {
         scale_to_one(sums[g], groups->mean[g]);
+        sum_lengths[g] = std::sqrt(std::inner_product(sums[g], sums[g] + glyph_size, sums[g], 0.0));
+    }
 }
 
 // Starts the groups on samples far apart: each next one the sample farthest from those taken.
@@ -142,9 +147,25 @@ void assign_nearest(const glyph_sample *samples, int sample_count, int stride, g
     }
 }
 
-// The two groups with members whose means stand nearest, the distance weighed by their
-// members where weighed (Ward's rule), nearer than limit; false when no two are.
-bool cheapest_pair(const glyph_groups *groups, bool weighed, double limit, int *a, int *b)
+// How far a group's members stand from their mean, on average (1 - the cosine): the members
+// less the length of their sum, each scaled to length 1, over the members.
+double scatter_of(const glyph_groups *groups, int g)
+{
+    return groups->members[g] ? std::max(0.0, (groups->members[g] - sum_lengths[g]) / groups->members[g]) : 0;
+}
+
+// How near two groups' means stand to be taken for one shape: within a few times the scatter of
+// their members (on a capture the samples of a glyph stand a thousandth apart and two bold
+// glyphs blurred a hundredth), never farther than same_shape.
+double same_shape_limit(const glyph_groups *groups, int a, int b)
+{
+    double scattered = scatter_times * (scatter_of(groups, a) + scatter_of(groups, b));
+    return std::min(same_shape, std::max(least_same_shape, scattered));
+}
+
+// The two groups with members whose means stand nearest, against the limit of their shape
+// where within_shape (below 1 then), nearer than limit; false when no two are.
+bool cheapest_pair(const glyph_groups *groups, bool within_shape, double limit, int *a, int *b)
 {
     double best = limit;
     *a = *b = -1;
@@ -152,9 +173,9 @@ bool cheapest_pair(const glyph_groups *groups, bool weighed, double limit, int *
         for (int h = g + 1; h < groups->count; h++) {
             if (!groups->members[g] || !groups->members[h])
                 continue;
-            double members_g = groups->members[g], members_h = groups->members[h];
-            double d = distance_between(groups->mean[g], groups->mean[h]) *
-                       (weighed ? members_g * members_h / (members_g + members_h) : 1);
+            double d = distance_between(groups->mean[g], groups->mean[h]);
+            if (within_shape)
+                d /= same_shape_limit(groups, g, h);
             if (d < best) {
                 best = d;
                 *a = g;
@@ -173,14 +194,13 @@ void merge_pair(const glyph_sample *samples, int sample_count, int stride, glyph
     recompute_means(samples, sample_count, stride, groups);
 }
 
-// Merges the two groups that cost least to merge: whose means stand nearest, weighed by their
-// members (Ward's rule). Samples of one glyph in a few small groups always meet first: their
-// means differ by noise, two glyphs' means by their shapes; and a few samples that noise
-// spoiled join the nearest glyph rather than stand as one of their own.
+// Merges the two groups whose means stand nearest, whatever their members: the pieces of a
+// glyph that touches its neighbours, or that a widened capture draws two ways, stand nearer
+// each other than two digits do, though each piece is seen many times.
 void merge_nearest(const glyph_sample *samples, int sample_count, int stride, glyph_groups *groups)
 {
     int a, b;
-    if (cheapest_pair(groups, true, 1e30, &a, &b))
+    if (cheapest_pair(groups, false, 1e30, &a, &b))
         merge_pair(samples, sample_count, stride, groups, a, b);
 }
 
@@ -204,11 +224,11 @@ void compact(const glyph_sample *samples, int sample_count, glyph_groups *groups
     recompute_means(samples, sample_count, 1, groups);
 }
 
-// Merges the groups of one shape: while the two nearest means stand within same_shape.
+// Merges the groups of one shape: while two means stand within the limit of their shape.
 void merge_same_shapes(const glyph_sample *samples, int sample_count, int stride, glyph_groups *groups)
 {
     int a, b;
-    while (cheapest_pair(groups, false, same_shape, &a, &b))
+    while (cheapest_pair(groups, true, 1, &a, &b))
         merge_pair(samples, sample_count, stride, groups, a, b);
 }
 
@@ -234,9 +254,9 @@ void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *g
         assign_nearest(samples, sample_count, stride, groups);
         recompute_means(samples, sample_count, stride, groups);
     }
-    // Groups of one shape are merged first, by how near their means stand, whatever their size
-    // (Ward's rule would rather fold a glyph seen once into a large group); then no more groups
-    // than digits, but never fewer by their scatter: merging two digits costs the digits of one.
+    // Groups of one shape are merged first, by how near their means stand against their scatter,
+    // whatever their size; then no more groups than digits, but never fewer by their scatter:
+    // merging two digits costs the digits of one.
     merge_same_shapes(samples, sample_count, stride, groups);
     while (groups_with_members(groups) > 16)
         merge_nearest(samples, sample_count, stride, groups);
