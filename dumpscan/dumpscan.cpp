@@ -62,6 +62,7 @@ namespace {
 const int most_threads = 4;     // reading images
 const int most_read_lines = 12; // lines of 16 pairs read by tesseract: enough to name every glyph
 const int most_lone_lines = 16; // and lines of one glyph alone, for glyphs those show seldom
+const float barely_read = 0.2f; // a group's strongest vote below this: read again alone
 
 void print_usage(const char *exe_name)
 {
@@ -329,6 +330,14 @@ void read_pages(const command_line *line)
 
 // How much a dump line adds to what tesseract reads: each of its glyphs whose group has been
 // drawn fewer than three times so far, the fewer the more.
+// A line of one group's glyph alone, in four pairs of its own.
+void lay_out_alone(int group, int *line)
+{
+    std::fill(line, line + most_line, -1);
+    for (int k = 0; k < 12; k++)
+        line[k] = k % 3 == 2 ? -1 : group;
+}
+
 int news_of_line(const page_read *page, int line, const int *times)
 {
     int news = 0;
@@ -380,16 +389,32 @@ int lines_to_read(int page_count, int (*lines)[most_line])
         }
     }
     count += slot > 0;
-    // A glyph drawn once or never among them is read again alone, in four pairs of its own.
-    for (int g = 0; g < groups.count && count < most_read_lines + most_lone_lines; g++) {
-        if (times[g] >= 2)
-            continue;
-        std::fill(lines[count], lines[count] + most_line, -1);
-        for (int k = 0; k < 12; k++)
-            lines[count][k] = k % 3 == 2 ? -1 : g;
-        count++;
-    }
+    // A glyph drawn once or never among them is read again alone.
+    for (int g = 0; g < groups.count && count < most_read_lines + most_lone_lines; g++)
+        if (times[g] < 2)
+            lay_out_alone(g, lines[count++]);
     return count;
+}
+
+// Groups tesseract read barely or not at all among the others' glyphs are read again alone,
+// and what it read both ways counts: a glyph it cannot tell from its neighbours in a line of a
+// small font it often reads alone, and some it reads alone as another digit, surely.
+void read_barely_read_again()
+{
+    static int lines[most_lone_lines][most_line];
+    static float again[most_groups][16];
+    static int barely[most_lone_lines];
+    int count = 0;
+    for (int g = 0; g < groups.count && count < most_lone_lines; g++)
+        if (*std::max_element(votes[g], votes[g] + 16) < barely_read) {
+            barely[count] = g;
+            lay_out_alone(g, lines[count++]);
+        }
+    if (count == 0 || !read_groups(&groups, lines, count, again))
+        return;
+    for (int k = 0; k < count; k++)
+        for (int digit = 0; digit < 16; digit++)
+            votes[barely[k]][digit] = (votes[barely[k]][digit] + again[barely[k]][digit]) / 2;
 }
 
 [[noreturn]] void fail_without_tesseract(const char *why)
@@ -429,6 +454,7 @@ void name_digits(int page_count, const command_line *line)
     static int lines[most_read_lines + most_lone_lines][most_line];
     if (!read_groups(&groups, lines, lines_to_read(page_count, lines), votes))
         fail_without_tesseract("it cannot be loaded");
+    read_barely_read_again();
     reading read = reading_of(page_count, line);
     static int given[most_groups], guesses[most_groups];
     bool from_book = false;
