@@ -845,14 +845,16 @@ page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_
     static thread_local cell_inks cells;
     ink_view view = view_of(ink);
     // A pitch within the glyphs may set rows apart as well as the rows' own: each pitch the
-    // rows suggest is tried until one shows a page, with cells as wide as usual, then widened.
+    // rows suggest, best first, is tried until one shows a page, with cells as wide as usual,
+    // then widened (a capture widened to 4:3 has cells as wide as rows 4/3 as far apart are
+    // usually: rows of the next pitch would show a page there, of a part of the lines).
     row_choice choices[row_choices_tried];
     profile_rows(&view);
     int choice_count = row_choices(profile, view.height, choices, row_choices_tried);
     bool found = false;
     snprintf(why, size, "no text on a grid of cells");
     for (int k = 0; k < 2 * choice_count && !found; k++) {
-        if (!find_grid(&view, &choices[k % choice_count], k >= choice_count, &grid))
+        if (!find_grid(&view, &choices[k / 2], k % 2 == 1, &grid))
             continue;
         measure_cells(&view, &grid, &cells);
         page->image = name;

@@ -123,6 +123,8 @@ const picture_row pictures[] = {
      scanlined(capture(font_liberation_mono, 3, false, 10, 0xE8E8D8, 0x202020))},
     {"Liberation widened to 4:3 and blurred as composite video is", 700,
      degraded(widened(capture(font_liberation_mono, 2, true, 9), 7.0 / 6), 1.2, 0, 3)},
+    {"DejaVu at scale 2, rows 8 apart, widened to 4:3 and smoothed", 1500,
+     widened(capture(font_dejavu_mono, 2, true, 8), 7.0 / 6)},
     {"a save of runs of 00 and FF, digits first shown on its last line", 700, capture(font_vga8, 2, false, 9), false,
      false, true},
 };
