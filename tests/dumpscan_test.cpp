@@ -125,6 +125,8 @@ const picture_row pictures[] = {
      degraded(widened(capture(font_liberation_mono, 2, true, 9), 7.0 / 6), 1.2, 0, 3)},
     {"DejaVu at scale 2, rows 8 apart, widened to 4:3 and smoothed", 1500,
      widened(capture(font_dejavu_mono, 2, true, 8), 7.0 / 6)},
+    {"Liberation at scale 3, widened to 8:7 without smoothing", 1500,
+     widened(capture(font_liberation_mono, 3, false, 10), 8.0 / 7)},
     {"a save of runs of 00 and FF, digits first shown on its last line", 700, capture(font_vga8, 2, false, 9), false,
      false, true},
 };
@@ -215,7 +217,7 @@ TEST(picture_runs, a_second_save_reads_with_the_glyph_book_of_the_first)
 {
     SKIP_UNDER_WINE_IF(true);
     scratch_dir first, second;
-    std::string small = save_of(40, 1);
+    std::string small = save_of(24, 5);
     EXPECT_EQ(scan_drawn(small, false, second, {"--glyphs", "book"}, font_dejavu_mono).status, 5);
     EXPECT_FALSE(file_exists(second / "book"));
     ASSERT_EQ(scan_drawn(save_of(600, 8), false, first, {"--glyphs", "book"}, font_dejavu_mono).status, 0);
