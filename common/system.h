@@ -85,7 +85,8 @@ void sync_folder(const char *folder);
 // Waits for, then holds until the process ends, the lock of the folder.
 bool lock_folder(const char *folder);
 bool make_folder(const char *path);
-// Holds the ending signals back (true) or lets them through again (false).
+// Holds the ending signals back from the calling thread (true) or lets them through again
+// (false); a thread started while they are held keeps them held.
 void hold_ending_signals(bool hold);
 // Sends what a library writes to standard error nowhere, until standard error is given back;
 // one thread at a time holds it quiet, the others wait. For the complaints of the image and

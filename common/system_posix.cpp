@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -295,7 +296,7 @@ void hold_ending_signals(bool hold)
 {
     sigset_t set;
     fill_ending_set(&set);
-    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+    pthread_sigmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
 static std::mutex quieting;
