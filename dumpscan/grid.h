@@ -1,0 +1,44 @@
+#ifndef DUMPSCAN_GRID_H
+#define DUMPSCAN_GRID_H
+
+// The grid of cells the text stands on, found from the rhythm of the ink: the rows from where
+// its rows' profile repeats, the columns from where a comb across it meets the least ink.
+
+#include "ink.h"
+
+const int most_cells = 160;       // rows, and columns, of the grid
+const int most_row_choices = 16;  // row pitches the profile suggests
+const int row_choices_tried = 8;
+
+// The grid of cells: rows [row_phase + k row_pitch, ...), likewise columns.
+struct cell_grid {
+    double row_pitch, row_phase;
+    double column_pitch, column_phase;
+    int rows, columns;         // cells of the grid over the image
+};
+
+// A pitch of the rows, its phase, and how much ink its gaps meet against its middles.
+struct row_choice {
+    double pitch, phase, ratio;
+};
+
+// Room for the search, one for each thread that reads pages: the ink's profile along a side,
+// the scores of a comb's phases, and the profile's differences matched at each lag.
+struct grid_room {
+    float profile[largest_side + 1];
+    float scores[4 * largest_side];
+    double difference[largest_side], match[largest_side];
+};
+
+// The ink turned level, as a photo taken a little askew needs: by the angle the text lines
+// show, when that sets the rows better apart than they stand. A new picture.
+PIX *straightened(PIX *ink, grid_room *room);
+
+// The row pitches to try on the ink, best first, into choices; how many.
+int choose_rows(const ink_view *ink, grid_room *room, row_choice *choices, int most);
+
+// The grid of cells on rows of this choice, with cells as wide as usual or widened (a
+// capture widened to 4:3 or to the console's pixel aspect); false when no columns are found.
+bool find_grid(const ink_view *ink, const row_choice *rows, bool widened, grid_room *room, cell_grid *grid);
+
+#endif
