@@ -19,9 +19,10 @@ struct glyph_groups {
     float mean[most_groups][glyph_size]; // of the members, each scaled to length 1
 };
 
-// Glyphs whose means stand this near are one shape: the same glyph, drawn by the same pixels
-// (0.001 to 0.005 apart on a capture). Two digits stand farther apart, blurred and bold too
-// (0.014 seen).
+// Glyphs whose means stand farther apart than this are never one shape: the same glyph drawn
+// by the same pixels stands 0.0001 to 0.005 apart. Two digits stand farther apart, mostly, but
+// bold ones blurred as composite video is stand 0.005 to 0.009 apart: groups are one shape
+// only within a few times their own scatter as well. The glyph book matches within this.
 const double same_shape = 0.008;
 
 // 1 - the cosine between two means of length 1: 0 for the same shape.
