@@ -328,8 +328,6 @@ void read_pages(const command_line *line)
 }
 
 
-// How much a dump line adds to what tesseract reads: each of its glyphs whose group has been
-// drawn fewer than three times so far, the fewer the more.
 // A line of one group's glyph alone, in four pairs of its own.
 void lay_out_alone(int group, int *line)
 {
@@ -338,6 +336,8 @@ void lay_out_alone(int group, int *line)
         line[k] = k % 3 == 2 ? -1 : group;
 }
 
+// How much a dump line adds to what tesseract reads: each of its glyphs whose group has been
+// drawn fewer than three times so far, the fewer the more.
 int news_of_line(const page_read *page, int line, const int *times)
 {
     int news = 0;

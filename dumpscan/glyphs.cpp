@@ -55,7 +55,8 @@ double distance(const glyph_sample *sample, float length, const float *mean)
     return 1 - std::accumulate(lanes, lanes + 8, 0.0) / length;
 }
 
-void scale_to_one(const double *sum, float *mean)
+// Scales sum to length 1 into mean; the length it had.
+double scale_to_one(const double *sum, float *mean)
 {
     double length = 0;
     for (int k = 0; k < glyph_size; k++)
@@ -63,6 +64,7 @@ void scale_to_one(const double *sum, float *mean)
     length = std::sqrt(length);
     for (int k = 0; k < glyph_size; k++)
         mean[k] = length > 0 ? static_cast<float>(sum[k] / length) : 0;
+    return length;
 }
 
 void nearest_two(const glyph_groups *groups, const glyph_sample *sample, float length, int *best, int *second,
@@ -99,10 +101,8 @@ void recompute_means(const glyph_sample *samples, int sample_count, int stride, 
         for (int k = 0; k < glyph_size; k++)
             sums[g][k] += samples[s].ink[k] / static_cast<double>(lengths[s]);
     }
-    for (int g = 0; g < groups->count; g++) {
-        scale_to_one(sums[g], groups->mean[g]);
-        sum_lengths[g] = std::sqrt(std::inner_product(sums[g], sums[g] + glyph_size, sums[g], 0.0));
-    }
+    for (int g = 0; g < groups->count; g++)
+        sum_lengths[g] = scale_to_one(sums[g], groups->mean[g]);
 }
 
 // Starts the groups on samples far apart: each next one the sample farthest from those taken.

@@ -26,6 +26,19 @@ PIX *gray_image(PIX *pix)
     return smaller;
 }
 
+// The level of a histogram at a fraction of its counts, lowest first: a gray level, or the
+// share of its neighbours a row keeps.
+int percentile(const l_int32 *counts, long total, double fraction)
+{
+    long seen = 0;
+    for (int level = 0; level < 256; level++) {
+        seen += counts[level];
+        if (seen >= static_cast<long>(fraction * static_cast<double>(total)))
+            return level;
+    }
+    return 255;
+}
+
 // Scanlines: one row of every period (2 to 4) drawn darker than the rows about it, as CRT
 // filters draw them. Each row is judged by its points that stand between two lit neighbours of
 // about one level: on a scanline they stand well below them, elsewhere about as bright (a gap
@@ -37,7 +50,8 @@ double kept_share(PIX *gray, int period, int phase)
 {
     int width = pixGetWidth(gray), height = pixGetHeight(gray), wpl = pixGetWpl(gray);
     const l_uint32 *data = pixGetData(gray);
-    long counts[64] = {}, total = 0; // the share kept, in 32nds up to 2
+    l_int32 counts[256] = {}; // the share kept, in 32nds up to 2
+    long total = 0;
     for (int y = phase > 0 ? phase : period; y + 1 < height; y += period) {
         const l_uint32 *above = data + static_cast<ptrdiff_t>(y - 1) * wpl, *row = above + wpl, *below = row + wpl;
         for (int x = 0; x < width; x += 2) {
@@ -49,13 +63,7 @@ double kept_share(PIX *gray, int period, int phase)
             total++;
         }
     }
-    if (total < 256)
-        return 1;
-    long seen = 0;
-    for (int k = 0; k < 64; k++)
-        if ((seen += counts[k]) * 2 >= total)
-            return (k + 0.5) / 32;
-    return 2;
+    return total < 256 ? 1 : (percentile(counts, total, 0.5) + 0.5) / 32;
 }
 
 // Scanlines lifted back to the level of the rows about them: the cells would otherwise sample
@@ -82,18 +90,6 @@ void lift_scanlines(PIX *gray)
         }
         return;
     }
-}
-
-// The gray level at a fraction of the pixels, darkest first.
-int percentile(const l_int32 *counts, long total, double fraction)
-{
-    long seen = 0;
-    for (int level = 0; level < 256; level++) {
-        seen += counts[level];
-        if (seen >= static_cast<long>(fraction * static_cast<double>(total)))
-            return level;
-    }
-    return 255;
 }
 
 // The ink of each pixel, 0 to 255: how far it stands from the background toward the text. The
