@@ -99,10 +99,11 @@ bool bounded_before_decoding(const unsigned char *bytes, size_t length, long *wi
     return true;
 }
 
-// The first frame of a GIF alone, with a trailer after it, in bytes the library owns.
+// The first frame of a GIF alone, with a trailer after it, in bytes the library owns. The frame
+// may end the bytes: the copy's zeroed bytes after its end (four) take the trailer.
 PIX *decode_first_frame(const unsigned char *bytes, size_t first_frame_end)
 {
-    l_uint8 *frame = l_binaryCopy(bytes, first_frame_end + 1);
+    l_uint8 *frame = l_binaryCopy(bytes, first_frame_end);
     if (!frame)
         return nullptr;
     frame[first_frame_end] = 0x3B;
