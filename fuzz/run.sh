@@ -15,4 +15,11 @@ options=(-close_fd_mask=3 -timeout=10 -rss_limit_mb=2048 -max_len=8192 "-artifac
 if compgen -G "$regressions/*" >/dev/null; then
     "$target" "${options[@]}" "$regressions"/*
 fi
-"$target" "${options[@]}" -max_total_time="$seconds" -print_final_stats=1 "$work/corpus" "$seeds"
+# The fuzzer's own lines, one for each input that adds cover, are kept aside: a failure shows
+# the end of them, where the fault and the input that made it are named.
+if ! "$target" "${options[@]}" -max_total_time="$seconds" -print_final_stats=1 "$work/corpus" "$seeds" \
+        >"$work/log" 2>&1; then
+    tail -n 60 "$work/log"
+    exit 1
+fi
+grep -E '^(Done|stat::)' "$work/log" || true
