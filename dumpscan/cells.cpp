@@ -213,6 +213,39 @@ void sample_row(const ink_view *ink, const glyph_places *places, int row, int fi
     }
 }
 
+long ink_across(const ink_view *ink, int y)
+{
+    long sum = 0;
+    for (int x = 0; x < ink->width; x++)
+        sum += ink_at(ink, x, y);
+    return sum;
+}
+
+// How far below its middle the ink of the row of glyphs about middle reaches, in pixels: to
+// the last pixel row that holds a quarter of the ink of the row's most inked.
+double ink_reach_below(const ink_view *ink, double middle, double pitch)
+{
+    middle = std::min(std::max(middle, 0.0), static_cast<double>(ink->height - 1));
+    int top = std::max(0, static_cast<int>(middle - pitch / 2)), centre = static_cast<int>(middle);
+    int bottom = std::min(ink->height - 1, static_cast<int>(middle + pitch / 2));
+    long most = 0;
+    for (int y = top; y <= bottom; y++)
+        most = std::max(most, ink_across(ink, y));
+    int last = centre;
+    for (int y = centre; y <= bottom; y++)
+        if (4 * ink_across(ink, y) >= most && most > 0)
+            last = y;
+    return last + 0.5 - middle;
+}
+
+// Whether the picture's bottom edge cuts through the glyphs of row: they would reach as far
+// below their middle as those of the row above do.
+bool cut_by_bottom_edge(const ink_view *ink, const glyph_places *places, int row)
+{
+    double middle = places->row_first + row * places->row_step;
+    return middle + ink_reach_below(ink, middle - places->row_step, places->row_step) > ink->height;
+}
+
 } // namespace
 
 void measure_cells(const ink_view *ink, const cell_grid *grid, cell_inks *cells)
@@ -261,9 +294,12 @@ bool read_rows(const ink_view *ink, const cell_grid *grid, const cell_inks *cell
             continue;
         sample_row(ink, &places, row, header_first, header_digits, page->header, samples, sample_count);
         page->lines = 0;
-        for (int line = below; line < grid->rows && page->lines < page_lines; line++) {
+        int line = below;
+        bool cut = false;
+        for (; line < grid->rows && page->lines < page_lines; line++) {
             int pairs = pairs_in_row(cells, line, first, grid->columns);
-            if (pairs == 0)
+            cut = pairs > 0 && line + 1 == grid->rows && line > below && cut_by_bottom_edge(ink, &places, line);
+            if (pairs == 0 || cut)
                 break;
             sample_row(ink, &places, line, first, 2 * pairs, page->digits[page->lines], samples, sample_count);
             page->last_line_digits = 2 * pairs;
@@ -271,6 +307,9 @@ bool read_rows(const ink_view *ink, const cell_grid *grid, const cell_inks *cell
             if (pairs < pairs_per_line)
                 break; // the last line of the dump
         }
+        // Whole lines that run to the picture's bottom edge: those a page lacks may stand below it.
+        bool at_edge = (line == grid->rows || cut) && page->last_line_digits == digits_per_line;
+        page->lines_cut = at_edge ? page_lines - page->lines : 0;
         return true;
     }
     snprintf(why, size, "no header of three pairs above lines of pairs");

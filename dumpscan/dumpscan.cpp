@@ -324,6 +324,7 @@ void read_pages(const command_line *line)
         case image_read:
             break;
         }
+    pages[line->image_count - 1].lines_cut = 0; // the dump may end where the last picture does
     close_up_samples(line->image_count);
 }
 
@@ -442,6 +443,8 @@ void write_text(FILE *out, int page_count)
         write_pairs(out, pages[p].header, header_digits);
         for (int line = 0; line < pages[p].lines; line++)
             write_pairs(out, pages[p].digits[line], digits_on(&pages[p], line));
+        for (int line = 0; line < pages[p].lines_cut; line++)
+            fputs("?? ?? ?? ?? ?? ?? ?? ??\n", out);
     }
 }
 

@@ -97,6 +97,19 @@ void report_headers(int page_count)
         warn("%d page%s given, the header says %ld\n", page_count, page_count == 1 ? "" : "s", needed);
 }
 
+// A page whose picture's bottom edge cut off its last lines: which, as they are numbered.
+void report_lines_cut(const page_read *page)
+{
+    int first = page->lines, last = page_lines - 1;
+    char lines[32];
+    if (first == last)
+        snprintf(lines, sizeof lines, "line %d is", first);
+    else
+        snprintf(lines, sizeof lines, "lines %d %s %d are", first, first + 1 == last ? "and" : "to", last);
+    warn("%s shows %d lines, not %d: %s cut off at the bottom of the picture\n", page->image, page->lines, page_lines,
+         lines);
+}
+
 } // namespace
 
 void report_pages(int page_count)
@@ -130,6 +143,8 @@ void report_set(int page_count, const command_line *line)
         if (pages[p].last_line_digits < digits_per_line)
             warn("%s has %d line%s but is not the last page\n", pages[p].image, pages[p].lines,
                  pages[p].lines == 1 ? "" : "s");
+        else if (pages[p].lines_cut > 0)
+            report_lines_cut(&pages[p]);
         else if (pages[p].lines < page_lines)
             warn("%s shows %d lines, not %d: lines not found on it, or the last page out of order\n", pages[p].image,
                  pages[p].lines, page_lines);
@@ -157,11 +172,12 @@ int report_unsure(int page_count)
     for (int p = 0; p < page_count; p++) {
         char page_name[32];
         name_page(page_count, p, page_name, sizeof page_name);
-        for (int line = -1; line < pages[p].lines; line++) {
-            const int *indexes = line < 0 ? pages[p].header : pages[p].digits[line];
-            int count = line < 0 ? header_digits : digits_on(&pages[p], line), here = 0;
+        for (int line = -1; line < pages[p].lines + pages[p].lines_cut; line++) {
+            bool cut = line >= pages[p].lines;
+            const int *indexes = line < 0 ? pages[p].header : cut ? nullptr : pages[p].digits[line];
+            int count = line < 0 ? header_digits : cut ? digits_per_line : digits_on(&pages[p], line), here = 0;
             for (int k = 0; k < count; k++)
-                here += result.digit[indexes[k]] == unsure;
+                here += !indexes || result.digit[indexes[k]] == unsure;
             if (here == 0)
                 continue;
             digits += here;

@@ -73,6 +73,7 @@ bool bytes_of(const reading *read, const int *digit_of, unsigned char *bytes, lo
     bool all_sure = true;
     for (int p = 0; p < read->pages; p++) {
         const page_read &page = read->page[p];
+        all_sure = all_sure && page.lines_cut == 0;
         for (int line = 0; line < page.lines; line++)
             for (int k = 0; k < digits_on(&page, line); k++) {
                 place at = place_of(p, line, k);
@@ -447,7 +448,8 @@ long size_shown(const reading *read)
     if (read->pages < 1)
         return -1;
     for (int p = 0; p + 1 < read->pages; p++)
-        if (read->page[p].lines != page_lines || read->page[p].last_line_digits != digits_per_line)
+        if (read->page[p].lines + read->page[p].lines_cut != page_lines ||
+            read->page[p].last_line_digits != digits_per_line)
             return -1;
     const page_read &last = read->page[read->pages - 1];
     long size = static_cast<long>(read->pages - 1) * bytes_per_page + static_cast<long>(last.lines - 1) * bytes_per_line +
@@ -470,11 +472,13 @@ void settle(const reading *read, const int *given_names, settled *result)
     for (int g = 0; g < read->groups; g++)
         result->name[g] = static_cast<int>(std::min_element(cost[g], cost[g] + digits) - cost[g]);
     double chance = chance_of_holding(read, weight, cost);
-    naming named = names_hold(read, expected, weight, cost, chance, &result->risked, result->name);
+    // Lines cut off leave the checksum nothing to confirm: no naming is tried against it.
+    bool whole = std::none_of(read->page, read->page + read->pages, [](const page_read &page) { return page.lines_cut > 0; });
+    naming named = whole ? names_hold(read, expected, weight, cost, chance, &result->risked, result->name) : none_held;
     result->checks_hold = named == names_confirmed;
     if (result->checks_hold)
         read_digits(read, result->name, digit_of);
-    else if (named == none_held)
+    else if (named == none_held && whole)
         result->checks_hold = settle_doubtful(read, expected, result->name, chance, &result->risked, digit_of);
     if (!result->checks_hold)
         read_digits(read, result->name, digit_of);

@@ -48,6 +48,7 @@ struct page_read {
     int last_line_digits;                         // digits of its last line: 2 to 16, even
     int header[header_digits];
     int digits[page_lines][digits_per_line];
+    int lines_cut; // lines after these that the picture's bottom edge cut off, on a page not last
 };
 
 // The digits on a line of the page: sixteen, but on its last line, which may be shorter.

@@ -263,9 +263,11 @@ TEST(picture_runs, pictures_are_read_in_the_order_of_their_numbers_with_options_
 struct set_row {
     const char *name;
     size_t size;
-    std::vector<std::string> args; // the pictures are page-0.png ..., last.png a copy of the last, and
-                                   // other.png the first page of a save of 256 bytes
+    std::vector<std::string> args; // the pictures are page-0.png ..., last.png a copy of the last,
+                                   // other.png the first page of a save of 256 bytes, and cut.png
+                                   // the first page drawn lower, its last line below the picture
     std::string said;
+    int first_page_rows = 0; // the text's rows for the first page (0: not counted)
 };
 
 const set_row set_rows[] = {
@@ -277,6 +279,8 @@ const set_row set_rows[] = {
     {"a page of another save", 300, {"page-0.png", "other.png", "page-2.png"},
      "other.png shows the header 00 01 00, the others 00 01 2C: a page of another save?\n"},
     {"a page missing", 300, {"page-0.png", "page-1.png"}, "2 pages given, the header says 3\n"},
+    {"a page whose last line the picture cut off", 300, {"cut.png", "page-1.png", "page-2.png"},
+     "cut.png shows 15 lines, not 16: line 15 is cut off at the bottom of the picture\n", 17},
     {"a header one digit off", 300, {"--header", "00 01 2D", "page-0.png", "page-1.png", "page-2.png"},
      "--header 00 01 2D: the pages show 00 01 2C\n"},
 };
@@ -293,9 +297,19 @@ TABLE_TEST(set_runs, say_why_the_checks_cannot_hold, set_row, set_rows)
     std::vector<std::string> other_names;
     draw_save(save_of(256, 6), capture(font_vga8, 2, false, 9), false, other, &other_names);
     std::filesystem::copy(other / other_names[0], dir / "other.png");
+    page_drawing cut = capture(font_vga8, 2, false, 9);
+    cut.rows = dump_page_rows(save_of(row.size, 5), 0);
+    cut.top = 224 - 16 * 9; // the header's row and fifteen lines, the sixteenth just below
+    ASSERT_TRUE(draw_page(cut, dir / "cut.png"));
     run_result result = run_program(dumpscan, row.args, "", dir.path.string());
     EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err << result.out;
     EXPECT_EQ(result.status, 5);
+    if (row.first_page_rows > 0) { // nothing read for sure: every digit '?'
+        std::string first_page = "?? ?? ??\n";
+        for (int line = 1; line < row.first_page_rows; line++)
+            first_page += "?? ?? ?? ?? ?? ?? ?? ??\n";
+        EXPECT_EQ(result.out.substr(0, result.out.find("\n\n") + 1), first_page);
+    }
 }
 
 // The whole road, from the example's pictures to filedata.dat and an image, with one digit of

@@ -57,7 +57,7 @@ void lay_out(const std::string &bytes, laid_out *dump)
         return static_cast<int>(dump->truth.size()) - 1;
     };
     for (size_t start = 0; start < bytes.size(); start += 128) {
-        page_read page = {"page", 0, 0, {}, {}};
+        page_read page = {"page", 0, 0, {}, {}, 0};
         for (int k = 0; k < header_digits; k++)
             page.header[k] = add(header[k] <= '9' ? header[k] - '0' : header[k] - 'A' + 10);
         for (size_t at = start; at < bytes.size() && at < start + 128; at += 8) {
