@@ -181,6 +181,13 @@ bool draw_page(const page_drawing &drawing, const std::string &path)
     }
     if (drawing.noise > 0)
         add_noise(pix, drawing.noise, drawing.seed);
+    if (drawing.cut_bottom > 0) {
+        BOX *kept = boxCreate(0, 0, pixGetWidth(pix), pixGetHeight(pix) - drawing.cut_bottom);
+        PIX *cropped = pixClipRectangle(pix, kept, nullptr);
+        boxDestroy(&kept);
+        pixDestroy(&pix);
+        pix = cropped;
+    }
     int failed = drawing.jpeg_quality ? pixWriteJpeg(path.c_str(), pix, drawing.jpeg_quality, 0)
                                       : pixWrite(path.c_str(), pix, IFF_PNG);
     pixDestroy(&pix);

@@ -38,6 +38,7 @@ struct page_drawing {
     double blur = 0;               // Gaussian blur, in the capture's pixels
     double noise = 0;              // the deviation of random noise added, from 0 to 255
     double angle = 0;              // degrees the picture is turned by
+    int cut_bottom = 0;            // rows of the capture cut off at its bottom, as a crop does
     int jpeg_quality = 0;          // 0: written as PNG
     unsigned seed = 1;
 };

@@ -264,8 +264,9 @@ struct set_row {
     const char *name;
     size_t size;
     std::vector<std::string> args; // the pictures are page-0.png ..., last.png a copy of the last,
-                                   // other.png the first page of a save of 256 bytes, and cut.png
-                                   // the first page drawn lower, its last line below the picture
+                                   // other.png the first page of a save of 256 bytes, cut.png the
+                                   // first page drawn lower, its last line below the picture, and
+                                   // cropped.png the first page cropped through its last line
     std::string said;
     int first_page_rows = 0; // the text's rows for the first page (0: not counted)
 };
@@ -281,6 +282,8 @@ const set_row set_rows[] = {
     {"a page missing", 300, {"page-0.png", "page-1.png"}, "2 pages given, the header says 3\n"},
     {"a page whose last line the picture cut off", 300, {"cut.png", "page-1.png", "page-2.png"},
      "cut.png shows 15 lines, not 16: line 15 is cut off at the bottom of the picture\n", 17},
+    {"a page cropped through its last line", 300, {"cropped.png", "page-1.png", "page-2.png"},
+     "cropped.png shows 15 lines, not 16: line 15 is cut off at the bottom of the picture\n", 17},
     {"a header one digit off", 300, {"--header", "00 01 2D", "page-0.png", "page-1.png", "page-2.png"},
      "--header 00 01 2D: the pages show 00 01 2C\n"},
 };
@@ -301,6 +304,9 @@ TABLE_TEST(set_runs, say_why_the_checks_cannot_hold, set_row, set_rows)
     cut.rows = dump_page_rows(save_of(row.size, 5), 0);
     cut.top = 224 - 16 * 9; // the header's row and fifteen lines, the sixteenth just below
     ASSERT_TRUE(draw_page(cut, dir / "cut.png"));
+    cut.top = 16;
+    cut.cut_bottom = 116; // the last line's glyphs lose a pixel of the screen
+    ASSERT_TRUE(draw_page(cut, dir / "cropped.png"));
     run_result result = run_program(dumpscan, row.args, "", dir.path.string());
     EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err << result.out;
     EXPECT_EQ(result.status, 5);
