@@ -37,6 +37,8 @@ struct capture_kind {
     double widen, blur, noise, angle;
     int jpeg_quality;
     bool scanlines, photo;
+    double tilt = 0, barrel = 0, light_falloff = 0, moire = 0; // see page_drawing; a tilt is drawn
+    int surround = 0;                                           // from 2 degrees to this
 };
 
 const capture_kind kinds[] = {
@@ -50,6 +52,11 @@ const capture_kind kinds[] = {
     {"JPEG", 2, false, 1, 0, 2, 0, 70, false, false},
     {"photo, turned 2 degrees", 4, true, 1, 1.0, 5, 2, 75, false, true},
     {"photo, soft and noisy", 4, true, 1.1, 1.6, 8, -1, 60, false, true},
+    {"photo, perspective", 4, true, 1, 1.0, 5, 0.5, 75, false, true, 8, 0, 0, 0, 40},
+    {"photo, barrel distortion", 4, true, 1, 1.0, 5, 0, 75, false, true, 0, 0.03, 0, 0, 40},
+    {"photo, uneven light", 4, true, 1, 1.2, 5, -0.5, 75, false, true, 0, 0, 0.6, 0, 0},
+    {"photo, moire", 4, true, 1, 1.0, 4, 0, 75, false, true, 0, 0, 0, 0.25, 0},
+    {"photo, 12 megapixels", 12, true, 1, 3.0, 6, 1, 85, false, true, 3, 0.01, 0.3, 0, 300},
 };
 const int kind_count = sizeof kinds / sizeof kinds[0];
 
@@ -239,6 +246,12 @@ outcome run_set(const char *dumpscan, int set, const std::string &folder, bool k
     drawing.angle = how.angle;
     drawing.jpeg_quality = how.jpeg_quality;
     drawing.scanlines = how.scanlines;
+    drawing.barrel = how.barrel;
+    drawing.light_falloff = how.light_falloff;
+    drawing.moire = how.moire;
+    drawing.surround = how.surround;
+    if (how.tilt > 0) // drawn only for the kinds that tilt: the other kinds' sets stay as they were
+        drawing.tilt = 2 + (how.tilt - 2) * static_cast<double>(random() % 101) / 100;
     drawing.row_pitch = 8 + static_cast<int>(random() % 3);
     if (random() % 4 == 0) {
         drawing.background = 0xE8E8D8;

@@ -38,6 +38,11 @@ struct page_drawing {
     double blur = 0;               // Gaussian blur, in the capture's pixels
     double noise = 0;              // the deviation of random noise added, from 0 to 255
     double angle = 0;              // degrees the picture is turned by
+    double tilt = 0;               // degrees the camera looks up at the screen: rows narrower upward
+    double barrel = 0;             // a lens's barrel distortion: a corner moves out by this share
+    double light_falloff = 0;      // uneven light: darker by this share from one corner to the other
+    double moire = 0;              // bands of a screen's grid against a camera's: their depth, 0 to 1
+    int surround = 0;              // pixels of a dark room added on every side, as a photo of the TV
     int cut_bottom = 0;            // rows of the capture cut off at its bottom, as a crop does
     int jpeg_quality = 0;          // 0: written as PNG
     unsigned seed = 1;
