@@ -121,11 +121,9 @@ PIX *draw_screen(const page_drawing &drawing)
     return screen;
 }
 
-// Noise of the deviation given on every channel.
-void add_noise(PIX *pix, double deviation, unsigned seed)
+// Each channel of every pixel, row by row, made change(x, y, its level), within 0 to 255.
+template <typename Change> void change_channels(PIX *pix, Change change)
 {
-    std::mt19937 random(seed);
-    std::normal_distribution<double> noise(0, deviation);
     int width = pixGetWidth(pix), height = pixGetHeight(pix);
     for (int y = 0; y < height; y++) {
         l_uint32 *line = pixGetData(pix) + static_cast<ptrdiff_t>(y) * pixGetWpl(pix);
@@ -133,27 +131,24 @@ void add_noise(PIX *pix, double deviation, unsigned seed)
             l_int32 rgb[3];
             extractRGBValues(line[x], &rgb[0], &rgb[1], &rgb[2]);
             for (int &channel : rgb)
-                channel = std::max(0, std::min(255, static_cast<int>(std::lround(channel + noise(random)))));
+                channel = std::max(0, std::min(255, static_cast<int>(std::lround(change(x, y, channel)))));
             composeRGBPixel(rgb[0], rgb[1], rgb[2], &line[x]);
         }
     }
 }
 
+// Noise of the deviation given on every channel.
+void add_noise(PIX *pix, double deviation, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0, deviation);
+    change_channels(pix, [&](int, int, int level) { return level + noise(random); });
+}
+
 // Each channel of every pixel times factor(x, y).
 template <typename Factor> void shade(PIX *pix, Factor factor)
 {
-    int width = pixGetWidth(pix), height = pixGetHeight(pix);
-    for (int y = 0; y < height; y++) {
-        l_uint32 *line = pixGetData(pix) + static_cast<ptrdiff_t>(y) * pixGetWpl(pix);
-        for (int x = 0; x < width; x++) {
-            l_int32 rgb[3];
-            extractRGBValues(line[x], &rgb[0], &rgb[1], &rgb[2]);
-            double f = factor(x, y);
-            for (int &channel : rgb)
-                channel = std::max(0, std::min(255, static_cast<int>(std::lround(channel * f))));
-            composeRGBPixel(rgb[0], rgb[1], rgb[2], &line[x]);
-        }
-    }
+    change_channels(pix, [&](int x, int y, int level) { return level * factor(x, y); });
 }
 
 // The camera looking up at the screen by degrees: the top edge narrower than the bottom.
