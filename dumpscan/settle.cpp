@@ -473,7 +473,8 @@ void settle(const reading *read, const int *given_names, settled *result)
         result->name[g] = static_cast<int>(std::min_element(cost[g], cost[g] + digits) - cost[g]);
     double chance = chance_of_holding(read, weight, cost);
     // Lines cut off leave the checksum nothing to confirm: no naming is tried against it.
-    bool whole = std::none_of(read->page, read->page + read->pages, [](const page_read &page) { return page.lines_cut > 0; });
+    bool whole = std::none_of(read->page, read->page + read->pages,
+                              [](const page_read &page) { return page.lines_cut > 0; });
     naming named = whole ? names_hold(read, expected, weight, cost, chance, &result->risked, result->name) : none_held;
     result->checks_hold = named == names_confirmed;
     if (result->checks_hold)
