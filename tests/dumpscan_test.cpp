@@ -574,6 +574,10 @@ const run_case cases[] = {
         "'p.gif' is too large a picture: 20000 x 20000 pixels, more than 64 million\n", 3),
     row("a GIF whose frame is too large", {"-o", "save.txt", "p.gif"}, {{"p.gif", gif_of(1, 1, 9000, 9000)}}, "",
         "'p.gif' is too large a picture: 9000 x 9000 pixels, more than 64 million\n", 3),
+    row("a GIF whose second frame, after one with colours of its own, is too large", {"-o", "save.txt", "p.gif"},
+        {{"p.gif", bytes("GIF89a\x01\0\x01\0\0\0\0,\0\0\0\0\x01\0\x01\0\x82") + std::string(24, '\x7f') +
+                       bytes("\x02\x02\x44\x01\0,\0\0\0\0\x28\x23\x28\x23\0\x02\x02\x44\x01\0;")}},
+        "", "'p.gif' is too large a picture: 9000 x 9000 pixels, more than 64 million\n", 3),
     row("a picture 3 pixels wide and 100 000 tall", {"-o", "save.txt", "p.pgm"},
         {{"p.pgm", "P5\n3 100000\n255\n" + std::string(300000, '\0')}}, "",
         "'p.pgm' holds no dump page: no text on a grid of cells\n", 2),
