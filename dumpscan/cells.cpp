@@ -213,14 +213,6 @@ void sample_row(const ink_view *ink, const glyph_places *places, int row, int fi
     }
 }
 
-long ink_across(const ink_view *ink, int y)
-{
-    long sum = 0;
-    for (int x = 0; x < ink->width; x++)
-        sum += ink_at(ink, x, y);
-    return sum;
-}
-
 // How far below its middle the ink of the row of glyphs about middle reaches, in pixels: to
 // the last pixel row that holds a quarter of the ink of the row's most inked.
 double ink_reach_below(const ink_view *ink, double middle, double pitch)

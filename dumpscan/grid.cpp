@@ -197,11 +197,8 @@ bool fit_columns(const float *values, int length, double smallest, double larges
 
 void profile_rows(const ink_view *ink, float *profile)
 {
-    for (int y = 0; y < ink->height; y++) {
-        profile[y] = 0;
-        for (int x = 0; x < ink->width; x++)
-            profile[y] += static_cast<float>(ink_at(ink, x, y));
-    }
+    for (int y = 0; y < ink->height; y++)
+        profile[y] = static_cast<float>(ink_across(ink, y));
 }
 
 // How well the rows stand apart: the ink in the gaps against that in the rows (see comb_ratio).

@@ -25,6 +25,15 @@ inline int ink_at(const ink_view *ink, int x, int y)
     return GET_DATA_BYTE(ink->data + static_cast<ptrdiff_t>(y) * ink->words_per_line, x);
 }
 
+// The ink of pixel row y, summed across the picture.
+inline long ink_across(const ink_view *ink, int y)
+{
+    long sum = 0;
+    for (int x = 0; x < ink->width; x++)
+        sum += ink_at(ink, x, y);
+    return sum;
+}
+
 // The ink at a point between pixels, drawn from the four around it, 0 to 1.
 float ink_between(const ink_view *ink, double x, double y);
 
