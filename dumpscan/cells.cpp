@@ -10,9 +10,11 @@ namespace {
 
 const int pairs_per_line = digits_per_line / 2;
 const int cells_per_pair = 3; // two digits and a space
+const double flat_stray = 0.2; // of its mean, the mean stray of a flat box's pixels
 
-// The mean ink of a box of the image, 0 to 1.
-float box_ink(const ink_view *ink, double left, double top, double right, double bottom)
+// The mean ink of a box of the image, 0 to 1; *flat when its pixels stray little from that
+// mean, as a screen's surround or the dark about it do, and a glyph's strokes and gaps never.
+float box_ink(const ink_view *ink, double left, double top, double right, double bottom, bool *flat)
 {
     int x0 = std::max(0, static_cast<int>(std::lround(left))), y0 = std::max(0, static_cast<int>(std::lround(top)));
     int x1 = std::min(ink->width, static_cast<int>(std::lround(right)));
@@ -21,9 +23,13 @@ float box_ink(const ink_view *ink, double left, double top, double right, double
     for (int y = y0; y < y1; y++)
         for (int x = x0; x < x1; x++, count++)
             sum += ink_at(ink, x, y);
-    return count ? static_cast<float>(sum) / (255.0f * static_cast<float>(count)) : 0;
+    double mean = count ? static_cast<double>(sum) / static_cast<double>(count) : 0, strayed = 0;
+    for (int y = y0; y < y1; y++)
+        for (int x = x0; x < x1; x++)
+            strayed += std::fabs(ink_at(ink, x, y) - mean);
+    *flat = count > 0 && mean > 0 && strayed < flat_stray * mean * static_cast<double>(count);
+    return static_cast<float>(mean / 255);
 }
-
 
 // The columns where each row's words of two glyphs start.
 bool starts_pair(const cell_inks *cells, int row, int column, int columns)
@@ -61,11 +67,12 @@ int pairs_in_row(const cell_inks *cells, int row, int first, int columns)
     return pairs;
 }
 
-// The words of two glyphs in a row, wherever they stand.
-int words_of_two(const cell_inks *cells, int row, int columns, int *starts)
+// The words of two glyphs in a row, wherever they stand over the lines' columns: the edges of
+// a screen's surround may stand as words to either side of them.
+int words_of_two(const cell_inks *cells, int row, int first, int columns, int *starts)
 {
     int count = 0;
-    for (int column = 0; column < columns; column++)
+    for (int column = first; column < std::min(columns, first + cells_per_pair * pairs_per_line); column++)
         if (starts_pair(cells, row, column, columns) && count < pairs_per_line + 1)
             starts[count++] = column;
     return count;
@@ -238,6 +245,21 @@ bool cut_by_bottom_edge(const ink_view *ink, const glyph_places *places, int row
     return middle + ink_reach_below(ink, middle - places->row_step, places->row_step) > ink->height;
 }
 
+// Whether a column of cells is the edge of a screen's surround: inked alike in every row from
+// the picture's top to its bottom (where the surround may run across, or end). A column of
+// glyphs has blank rows above or below the page, or other glyphs in some row.
+bool surround_band(const cell_inks *cells, int rows, int column)
+{
+    float least = 1, most = 0;
+    for (int row = 1; row + 1 < rows; row++) {
+        if (!cells->glyph[row][column])
+            return false;
+        least = std::min(least, cells->ink[row][column]);
+        most = std::max(most, cells->ink[row][column]);
+    }
+    return rows > 4 && most <= 1.15f * least;
+}
+
 } // namespace
 
 void measure_cells(const ink_view *ink, const cell_grid *grid, cell_inks *cells)
@@ -248,16 +270,23 @@ void measure_cells(const ink_view *ink, const cell_grid *grid, cell_inks *cells)
         for (int column = 0; column < grid->columns; column++) {
             double left = grid->column_phase + column * grid->column_pitch;
             double top = grid->row_phase + row * grid->row_pitch;
-            float value = box_ink(ink, left, top, left + grid->column_pitch, top + grid->row_pitch);
+            bool *flat = &cells->flat[row][column];
+            float value = box_ink(ink, left, top, left + grid->column_pitch, top + grid->row_pitch, flat);
             cells->ink[row][column] = value;
-            sorted[count++] = value;
+            if (!*flat)
+                sorted[count++] = value;
         }
     // A page holds the header's six glyphs at the least: the fifth most inked cell is a glyph's.
     std::sort(sorted, sorted + count);
-    float well_inked = sorted[std::max(0, count - 5)];
+    float well_inked = count ? sorted[std::max(0, count - 5)] : 0;
     for (int row = 0; row < grid->rows; row++)
         for (int column = 0; column < grid->columns; column++)
-            cells->glyph[row][column] = cells->ink[row][column] > 0.2f * well_inked && well_inked > 0.02f;
+            cells->glyph[row][column] =
+                !cells->flat[row][column] && cells->ink[row][column] > 0.2f * well_inked && well_inked > 0.02f;
+    for (int column = 0; column < grid->columns; column++)
+        if (surround_band(cells, grid->rows, column))
+            for (int row = 0; row < grid->rows; row++)
+                cells->glyph[row][column] = false;
 }
 
 bool read_rows(const ink_view *ink, const cell_grid *grid, const cell_inks *cells, page_read *page,
@@ -272,7 +301,7 @@ bool read_rows(const ink_view *ink, const cell_grid *grid, const cell_inks *cell
     }
     for (int row = 0; row + 1 < grid->rows; row++) {
         int starts[pairs_per_line + 1];
-        if (words_of_two(cells, row, grid->columns, starts) != header_digits / 2)
+        if (words_of_two(cells, row, first, grid->columns, starts) != header_digits / 2)
             continue;
         int below = row + 1;
         while (below < grid->rows && pairs_in_row(cells, below, first, grid->columns) == 0 &&
