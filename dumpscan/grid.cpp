@@ -216,6 +216,113 @@ int whole_cells(double length, double pitch)
     return static_cast<int>(length / pitch + 0.3);
 }
 
+// A side of the text: x = at + slope (y - middle), and the pixel rows whose ink ends on it.
+struct text_side {
+    double at, slope;
+    int rows_on, first_row, last_row;
+};
+
+const int glyph_ink = 128; // a pixel this inked is of a glyph
+
+// Where each pixel row's glyphs start, and where they end (past their last inked pixel); -1 in
+// a row with none. A run of ink is of glyphs when it is no wider than two cells and stands
+// clear of the picture's edges: the screen's surround and the dark the camera saw about it
+// are neither.
+int find_row_ends(const ink_view *ink, double widest, int (*ends)[largest_side])
+{
+    int inked = 0;
+    for (int y = 0; y < ink->height; y++) {
+        ends[0][y] = ends[1][y] = -1;
+        for (int x = 0; x < ink->width;) {
+            int run = x;
+            while (run < ink->width && ink_at(ink, run, y) >= glyph_ink)
+                run++;
+            if (run > x && x > 0 && run < ink->width && run - x <= widest) {
+                if (ends[0][y] < 0)
+                    ends[0][y] = x;
+                ends[1][y] = run;
+            }
+            x = run + 1;
+        }
+        inked += ends[0][y] >= 0;
+    }
+    return inked;
+}
+
+// The farthest start and end of a row's glyphs near each pixel row (the nearest nearer than
+// reach): a glyph's side is often its cell's side only in some of its pixel rows.
+void outmost_ends(const int (*ends)[largest_side], int height, int reach, int (*outmost)[largest_side])
+{
+    for (int y = 0; y < height; y++) {
+        outmost[0][y] = outmost[1][y] = -1;
+        for (int near = std::max(0, y - reach); near <= std::min(height - 1, y + reach); near++) {
+            if (ends[0][near] < 0)
+                continue;
+            if (outmost[0][y] < 0 || ends[0][near] < outmost[0][y])
+                outmost[0][y] = ends[0][near];
+            outmost[1][y] = std::max(outmost[1][y], ends[1][near]);
+        }
+    }
+}
+
+// The pixel rows that end within tolerance of the side at slope through the densest place: how
+// many, and where that side crosses the middle.
+int rows_on_side(const int *ends, int height, int width, double slope, double tolerance, int *bins, double *at)
+{
+    double middle = height / 2.0;
+    std::fill(bins, bins + 3 * width, 0);
+    for (int y = 0; y < height; y++) {
+        long bin = std::lround(ends[y] - slope * (y - middle)) + width;
+        if (ends[y] >= 0 && bin >= 0 && bin < 3 * width)
+            bins[bin]++;
+    }
+    int window = std::max(1, static_cast<int>(std::lround(2 * tolerance))), in_window = 0, most = 0;
+    for (int bin = 0; bin < 3 * width; bin++) {
+        in_window += bins[bin] - (bin >= window ? bins[bin - window] : 0);
+        if (in_window > most) {
+            most = in_window;
+            *at = bin - (window - 1) / 2.0 - width;
+        }
+    }
+    return most;
+}
+
+// The straight side most pixel rows' ink ends on: the slope that gathers the most of them within
+// tolerance, then the line that fits those rows best.
+void fit_side(const int *ends, int height, int width, double tolerance, int *bins, text_side *side)
+{
+    const double steepest = 0.15;
+    const int slopes = 60; // each way
+    side->rows_on = 0;
+    for (int k = -slopes; k <= slopes; k++) {
+        double slope = steepest * k / slopes, at = 0;
+        int rows = rows_on_side(ends, height, width, slope, tolerance, bins, &at);
+        if (rows > side->rows_on) {
+            *side = {at, slope, rows, 0, 0};
+        }
+    }
+    double middle = height / 2.0, sy = 0, sx = 0, syy = 0, sxy = 0, n = 0;
+    side->first_row = height;
+    side->last_row = -1;
+    for (int y = 0; y < height; y++) {
+        double dy = y - middle;
+        if (ends[y] < 0 || std::fabs(ends[y] - side->at - side->slope * dy) > tolerance)
+            continue;
+        sy += dy;
+        sx += ends[y];
+        syy += dy * dy;
+        sxy += dy * ends[y];
+        n++;
+        side->first_row = std::min(side->first_row, y);
+        side->last_row = y;
+    }
+    double spread = n * syy - sy * sy;
+    if (n < 2 || spread <= 0)
+        return;
+    side->slope = (n * sxy - sy * sx) / spread;
+    side->at = (sx - side->slope * sy) / n;
+}
+
 } // namespace
 
 PIX *straightened(PIX *ink, grid_room *room)
@@ -235,6 +342,53 @@ PIX *straightened(PIX *ink, grid_room *room)
         return turned;
     pixDestroy(&turned);
     return pixClone(ink);
+}
+
+PIX *squared_up(PIX *ink, grid_room *room)
+{
+    // A screen's cells are a 32nd of its width or less; the screen fills most of a picture.
+    ink_view view = view_of(ink);
+    double cell = view.width / 32.0;
+    int inked = find_row_ends(&view, 2.5 * cell, room->ends);
+    outmost_ends(room->ends, view.height, static_cast<int>(cell / 4), room->outmost);
+    text_side sides[2];
+    for (int k = 0; k < 2; k++) {
+        fit_side(room->outmost[k], view.height, view.width, cell / 10, room->intercepts, &sides[k]);
+        if (sides[k].rows_on < std::max(2, inked / 4))
+            return nullptr;
+    }
+    double middle = view.height / 2.0, narrowing = sides[1].slope - sides[0].slope;
+    double width = sides[1].at - sides[0].at;
+    auto width_at = [&](double y) { return width + narrowing * (y - middle); };
+    // Upright enough: the width changes by less than a quarter of a cell from top to bottom.
+    int top = std::max(sides[0].first_row, sides[1].first_row);
+    int bottom = std::min(sides[0].last_row, sides[1].last_row);
+    if (std::fabs(narrowing) * (bottom - top) < cell / 4 || width_at(0) < width / 2 ||
+        width_at(view.height) < width / 2)
+        return nullptr;
+    // A plane seen in perspective: where it is narrower, its rows stand closer by the square.
+    double *reach = room->reach;
+    reach[0] = 0;
+    for (int y = 0; y < view.height; y++)
+        reach[y + 1] = reach[y] + std::pow(width / width_at(y + 0.5), 2);
+    int height = std::min(largest_side, static_cast<int>(reach[view.height]));
+    PIX *upright = pixCreate(view.width, height, 8);
+    if (!upright)
+        return nullptr;
+    int from = 0;
+    for (int row = 0; row < height; row++) {
+        while (from + 1 < view.height && reach[from + 1] < row + 0.5)
+            from++;
+        double y = std::min(view.height - 0.5, from + (row + 0.5 - reach[from]) / (reach[from + 1] - reach[from]));
+        double left = sides[0].at + sides[0].slope * (y - middle), across = width_at(y) / width;
+        l_uint32 *line = pixGetData(upright) + static_cast<ptrdiff_t>(row) * pixGetWpl(upright);
+        for (int x = 0; x < view.width; x++) {
+            // Beyond the picture, its edge goes on: a surround cut off short would stand as a stroke.
+            double source = std::min(view.width - 0.5, std::max(0.5, left + (x + 0.5 - sides[0].at) * across));
+            SET_DATA_BYTE(line, x, static_cast<int>(std::lround(255 * ink_between(&view, source, y))));
+        }
+    }
+    return upright;
 }
 
 int choose_rows(const ink_view *ink, grid_room *room, row_choice *choices, int most)

@@ -28,11 +28,21 @@ struct grid_room {
     float profile[largest_side + 1];
     float scores[4 * largest_side];
     double difference[largest_side], match[largest_side];
+    int ends[2][largest_side];     // where each pixel row's glyphs start and end
+    int outmost[2][largest_side];  // the farthest of those within a part of a row
+    int intercepts[3 * largest_side]; // pixel rows by where a side through them crosses the middle
+    double reach[largest_side + 1];   // where each pixel row's top goes when the page is squared up
 };
 
 // The ink turned level, as a photo taken a little askew needs: by the angle the text lines
 // show, when that sets the rows better apart than they stand. A new picture.
 PIX *straightened(PIX *ink, grid_room *room);
+
+// The ink with the page's sides made upright, as a photo taken from below or above the screen
+// needs: its lines narrow toward the far end, and stand closer there. Judged by the straight
+// sides that most pixel rows' glyphs start and end on; nullptr when the sides stand upright
+// already.
+PIX *squared_up(PIX *ink, grid_room *room);
 
 // The row pitches to try on the ink, best first, into choices; how many.
 int choose_rows(const ink_view *ink, grid_room *room, row_choice *choices, int most);

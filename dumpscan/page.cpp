@@ -126,6 +126,11 @@ page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_
     static thread_local cell_inks cells;
     PIX *ink = straightened(raw_ink, &room);
     pixDestroy(&raw_ink);
+    PIX *upright = squared_up(ink, &room);
+    if (upright) {
+        pixDestroy(&ink);
+        ink = upright;
+    }
     ink_view view = view_of(ink);
     // A pitch within the glyphs may set rows apart as well as the rows' own: each pitch the
     // rows suggest, best first, is tried until one shows a page, with cells as wide as usual,

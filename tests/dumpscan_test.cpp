@@ -98,6 +98,14 @@ page_drawing scanlined(page_drawing drawing)
     return drawing;
 }
 
+// Taken from below the screen, in a dark room: the page narrower at its top.
+page_drawing in_perspective(page_drawing drawing, double tilt)
+{
+    drawing.tilt = tilt;
+    drawing.surround = 40;
+    return drawing;
+}
+
 const picture_row pictures[] = {
     {"a 2 KiB save of 16 pages captured at scale 1", 2048, capture(font_vga8, 1, false, 8)},
     {"the console font at scale 2, rows 9 apart, under a title", 315, capture(font_vga8, 2, false, 9), true},
@@ -116,6 +124,8 @@ const picture_row pictures[] = {
     {"Liberation bold at scale 1, under a title", 1024, capture(font_liberation_mono_bold, 1, false, 10), true},
     {"a picture larger than any capture, at scale 9, scaled down first", 200, capture(font_dejavu_mono, 9, true, 9)},
     {"a photo turned by 2 degrees", 512, degraded(capture(font_vga8, 4, true, 9), 1, 70, 4, 2), false, true},
+    {"a photo from below, in perspective, its surround about it", 512,
+     in_perspective(degraded(capture(font_vga8, 4, true, 9), 1, 75, 5), 6)},
     {"the console font at scale 2, rows 8 apart, widened to 4:3 and smoothed", 400,
      widened(capture(font_vga8, 2, true, 8), 7.0 / 6)},
     {"the console font at scale 3 under scanlines", 600, scanlined(capture(font_vga8, 3, false, 9))},
