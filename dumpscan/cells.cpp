@@ -10,24 +10,29 @@ namespace {
 
 const int pairs_per_line = digits_per_line / 2;
 const int cells_per_pair = 3; // two digits and a space
-const double flat_stray = 0.2; // of its mean, the mean stray of a flat box's pixels
+const double flat_stray = 0.2;  // of its mean, the mean stray of a flat box's pixels
+const int faintest_stroke = 77; // of 255, the ink of a stroke's most inked pixel at the least
 
-// The mean ink of a box of the image, 0 to 1; *flat when its pixels stray little from that
-// mean, as a screen's surround or the dark about it do, and a glyph's strokes and gaps never.
-float box_ink(const ink_view *ink, double left, double top, double right, double bottom, bool *flat)
+// The mean ink of a box of the image, 0 to 1; *plain when no glyph can stand in it: its pixels
+// stray little from that mean (a screen's surround, or the dark about it) or none is inked as
+// a stroke is (the edge of a grey surround).
+float box_ink(const ink_view *ink, double left, double top, double right, double bottom, bool *plain)
 {
     int x0 = std::max(0, static_cast<int>(std::lround(left))), y0 = std::max(0, static_cast<int>(std::lround(top)));
     int x1 = std::min(ink->width, static_cast<int>(std::lround(right)));
     int y1 = std::min(ink->height, static_cast<int>(std::lround(bottom)));
     long sum = 0, count = 0;
+    int most = 0;
     for (int y = y0; y < y1; y++)
-        for (int x = x0; x < x1; x++, count++)
+        for (int x = x0; x < x1; x++, count++) {
             sum += ink_at(ink, x, y);
+            most = std::max(most, ink_at(ink, x, y));
+        }
     double mean = count ? static_cast<double>(sum) / static_cast<double>(count) : 0, strayed = 0;
     for (int y = y0; y < y1; y++)
         for (int x = x0; x < x1; x++)
             strayed += std::fabs(ink_at(ink, x, y) - mean);
-    *flat = count > 0 && mean > 0 && strayed < flat_stray * mean * static_cast<double>(count);
+    *plain = most < faintest_stroke || strayed < flat_stray * mean * static_cast<double>(count);
     return static_cast<float>(mean / 255);
 }
 
@@ -86,29 +91,6 @@ struct glyph_places {
     double row_first, row_step;       // the middle of row k: row_first + k row_step
     double column_first, column_step; // likewise across
 };
-
-// The least-squares line through points (k, value) weighted by weight. Through fewer than
-// four points, only where it starts: the centres of a row or two differ by their glyphs'
-// shapes more than the step the grid found is off.
-void fit_line(const double *values, const double *weights, int count, double *first, double *step)
-{
-    double w = 0, wk = 0, wv = 0, wkk = 0, wkv = 0;
-    int points = 0;
-    for (int k = 0; k < count; k++) {
-        w += weights[k];
-        wk += weights[k] * k;
-        wv += weights[k] * values[k];
-        wkk += weights[k] * k * k;
-        wkv += weights[k] * k * values[k];
-        points += weights[k] > 0;
-    }
-    double spread = w * wkk - wk * wk;
-    if (w <= 0)
-        return; // nothing to fit: the grid stands as found
-    if (points >= 4 && spread > 1e-9)
-        *step = (w * wkv - wk * wv) / spread;
-    *first = (wv - *step * wk) / w;
-}
 
 // Adds the ink of the cell at row, column to *weight, and to *moment weighed by where it
 // stands: across the cell (x) when across, else down it (y).
@@ -260,6 +242,11 @@ bool surround_band(const cell_inks *cells, int rows, int column)
     return rows > 4 && most <= 1.15f * least;
 }
 
+bool on_edge(const cell_grid *grid, int row, int column)
+{
+    return row == 0 || column == 0 || row + 1 == grid->rows || column + 1 == grid->columns;
+}
+
 } // namespace
 
 void measure_cells(const ink_view *ink, const cell_grid *grid, cell_inks *cells)
@@ -270,19 +257,26 @@ void measure_cells(const ink_view *ink, const cell_grid *grid, cell_inks *cells)
         for (int column = 0; column < grid->columns; column++) {
             double left = grid->column_phase + column * grid->column_pitch;
             double top = grid->row_phase + row * grid->row_pitch;
-            bool *flat = &cells->flat[row][column];
-            float value = box_ink(ink, left, top, left + grid->column_pitch, top + grid->row_pitch, flat);
+            bool *plain = &cells->plain[row][column];
+            float value = box_ink(ink, left, top, left + grid->column_pitch, top + grid->row_pitch, plain);
             cells->ink[row][column] = value;
-            if (!*flat)
+            if (!*plain && !on_edge(grid, row, column))
                 sorted[count++] = value;
         }
     // A page holds the header's six glyphs at the least: the fifth most inked cell is a glyph's.
+    // The cells on the grid's edges are left out where the page allows: a surround cut by them
+    // is inked more than any glyph.
+    if (count < 5)
+        for (int row = 0; row < grid->rows; row++)
+            for (int column = 0; column < grid->columns; column++)
+                if (!cells->plain[row][column] && on_edge(grid, row, column))
+                    sorted[count++] = cells->ink[row][column];
     std::sort(sorted, sorted + count);
     float well_inked = count ? sorted[std::max(0, count - 5)] : 0;
     for (int row = 0; row < grid->rows; row++)
         for (int column = 0; column < grid->columns; column++)
             cells->glyph[row][column] =
-                !cells->flat[row][column] && cells->ink[row][column] > 0.2f * well_inked && well_inked > 0.02f;
+                !cells->plain[row][column] && cells->ink[row][column] > 0.2f * well_inked && well_inked > 0.02f;
     for (int column = 0; column < grid->columns; column++)
         if (surround_band(cells, grid->rows, column))
             for (int row = 0; row < grid->rows; row++)

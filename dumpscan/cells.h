@@ -10,12 +10,12 @@
 // How much ink each cell of the grid holds, 0 to 1, and whether it holds a glyph.
 struct cell_inks {
     float ink[most_cells][most_cells];
-    bool flat[most_cells][most_cells]; // its ink as even as no glyph's is
+    bool plain[most_cells][most_cells]; // its ink as even, or as faint, as no glyph's is
     bool glyph[most_cells][most_cells];
     float sorted[most_cells * most_cells]; // room for measuring them
 };
 
-// A cell holds a glyph when it holds a good part of the ink a well-inked cell holds, unevenly.
+// A cell holds a glyph when it holds a good part of the ink a well-inked cell holds, in strokes.
 void measure_cells(const ink_view *ink, const cell_grid *grid, cell_inks *cells);
 
 // Finds the header (the first row of three words of two glyphs with lines of pairs below it)
