@@ -225,9 +225,9 @@ struct text_side {
 const int glyph_ink = 128; // a pixel this inked is of a glyph
 
 // Where each pixel row's glyphs start, and where they end (past their last inked pixel); -1 in
-// a row with none. A run of ink is of glyphs when it is no wider than two cells and stands
-// clear of the picture's edges: the screen's surround and the dark the camera saw about it
-// are neither.
+// a row with none. A run of ink is of glyphs when it is no wider than a pair of cells and
+// stands clear of the picture's edges: the screen's surround and the dark the camera saw
+// about it are neither.
 int find_row_ends(const ink_view *ink, double widest, int (*ends)[largest_side])
 {
     int inked = 0;
@@ -289,41 +289,59 @@ int rows_on_side(const int *ends, int height, int width, double slope, double to
 
 // The straight side most pixel rows' ink ends on: the slope that gathers the most of them within
 // tolerance, then the line that fits those rows best.
-void fit_side(const int *ends, int height, int width, double tolerance, int *bins, text_side *side)
+void fit_side(const int *ends, int height, int width, double tolerance, grid_room *room, text_side *side)
 {
     const double steepest = 0.15;
     const int slopes = 60; // each way
     side->rows_on = 0;
     for (int k = -slopes; k <= slopes; k++) {
         double slope = steepest * k / slopes, at = 0;
-        int rows = rows_on_side(ends, height, width, slope, tolerance, bins, &at);
+        int rows = rows_on_side(ends, height, width, slope, tolerance, room->intercepts, &at);
         if (rows > side->rows_on) {
             *side = {at, slope, rows, 0, 0};
         }
     }
-    double middle = height / 2.0, sy = 0, sx = 0, syy = 0, sxy = 0, n = 0;
+    double middle = height / 2.0, *values = room->fit_values, *weights = room->fit_weights;
     side->first_row = height;
     side->last_row = -1;
     for (int y = 0; y < height; y++) {
-        double dy = y - middle;
-        if (ends[y] < 0 || std::fabs(ends[y] - side->at - side->slope * dy) > tolerance)
-            continue;
-        sy += dy;
-        sx += ends[y];
-        syy += dy * dy;
-        sxy += dy * ends[y];
-        n++;
-        side->first_row = std::min(side->first_row, y);
-        side->last_row = y;
+        bool on = ends[y] >= 0 && std::fabs(ends[y] - side->at - side->slope * (y - middle)) <= tolerance;
+        values[y] = on ? ends[y] : 0;
+        weights[y] = on;
+        if (on) {
+            side->first_row = std::min(side->first_row, y);
+            side->last_row = y;
+        }
     }
-    double spread = n * syy - sy * sy;
-    if (n < 2 || spread <= 0)
-        return;
-    side->slope = (n * sxy - sy * sx) / spread;
-    side->at = (sx - side->slope * sy) / n;
+    double first = side->at - side->slope * middle, step = side->slope;
+    fit_line(values, weights, height, &first, &step);
+    side->slope = step;
+    side->at = first + step * middle;
 }
 
 } // namespace
+
+// Through fewer than four points, only where it starts: the centres of a row or two differ by
+// their glyphs' shapes more than the step the grid found is off.
+void fit_line(const double *values, const double *weights, int count, double *first, double *step)
+{
+    double w = 0, wk = 0, wv = 0, wkk = 0, wkv = 0;
+    int points = 0;
+    for (int k = 0; k < count; k++) {
+        w += weights[k];
+        wk += weights[k] * k;
+        wv += weights[k] * values[k];
+        wkk += weights[k] * k * k;
+        wkv += weights[k] * k * values[k];
+        points += weights[k] > 0;
+    }
+    double spread = w * wkk - wk * wk;
+    if (w <= 0)
+        return; // nothing to fit: the grid stands as found
+    if (points >= 4 && spread > 1e-9)
+        *step = (w * wkv - wk * wv) / spread;
+    *first = (wv - *step * wk) / w;
+}
 
 PIX *straightened(PIX *ink, grid_room *room)
 {
@@ -353,17 +371,19 @@ PIX *squared_up(PIX *ink, grid_room *room)
     outmost_ends(room->ends, view.height, static_cast<int>(cell / 4), room->outmost);
     text_side sides[2];
     for (int k = 0; k < 2; k++) {
-        fit_side(room->outmost[k], view.height, view.width, cell / 10, room->intercepts, &sides[k]);
+        fit_side(room->outmost[k], view.height, view.width, cell / 10, room, &sides[k]);
         if (sides[k].rows_on < std::max(2, inked / 4))
             return nullptr;
     }
     double middle = view.height / 2.0, narrowing = sides[1].slope - sides[0].slope;
     double width = sides[1].at - sides[0].at;
     auto width_at = [&](double y) { return width + narrowing * (y - middle); };
-    // Upright enough: the width changes by less than a quarter of a cell from top to bottom.
+    // Upright enough: the width changes by less than a quarter of a cell from top to bottom. A
+    // page of a few lines, whose short lines stand for much of its sides, shows no narrowing
+    // that can be told from its glyphs' shapes.
     int top = std::max(sides[0].first_row, sides[1].first_row);
     int bottom = std::min(sides[0].last_row, sides[1].last_row);
-    if (std::fabs(narrowing) * (bottom - top) < cell / 4 || width_at(0) < width / 2 ||
+    if (bottom - top < 8 * cell || std::fabs(narrowing) * (bottom - top) < cell / 4 || width_at(0) < width / 2 ||
         width_at(view.height) < width / 2)
         return nullptr;
     // A plane seen in perspective: where it is narrower, its rows stand closer by the square.

@@ -32,7 +32,12 @@ struct grid_room {
     int outmost[2][largest_side];  // the farthest of those within a part of a row
     int intercepts[3 * largest_side]; // pixel rows by where a side through them crosses the middle
     double reach[largest_side + 1];   // where each pixel row's top goes when the page is squared up
+    double fit_values[largest_side], fit_weights[largest_side]; // the pixel rows on a side
 };
+
+// The least-squares line through points (k, value) weighted by weight: value = first + k step.
+// Through fewer than four points, only where it starts (step stands as given).
+void fit_line(const double *values, const double *weights, int count, double *first, double *step);
 
 // The ink turned level, as a photo taken a little askew needs: by the angle the text lines
 // show, when that sets the rows better apart than they stand. A new picture.
