@@ -270,18 +270,19 @@ void outmost_ends(const int (*ends)[largest_side], int height, int reach, int (*
 int rows_on_side(const int *ends, int height, int width, double slope, double tolerance, int *bins, double *at)
 {
     double middle = height / 2.0;
-    std::fill(bins, bins + 3 * width, 0);
+    const long places = 3L * width; // a side may cross the middle beyond the picture
+    std::fill(bins, bins + places, 0);
     for (int y = 0; y < height; y++) {
         long bin = std::lround(ends[y] - slope * (y - middle)) + width;
-        if (ends[y] >= 0 && bin >= 0 && bin < 3 * width)
+        if (ends[y] >= 0 && bin >= 0 && bin < places)
             bins[bin]++;
     }
     int window = std::max(1, static_cast<int>(std::lround(2 * tolerance))), in_window = 0, most = 0;
-    for (int bin = 0; bin < 3 * width; bin++) {
+    for (long bin = 0; bin < places; bin++) {
         in_window += bins[bin] - (bin >= window ? bins[bin - window] : 0);
         if (in_window > most) {
             most = in_window;
-            *at = bin - (window - 1) / 2.0 - width;
+            *at = static_cast<double>(bin - width) - (window - 1) / 2.0;
         }
     }
     return most;
@@ -307,7 +308,7 @@ void fit_side(const int *ends, int height, int width, double tolerance, grid_roo
     for (int y = 0; y < height; y++) {
         bool on = ends[y] >= 0 && std::fabs(ends[y] - side->at - side->slope * (y - middle)) <= tolerance;
         values[y] = on ? ends[y] : 0;
-        weights[y] = on;
+        weights[y] = on ? 1 : 0;
         if (on) {
             side->first_row = std::min(side->first_row, y);
             side->last_row = y;
