@@ -338,7 +338,7 @@ void fit_line(const double *values, const double *weights, int count, double *fi
     }
     double spread = w * wkk - wk * wk;
     if (w <= 0)
-        return; // nothing to fit: the grid stands as found
+        return; // nothing to fit: the line stands as given
     if (points >= 4 && spread > 1e-9)
         *step = (w * wkv - wk * wv) / spread;
     *first = (wv - *step * wk) / w;
