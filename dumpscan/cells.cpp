@@ -164,6 +164,31 @@ void sample_box(const ink_view *ink, const cell_box *cell, double left, double t
         }
 }
 
+// Where the ink of the pixels within the window from left, top to right, bottom, and within the
+// cell's box, centres; false when it holds none. Pixels, not points between them: points as
+// far apart as a sample's alias the strokes of a scaled capture, each glyph its own way.
+bool ink_centre(const ink_view *ink, const cell_box *cell, double left, double top, double right, double bottom,
+                double *x, double *y)
+{
+    int x0 = std::max(0, static_cast<int>(std::ceil(std::max(left, cell->left) - 0.5)));
+    int y0 = std::max(0, static_cast<int>(std::ceil(std::max(top, cell->top) - 0.5)));
+    int x1 = std::min(ink->width, static_cast<int>(std::ceil(std::min(right, cell->right) - 0.5)));
+    int y1 = std::min(ink->height, static_cast<int>(std::ceil(std::min(bottom, cell->bottom) - 0.5)));
+    double weight = 0, moment_x = 0, moment_y = 0;
+    for (int py = y0; py < y1; py++)
+        for (int px = x0; px < x1; px++) {
+            int value = ink_at(ink, px, py);
+            weight += value;
+            moment_x += value * (px + 0.5);
+            moment_y += value * (py + 0.5);
+        }
+    if (weight <= 0)
+        return false;
+    *x = moment_x / weight;
+    *y = moment_y / weight;
+    return true;
+}
+
 // The glyph of a cell as a sample, centred on its ink: a grid fitted a little off, or a capture
 // scaled by a part of a pixel, sets the same glyph at other places of its cells, which would
 // part its samples more than two glyphs' shapes do.
@@ -175,18 +200,11 @@ void sample_cell(const ink_view *ink, const glyph_places *places, int row, int c
     double step_x = places->column_step / glyph_side, step_y = places->row_step / glyph_side;
     // A box that cuts off part of the glyph finds its centre short of where it is: twice.
     for (int pass = 0; pass < 2; pass++) {
-        sample_box(ink, &cell, left, top, step_x, step_y, 1, sample);
-        double weight = 0, moment_x = 0, moment_y = 0;
-        for (int j = 0; j < glyph_side; j++)
-            for (int i = 0; i < glyph_side; i++) {
-                weight += sample->ink[j * glyph_side + i];
-                moment_x += sample->ink[j * glyph_side + i] * (i + 0.5);
-                moment_y += sample->ink[j * glyph_side + i] * (j + 0.5);
-            }
-        if (weight <= 0)
-            return;
-        left += (moment_x / weight - glyph_side / 2.0) * step_x;
-        top += (moment_y / weight - glyph_side / 2.0) * step_y;
+        double x, y;
+        if (!ink_centre(ink, &cell, left, top, left + places->column_step, top + places->row_step, &x, &y))
+            break;
+        left = x - places->column_step / 2;
+        top = y - places->row_step / 2;
     }
     sample_box(ink, &cell, left, top, step_x, step_y, 3, sample);
 }

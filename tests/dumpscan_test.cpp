@@ -137,6 +137,8 @@ const picture_row pictures[] = {
      widened(capture(font_dejavu_mono, 2, true, 8), 7.0 / 6)},
     {"Liberation at scale 3, widened to 8:7 without smoothing", 1500,
      widened(capture(font_liberation_mono, 3, false, 10), 8.0 / 7)},
+    {"bold Liberation at scale 3, rows 8 apart, widened to 8:7 without smoothing", 900,
+     widened(capture(font_liberation_mono_bold, 3, false, 8), 8.0 / 7)},
     {"a save of runs of 00 and FF, digits first shown on its last line", 700, capture(font_vga8, 2, false, 9), false,
      false, true},
 };
