@@ -305,8 +305,22 @@ double chance_of_holding(const reading *read, const unsigned *weight, const floa
     return 1 / std::min(65536.0, 2.5 * 6.5 * std::sqrt(squares > 0 ? squares : all_squares) + 1);
 }
 
+// What a way of naming every group costs, as the ways are tried: the names' costs, and each
+// digit a group shares with one before it.
+float naming_cost(const reading *read, const float (*cost)[digits], const int *name)
+{
+    float total = 0;
+    unsigned taken = 0;
+    for (int g = 0; g < read->groups; g++) {
+        total += cost[g][name[g]] + ((taken >> name[g] & 1) ? shared_digit : 0);
+        taken |= 1u << name[g];
+    }
+    return total;
+}
+
 // Whether every check holds also when up to three of the groups read least surely take other
-// digits that tesseract read nearly as likely: then neither it nor the checks tell the names.
+// digits that tesseract read nearly as likely, a digit shared with another group counted as
+// the ways are: then neither it nor the checks tell the names.
 // The ways tried cheapest first reach only a few of these where several groups were not read.
 bool others_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
                  const int *name)
@@ -317,6 +331,7 @@ bool others_hold(const reading *read, const int *expected, const unsigned *weigh
         if (std::exp(-cost[g][name[g]]) < sure_chance && !std::isinf(cost[g][(name[g] + 1) % digits]))
             weak[weak_count++] = g;
     std::copy(name, name + read->groups, changed);
+    float found_cost = naming_cost(read, cost, name);
     auto holds = [&]() {
         unsigned sum = 0;
         for (int g = 0; g < read->groups; g++)
@@ -340,12 +355,7 @@ bool others_hold(const reading *read, const int *expected, const unsigned *weigh
                             if (c > b)
                                 changed[gc] = dc;
                             bool other = changed[ga] != name[ga] && changed[gb] != name[gb] && changed[gc] != name[gc];
-                            float dearer = cost[ga][da] - cost[ga][name[ga]];
-                            if (b > a)
-                                dearer += cost[gb][db] - cost[gb][name[gb]];
-                            if (c > b)
-                                dearer += cost[gc][dc] - cost[gc][name[gc]];
-                            if (other && dearer <= rival_margin && holds())
+                            if (other && naming_cost(read, cost, changed) - found_cost <= rival_margin && holds())
                                 return true;
                             changed[ga] = name[ga];
                             changed[gb] = name[gb];

@@ -21,6 +21,7 @@ struct settle_row {
     int merged = -1;                          // a digit whose glyphs fell in the group of the next
     bool sparse = false;                      // zeros but for one byte 7E and the header
     int lines_cut = 0;                        // the first page's last lines cut off by its picture
+    bool midway = false; // (a size of 0) the two read as the digit midway between theirs, a third group's
 };
 
 const settle_row settle_rows[] = {
@@ -34,6 +35,9 @@ const settle_row settle_rows[] = {
     // compensating_misreading below), so that the checksum holds for both readings: the true
     // names, nearly as likely, rival the first, and neither is taken.
     {"two misreadings that make up for each other", 0, {}, 0, false},
+    // Naming both the third digit keeps the checksum as well, but gives two groups one digit: far
+    // less likely, it does not rival the true names.
+    {"two misreadings as one digit that make up for each other", 0, {}, 0, true, -1, false, 0, true},
     {"every group named by a person", 40, {}, 16, true},
     {"a digit seen once, read rightly", 300, {}, 0, true, -1, true},
     {"two glyphs merged into one group: the checks fail, no digit is sure", 300, {}, 0, false, 8},
@@ -92,8 +96,9 @@ std::vector<unsigned> weights_of(const laid_out &dump)
 }
 
 // A save of 300 bytes with two digits outside the header (00 01 2C) whose groups weigh alike in
-// the checksum, so that swapping their names keeps it: the first seed that has them.
-void compensating_misreading(laid_out *dump, std::vector<std::pair<int, int>> *misread)
+// the checksum, so that swapping their names keeps it (or, midway, naming both the digit midway
+// between theirs): the first seed that has them.
+void compensating_misreading(laid_out *dump, std::vector<std::pair<int, int>> *misread, bool midway)
 {
     for (unsigned seed = 1;; seed++) {
         *dump = laid_out();
@@ -101,8 +106,10 @@ void compensating_misreading(laid_out *dump, std::vector<std::pair<int, int>> *m
         std::vector<unsigned> weight = weights_of(*dump);
         for (int a = 3; a < 16; a++)
             for (int b = a + 1; b < 16; b++)
-                if (a != 12 && b != 12 && weight[static_cast<size_t>(a)] == weight[static_cast<size_t>(b)]) {
-                    *misread = {{a, b}, {b, a}};
+                if (a != 12 && b != 12 && weight[static_cast<size_t>(a)] == weight[static_cast<size_t>(b)] &&
+                    (!midway || ((a + b) % 2 == 0 && (a + b) / 2 != 12))) {
+                    *misread = midway ? std::vector<std::pair<int, int>>{{a, (a + b) / 2}, {b, (a + b) / 2}}
+                                      : std::vector<std::pair<int, int>>{{a, b}, {b, a}};
                     return;
                 }
     }
@@ -114,7 +121,7 @@ TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, se
     static laid_out dump;
     std::vector<std::pair<int, int>> misread = row.misread;
     if (row.size == 0) {
-        compensating_misreading(&dump, &misread);
+        compensating_misreading(&dump, &misread, row.midway);
     } else {
         dump = laid_out();
         std::string data = random_bytes(row.size - 16, static_cast<unsigned>(row.size));
