@@ -230,7 +230,9 @@ TEST(picture_runs, a_second_save_reads_with_the_glyph_book_of_the_first)
     SKIP_UNDER_WINE_IF(true);
     scratch_dir first, second;
     std::string small = save_of(24, 5);
-    EXPECT_EQ(scan_drawn(small, false, second, {"--glyphs", "book"}, font_dejavu_mono).status, 5);
+    // A reading the checks do not confirm (the header given is one byte off) names nothing.
+    EXPECT_EQ(scan_drawn(small, false, second, {"--glyphs", "book", "--header", "00 00 19"}, font_dejavu_mono).status,
+              5);
     EXPECT_FALSE(file_exists(second / "book"));
     ASSERT_EQ(scan_drawn(save_of(600, 8), false, first, {"--glyphs", "book"}, font_dejavu_mono).status, 0);
     EXPECT_EQ(read_file(first / "book").substr(0, 23), "bramtools glyph book 1\n");
@@ -241,11 +243,14 @@ TEST(picture_runs, a_second_save_reads_with_the_glyph_book_of_the_first)
     run_result result = scan_drawn(small, false, second, {"--glyphs", "book"}, font_dejavu_mono);
     EXPECT_EQ(result.out, text_of(small));
     EXPECT_EQ(result.status, 0) << result.err;
-    // The console font's book names none of DejaVu's glyphs for sure.
+    // The console font's book names none of DejaVu's glyphs: its names fail the checks and are
+    // left out, and tesseract's are confirmed.
     scratch_dir other;
     ASSERT_EQ(scan_drawn(save_of(600, 8), false, other, {"--glyphs", "book"}).status, 0);
     std::filesystem::copy(other / "book", second / "book", std::filesystem::copy_options::overwrite_existing);
-    EXPECT_EQ(scan_drawn(small, false, second, {"--glyphs", "book"}, font_dejavu_mono).status, 5);
+    run_result foreign = scan_drawn(small, false, second, {"--glyphs", "book"}, font_dejavu_mono);
+    EXPECT_EQ(foreign.out, text_of(small));
+    EXPECT_EQ(foreign.status, 0) << foreign.err;
 }
 
 // Pictures named by their page numbers as a shell sorts them (page-10 before page-8), with
