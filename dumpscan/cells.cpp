@@ -92,19 +92,33 @@ struct glyph_places {
     double column_first, column_step; // likewise across
 };
 
+// Adds the ink of the pixels whose middles stand from left, top to right, bottom to *weight,
+// and to *moment_x and *moment_y weighed by where they stand, across and down.
+void add_box_ink(const ink_view *ink, double left, double top, double right, double bottom, double *weight,
+                 double *moment_x, double *moment_y)
+{
+    int x0 = std::max(0, static_cast<int>(std::ceil(left - 0.5)));
+    int y0 = std::max(0, static_cast<int>(std::ceil(top - 0.5)));
+    int x1 = std::min(ink->width, static_cast<int>(std::ceil(right - 0.5)));
+    int y1 = std::min(ink->height, static_cast<int>(std::ceil(bottom - 0.5)));
+    for (int y = y0; y < y1; y++)
+        for (int x = x0; x < x1; x++) {
+            int value = ink_at(ink, x, y);
+            *weight += value;
+            *moment_x += value * (x + 0.5);
+            *moment_y += value * (y + 0.5);
+        }
+}
+
 // Adds the ink of the cell at row, column to *weight, and to *moment weighed by where it
 // stands: across the cell (x) when across, else down it (y).
 void add_cell_ink(const ink_view *ink, const cell_grid *grid, int row, int column, bool across, double *weight,
                   double *moment)
 {
-    double left = grid->column_phase + column * grid->column_pitch, right = left + grid->column_pitch;
-    double top = grid->row_phase + row * grid->row_pitch, bottom = top + grid->row_pitch;
-    for (int y = static_cast<int>(std::ceil(top - 0.5)); y < std::ceil(bottom - 0.5); y++)
-        for (int x = static_cast<int>(std::ceil(left - 0.5)); x < std::ceil(right - 0.5); x++)
-            if (x >= 0 && y >= 0 && x < ink->width && y < ink->height) {
-                *weight += ink_at(ink, x, y);
-                *moment += ink_at(ink, x, y) * ((across ? x : y) + 0.5);
-            }
+    double left = grid->column_phase + column * grid->column_pitch;
+    double top = grid->row_phase + row * grid->row_pitch, moment_x = 0, moment_y = 0;
+    add_box_ink(ink, left, top, left + grid->column_pitch, top + grid->row_pitch, weight, &moment_x, &moment_y);
+    *moment += across ? moment_x : moment_y;
 }
 
 // The centres of the ink of each row of cells (of each column, across) fitted to a line.
@@ -170,18 +184,9 @@ void sample_box(const ink_view *ink, const cell_box *cell, double left, double t
 bool ink_centre(const ink_view *ink, const cell_box *cell, double left, double top, double right, double bottom,
                 double *x, double *y)
 {
-    int x0 = std::max(0, static_cast<int>(std::ceil(std::max(left, cell->left) - 0.5)));
-    int y0 = std::max(0, static_cast<int>(std::ceil(std::max(top, cell->top) - 0.5)));
-    int x1 = std::min(ink->width, static_cast<int>(std::ceil(std::min(right, cell->right) - 0.5)));
-    int y1 = std::min(ink->height, static_cast<int>(std::ceil(std::min(bottom, cell->bottom) - 0.5)));
     double weight = 0, moment_x = 0, moment_y = 0;
-    for (int py = y0; py < y1; py++)
-        for (int px = x0; px < x1; px++) {
-            int value = ink_at(ink, px, py);
-            weight += value;
-            moment_x += value * (px + 0.5);
-            moment_y += value * (py + 0.5);
-        }
+    add_box_ink(ink, std::max(left, cell->left), std::max(top, cell->top), std::min(right, cell->right),
+                std::min(bottom, cell->bottom), &weight, &moment_x, &moment_y);
     if (weight <= 0)
         return false;
     *x = moment_x / weight;
