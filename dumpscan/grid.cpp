@@ -223,6 +223,7 @@ struct text_side {
 };
 
 const int glyph_ink = 128; // a pixel this inked is of a glyph
+const double checked_skew = 0.5; // degrees: a skew this small is turned only where the rows show it
 
 // Where each pixel row's glyphs start, and where they end (past their last inked pixel); -1 in
 // a row with none. A run of ink is of glyphs when it is no wider than a pair of cells and
@@ -344,6 +345,52 @@ void fit_line(const double *values, const double *weights, int count, double *fi
     *first = (wv - *step * wk) / w;
 }
 
+namespace {
+
+// The ink of each pixel row from column left to right, into profile; where it centres across.
+double profile_part(const ink_view *ink, int left, int right, double *profile)
+{
+    double weight = 0, moment = 0;
+    for (int y = 0; y < ink->height; y++) {
+        profile[y] = 0;
+        for (int x = left; x < right; x++) {
+            profile[y] += ink_at(ink, x, y);
+            moment += static_cast<double>(ink_at(ink, x, y)) * x;
+        }
+        weight += profile[y];
+    }
+    return weight > 0 ? moment / weight : (left + right) / 2.0;
+}
+
+// Whether the rows show the skew found: the right half's rows stand lower (or higher) than the
+// left half's by at least half what the angle says, where the two halves' profiles match best.
+// Leptonica finds a few tenths of a degree on many a straight capture, and a turn resamples
+// every glyph, each at a phase of its own, which splits one shape in two.
+bool rows_show_skew(const ink_view *ink, double angle, grid_room *room)
+{
+    double *left = room->difference, *right = room->match;
+    double across = profile_part(ink, ink->width / 2, ink->width, right) - profile_part(ink, 0, ink->width / 2, left);
+    double expected = -across * std::tan(angle * M_PI / 180), scores[64] = {};
+    // As far as the largest skew checked shifts the rows, short of the next row's match.
+    int reach = std::min(31, static_cast<int>(std::ceil(ink->width * std::tan(checked_skew * M_PI / 180))) + 2);
+    for (int lag = -reach; lag <= reach; lag++) {
+        double sum = 0;
+        for (int y = std::max(0, -lag); y < std::min(ink->height, ink->height - lag); y++)
+            sum += left[y] * right[y + lag];
+        scores[lag + reach] = sum;
+    }
+    int lags = 2 * reach + 1;
+    int best = static_cast<int>(std::max_element(scores, scores + lags) - scores);
+    double shift = best - reach;
+    if (best > 0 && best + 1 < lags) {
+        double a = scores[best - 1], b = scores[best], c = scores[best + 1], bend = a - 2 * b + c;
+        shift += bend < 0 ? 0.5 * (a - c) / bend : 0;
+    }
+    return shift * expected > 0 && std::fabs(shift) >= std::fabs(expected) / 2;
+}
+
+} // namespace
+
 PIX *straightened(PIX *ink, grid_room *room)
 {
     PIX *inverse = pixInvert(nullptr, ink);
@@ -352,11 +399,13 @@ PIX *straightened(PIX *ink, grid_room *room)
     l_float32 angle = 0, confidence = 0;
     bool found = binary && pixFindSkew(binary, &angle, &confidence) == 0;
     pixDestroy(&binary);
-    if (!found || confidence < 2 || std::fabs(angle) < 0.05)
+    ink_view before = view_of(ink);
+    if (!found || confidence < 2 || std::fabs(angle) < 0.05 ||
+        (std::fabs(angle) < checked_skew && !rows_show_skew(&before, angle, room)))
         return pixClone(ink);
     PIX *turned = pixRotate(ink, static_cast<float>(angle * M_PI / 180), L_ROTATE_AREA_MAP, L_BRING_IN_BLACK,
                             pixGetWidth(ink), pixGetHeight(ink));
-    ink_view before = view_of(ink), after = turned ? view_of(turned) : before;
+    ink_view after = turned ? view_of(turned) : before;
     if (turned && row_separation(&after, room) < 0.9 * row_separation(&before, room))
         return turned;
     pixDestroy(&turned);
