@@ -162,6 +162,129 @@ float ink_between(const ink_view *ink, double x, double y)
     return static_cast<float>(sum / 255);
 }
 
+namespace {
+
+// Whether pixel line k (a column when across, else a row) equals the one before it throughout.
+bool repeats_line(const ink_view *ink, bool across, int k)
+{
+    int length = across ? ink->height : ink->width;
+    for (int j = 0; j < length; j++)
+        if (across ? ink_at(ink, k, j) != ink_at(ink, k - 1, j) : ink_at(ink, j, k) != ink_at(ink, j, k - 1))
+            return false;
+    return true;
+}
+
+// Whether pixel line k holds a pixel inked as a glyph's are.
+bool inked_line(const ink_view *ink, bool across, int k)
+{
+    const int glyph_ink = 128;
+    int length = across ? ink->height : ink->width;
+    for (int j = 0; j < length; j++)
+        if ((across ? ink_at(ink, k, j) : ink_at(ink, j, k)) >= glyph_ink)
+            return true;
+    return false;
+}
+
+// The scale by which a capture repeated the screen's pixel lines along one side, and where:
+// line k shows line floor((k - offset) / scale) of the screen. Each line that differs from the
+// one before begins a line of the screen, n of them on, at offset + n scale rounded up; runs of
+// equal inked lines (a screen never repeats a line of glyphs throughout; blank lines it does)
+// are as long as the scale, which numbers those places. The scale is the one that leaves the
+// widest room for an offset that puts every such place where it is seen; 1 where the lines do
+// not repeat, or no scale puts them all.
+double repeat_scale(const ink_view *ink, bool across, double *offset)
+{
+    static thread_local int begins[largest_side], runs[largest_side];
+    static thread_local double numbers[largest_side];
+    int count = std::min(largest_side, across ? ink->width : ink->height), places = 0, run_count = 0;
+    bool inked_before = count > 0 && inked_line(ink, across, 0);
+    int run = inked_before ? 1 : 0;
+    for (int k = 1; k < count; k++) {
+        bool inked_here = inked_line(ink, across, k);
+        if (repeats_line(ink, across, k)) {
+            run += inked_here;
+            continue;
+        }
+        if (inked_before)
+            runs[run_count++] = run;
+        run = inked_here ? 1 : 0;
+        begins[places++] = k;
+        inked_before = inked_here;
+    }
+    *offset = 0;
+    if (run_count < 16)
+        return 1;
+    // Two lines of the screen alike make a run twice as long: the mean is of those shorter.
+    std::nth_element(runs, runs + run_count / 2, runs + run_count);
+    int median = runs[run_count / 2];
+    double single = 0, singles = 0;
+    for (int r = 0; r < run_count; r++)
+        if (runs[r] < 2 * median) {
+            single += runs[r];
+            singles++;
+        }
+    double mean = single / singles;
+    if (mean < 1.4)
+        return 1;
+    numbers[0] = 0;
+    for (int m = 1; m < places; m++)
+        numbers[m] = numbers[m - 1] + std::max(1.0, std::round((begins[m] - begins[m - 1]) / mean));
+    double found = 1, widest = 0;
+    for (int step = -2000; step <= 2000; step++) {
+        double scale = mean * (1 + step * 0.00002), lowest = -1e30, highest = 1e30;
+        for (int m = 0; m < places && lowest < highest; m++) {
+            lowest = std::max(lowest, begins[m] - 1 - numbers[m] * scale);
+            highest = std::min(highest, begins[m] - numbers[m] * scale);
+        }
+        if (highest - lowest > widest) {
+            widest = highest - lowest;
+            found = scale;
+            *offset = (lowest + highest) / 2;
+        }
+    }
+    return found;
+}
+
+// Each line of the screen once: the first of the lines that show it.
+PIX *first_of_each(PIX *ink, double across_scale, double across_offset, double down_scale, double down_offset)
+{
+    ink_view view = view_of(ink);
+    auto shows = [](int k, double scale, double offset) { return std::floor((k - offset) / scale); };
+    int width = 0, height = 0;
+    static thread_local int columns[largest_side], rows[largest_side];
+    for (int x = 0; x < std::min(view.width, largest_side); x++)
+        if (x == 0 || shows(x, across_scale, across_offset) != shows(x - 1, across_scale, across_offset))
+            columns[width++] = x;
+    for (int y = 0; y < std::min(view.height, largest_side); y++)
+        if (y == 0 || shows(y, down_scale, down_offset) != shows(y - 1, down_scale, down_offset))
+            rows[height++] = y;
+    PIX *native = pixCreate(width, height, 8);
+    if (!native)
+        return nullptr;
+    for (int y = 0; y < height; y++) {
+        l_uint32 *line = pixGetData(native) + static_cast<ptrdiff_t>(y) * pixGetWpl(native);
+        for (int x = 0; x < width; x++)
+            SET_DATA_BYTE(line, x, ink_at(&view, columns[x], rows[y]));
+    }
+    return native;
+}
+
+// A capture that repeated the screen's pixels (scaled 2x or 3x, widened to 8:7 by repeating
+// a column in seven) taken back to one pixel of each, across and down: each glyph is then
+// drawn by the same pixels wherever it stands, as the console drew it. The ink as it is
+// where its lines do not repeat so along both sides.
+PIX *native_pixels(PIX *ink)
+{
+    ink_view view = view_of(ink);
+    double across_offset, down_offset;
+    double across = repeat_scale(&view, true, &across_offset), down = repeat_scale(&view, false, &down_offset);
+    if (across <= 1 || down <= 1)
+        return pixClone(ink);
+    PIX *native = first_of_each(ink, across, across_offset, down, down_offset);
+    return native ? native : pixClone(ink);
+}
+
+} // namespace
 
 PIX *ink_map(PIX *pix)
 {
@@ -171,5 +294,9 @@ PIX *ink_map(PIX *pix)
     lift_scanlines(gray);
     PIX *ink = ink_image(gray);
     pixDestroy(&gray);
-    return ink;
+    if (!ink)
+        return nullptr;
+    PIX *native = native_pixels(ink);
+    pixDestroy(&ink);
+    return native;
 }

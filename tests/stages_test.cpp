@@ -1,14 +1,17 @@
-// The stages below the naming, on pictures and samples made here: glyphs grouped by shape, and
-// scanlines lifted from the ink map.
+// The stages below the naming, on pictures and samples made here: glyphs grouped by shape,
+// scanlines lifted from the ink map, and a capture's repeated pixels taken back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <random>
 #include <vector>
 
 #include "../dumpscan/glyphs.h"
+#include "../dumpscan/grid.h"
 #include "../dumpscan/ink.h"
+#include "draw_page.h"
 #include "harness.h"
 
 namespace {
@@ -136,6 +139,110 @@ TABLE_TEST(scanlines, are_lifted_and_nothing_else, scanline_row, scanline_rows)
     }
     for (PIX *pix : {clean, striped, expected, lifted})
         pixDestroy(&pix);
+}
+
+// A page of a save drawn as a capture scales it: repeating pixels, its ink map is the native
+// capture's, pixel for pixel; scaled smoothly, it keeps its own pixels.
+struct repeat_row {
+    const char *name;
+    int scale;
+    double widen;
+    bool smooth;
+    page_font font;
+};
+
+const repeat_row repeat_rows[] = {
+    {"scaled 2x", 2, 1, false, font_vga8},
+    {"scaled 3x, a bold font", 3, 1, false, font_vga8_bold},
+    {"scaled 3x and widened to 8:7 by repeating columns", 3, 8.0 / 7, false, font_dejavu_mono},
+    {"scaled 2x and widened to 8:7 by repeating columns", 2, 8.0 / 7, false, font_liberation_mono_bold},
+    {"scaled 2x and widened to 4:3 smoothly", 2, 7.0 / 6, true, font_vga8},
+};
+
+PIX *drawn_ink(const scratch_dir &dir, page_drawing drawing, int scale, double widen, bool smooth)
+{
+    drawing.scale = scale;
+    drawing.widen = widen;
+    drawing.smooth = smooth;
+    std::string path = dir / ("page-" + std::to_string(scale) + ".png");
+    if (!draw_page(drawing, path))
+        return nullptr;
+    PIX *picture = pixRead(path.c_str());
+    PIX *ink = picture ? ink_map(picture) : nullptr;
+    pixDestroy(&picture);
+    return ink;
+}
+
+TABLE_TEST(repeated_pixels, are_taken_back, repeat_row, repeat_rows)
+{
+    const repeat_row &row = GetParam();
+    scratch_dir dir;
+    page_drawing drawing;
+    drawing.font = row.font;
+    drawing.rows = dump_page_rows(random_bytes(300, 5), 1);
+    drawing.left = 30;
+    drawing.top = 14;
+    PIX *native = drawn_ink(dir, drawing, 1, 1, false), *scaled = drawn_ink(dir, drawing, row.scale, row.widen, row.smooth);
+    ASSERT_TRUE(native && scaled);
+    if (row.smooth) {
+        EXPECT_EQ(pixGetWidth(scaled), static_cast<int>(std::lround(pixGetWidth(native) * row.scale * row.widen)));
+    } else {
+        l_int32 same = 0;
+        pixEqual(native, scaled, &same);
+        EXPECT_TRUE(same) << pixGetWidth(scaled) << " x " << pixGetHeight(scaled) << " against "
+                          << pixGetWidth(native) << " x " << pixGetHeight(native);
+    }
+    pixDestroy(&native);
+    pixDestroy(&scaled);
+}
+
+// A page drawn straight is left as it is, whatever skew leptonica finds on it (a few tenths of
+// a degree on these); one drawn a little turned is turned back.
+struct skew_row {
+    const char *name;
+    int scale;
+    double angle;
+    size_t size; // of the save whose last page is drawn; 0: a small save of runs
+    page_font font;
+    bool turned;
+};
+
+const skew_row skew_rows[] = {
+    {"straight, a small save of runs, native", 1, 0, 0, font_liberation_mono_bold, false},
+    {"straight, a small save of runs, scaled 2x", 2, 0, 0, font_liberation_mono, false},
+    {"straight, a last page of 4 lines, native", 1, 0, 180, font_liberation_mono, false},
+    {"straight, a full page, scaled 3x", 3, 0, 300, font_vga8_bold, false},
+    {"turned by 0.4 degrees, smoothed", 3, -0.4, 0, font_vga8, true},
+};
+
+std::vector<std::string> small_save_of_runs()
+{
+    return {"00 00 55", "55 00 0A EB 00 00 52 50", "47 20 44 41 54 41 20 31", "10 10 10 10 10 10 10 10",
+            "10 10 10 10 10 10 10 10", "00 00 00 00 00 00 00 00", "00 00 00 00 00 E0 E0 E0",
+            "E0 E0 FF FF FF FF FF FF", "FF 00 94 94 94 94 94 FF", "FF 00 00 00 00 00 00 00",
+            "00 00 00 00 00 00 00 00", "6D 6D 6D 00 00"};
+}
+
+TABLE_TEST(small_skews, are_turned_only_where_the_rows_show_them, skew_row, skew_rows)
+{
+    const skew_row &row = GetParam();
+    scratch_dir dir;
+    page_drawing drawing;
+    drawing.rows = row.size ? dump_page_rows(random_bytes(row.size, 7), (row.size - 1) / 128) : small_save_of_runs();
+    drawing.font = row.font;
+    drawing.row_pitch = 10;
+    drawing.left = 30;
+    drawing.top = 14;
+    drawing.angle = row.angle;
+    PIX *ink = drawn_ink(dir, drawing, row.scale, 1, row.angle != 0);
+    ASSERT_TRUE(ink);
+    static grid_room room;
+    PIX *level = straightened(ink, &room);
+    l_int32 same = 0;
+    pixEqual(ink, level, &same);
+    EXPECT_EQ(!same, row.turned);
+    pixDestroy(&ink);
+    pixDestroy(&level);
 }
 
 } // namespace
