@@ -222,7 +222,6 @@ struct text_side {
     int rows_on, first_row, last_row;
 };
 
-const int glyph_ink = 128; // a pixel this inked is of a glyph
 const double checked_skew = 0.5; // degrees: a skew this small is turned only where the rows show it
 
 // Where each pixel row's glyphs start, and where they end (past their last inked pixel); -1 in

@@ -177,7 +177,6 @@ bool repeats_line(const ink_view *ink, bool across, int k)
 // Whether pixel line k holds a pixel inked as a glyph's are.
 bool inked_line(const ink_view *ink, bool across, int k)
 {
-    const int glyph_ink = 128;
     int length = across ? ink->height : ink->width;
     for (int j = 0; j < length; j++)
         if ((across ? ink_at(ink, k, j) : ink_at(ink, j, k)) >= glyph_ink)

@@ -8,6 +8,7 @@
 #include <leptonica/allheaders.h>
 
 const int largest_side = 2048; // larger pictures are scaled down to this first
+const int glyph_ink = 128;      // a pixel this inked is of a glyph
 
 // The ink map as its pixels are read, again and again.
 struct ink_view {
