@@ -92,24 +92,39 @@ void lift_scanlines(PIX *gray)
     }
 }
 
-// The ink of each pixel, 0 to 255: how far it stands from the background toward the text. The
-// background is the level of half the pixels or more; the text is made of the pixels that
-// stand clearly apart from it (farther than its noise), light on it or dark on it, whichever
-// there are more of; its level is where most of those reach. A page of a line or two has few
-// of them.
-PIX *ink_image(PIX *gray)
+// How many pixels hold each gray level; how many there are.
+long gray_counts(PIX *gray, l_int32 *counts)
 {
     NUMA *histogram = pixGetGrayHistogram(gray, 1);
-    l_int32 counts[256];
     long total = 0;
     for (int level = 0; level < 256; level++) {
-        numaGetIValue(histogram, level, &counts[level]);
+        counts[level] = 0;
+        if (histogram)
+            numaGetIValue(histogram, level, &counts[level]);
         total += counts[level];
     }
     numaDestroy(&histogram);
-    int background = percentile(counts, total, 0.5);
+    return total;
+}
+
+// What a page's gray levels say: the background's level, the text's, and which is lighter.
+struct page_levels {
+    int background, text;
+    bool light_text;
+};
+
+// The background is the level of half the pixels or more; the text is made of the pixels that
+// stand clearly apart from it (farther than its noise), light on it or dark on it, whichever
+// there are more of; its level is where most of those reach. A page of a line or two has few
+// of them.
+page_levels levels_of(PIX *gray)
+{
+    l_int32 counts[256];
+    long total = gray_counts(gray, counts);
+    page_levels levels;
+    levels.background = percentile(counts, total, 0.5);
     // The noise: how far the background's peak spreads before it falls to half its height.
-    int noise = 0;
+    int background = levels.background, noise = 0;
     while (noise < 64 && counts[std::max(0, background - noise)] > counts[background] / 2 &&
            counts[std::min(255, background + noise)] > counts[background] / 2)
         noise++;
@@ -125,11 +140,49 @@ PIX *ink_image(PIX *gray)
             dark_count += counts[level];
         }
     }
-    bool light_text = light_count >= dark_count;
-    int text = light_text ? (light_count ? percentile(lighter, light_count, 0.95) : 255)
-                          : (dark_count ? percentile(darker, dark_count, 0.05) : 0);
-    double span = std::max(8, std::abs(text - background));
+    levels.light_text = light_count >= dark_count;
+    levels.text = levels.light_text ? (light_count ? percentile(lighter, light_count, 0.95) : 255)
+                                    : (dark_count ? percentile(darker, dark_count, 0.05) : 0);
+    return levels;
+}
+
+// Dark text on a page photographed in uneven light: the page's own level, found where the text
+// is closed over, divided out, and the levels measured again; else the far corner's page, a
+// level darker than the background, would be taken for ink, and would hide the grid. A page
+// lit evenly (every capture) varies by less than a fifth and is left as it is. Light text on a
+// dark screen needs none of this: its background stays dark however it is lit.
+const int light_reduction = 4; // the page's level is found at a quarter of the size
+const int light_closing = 7;   // pixels there: wider than any stroke of a glyph
+const int evened_level = 200;
+const double uneven_light = 1.2; // the lightest part of the page this much lighter than its darkest
+
+void even_light(PIX **gray, page_levels *levels)
+{
+    PIX *page = nullptr;
+    if (pixGetBackgroundGrayMapMorph(*gray, nullptr, light_reduction, light_closing, &page) != 0 || !page)
+        return;
+    l_int32 counts[256];
+    long total = gray_counts(page, counts);
+    pixDestroy(&page);
+    if (percentile(counts, total, 0.98) <= uneven_light * percentile(counts, total, 0.02))
+        return;
+    PIX *even = pixBackgroundNormMorph(*gray, nullptr, light_reduction, light_closing, evened_level);
+    if (!even)
+        return;
+    pixDestroy(gray);
+    *gray = even;
+    *levels = levels_of(*gray);
+}
+
+// The ink of each pixel, 0 to 255: how far it stands from the background toward the text.
+PIX *ink_image(PIX *gray, const page_levels *levels)
+{
+    bool light_text = levels->light_text;
+    int background = levels->background;
+    double span = std::max(8, std::abs(levels->text - background));
     PIX *ink = pixCreate(pixGetWidth(gray), pixGetHeight(gray), 8);
+    if (!ink)
+        return nullptr;
     int width = pixGetWidth(gray), height = pixGetHeight(gray);
     for (int y = 0; y < height; y++) {
         const l_uint32 *from = pixGetData(gray) + static_cast<ptrdiff_t>(y) * pixGetWpl(gray);
@@ -291,7 +344,10 @@ PIX *ink_map(PIX *pix)
     if (!gray)
         return nullptr;
     lift_scanlines(gray);
-    PIX *ink = ink_image(gray);
+    page_levels levels = levels_of(gray);
+    if (!levels.light_text)
+        even_light(&gray, &levels);
+    PIX *ink = ink_image(gray, &levels);
     pixDestroy(&gray);
     if (!ink)
         return nullptr;

@@ -106,6 +106,13 @@ page_drawing in_perspective(page_drawing drawing, double tilt)
     return drawing;
 }
 
+// In a room lit from one side: the far corner of the screen a good deal darker.
+page_drawing unevenly_lit(page_drawing drawing, double falloff)
+{
+    drawing.light_falloff = falloff;
+    return drawing;
+}
+
 const picture_row pictures[] = {
     {"a 2 KiB save of 16 pages captured at scale 1", 2048, capture(font_vga8, 1, false, 8)},
     {"the console font at scale 2, rows 9 apart, under a title", 315, capture(font_vga8, 2, false, 9), true},
@@ -126,6 +133,9 @@ const picture_row pictures[] = {
     {"a photo turned by 2 degrees", 512, degraded(capture(font_vga8, 4, true, 9), 1, 70, 4, 2), false, true},
     {"a photo from below, in perspective, its surround about it", 512,
      in_perspective(degraded(capture(font_vga8, 4, true, 9), 1, 75, 5), 6)},
+    {"a photo of a light page in uneven light, rows 8 apart", 600,
+     unevenly_lit(degraded(capture(font_dejavu_mono, 4, true, 8, 0xE8E8D8, 0x202020), 1.2, 75, 5, -0.5), 0.6), false,
+     true},
     {"the console font at scale 2, rows 8 apart, widened to 4:3 and smoothed", 400,
      widened(capture(font_vga8, 2, true, 8), 7.0 / 6)},
     {"the console font at scale 3 under scanlines", 600, scanlined(capture(font_vga8, 3, false, 9))},
