@@ -146,15 +146,42 @@ page_levels levels_of(PIX *gray)
     return levels;
 }
 
-// Dark text on a page photographed in uneven light: the page's own level, found where the text
-// is closed over, divided out, and the levels measured again; else the far corner's page, a
-// level darker than the background, would be taken for ink, and would hide the grid. A page
-// lit evenly (every capture) varies by less than a fifth and is left as it is. Light text on a
-// dark screen needs none of this: its background stays dark however it is lit.
+// Dark text on a page photographed in uneven light, or in a dark room: the page's own level,
+// found where the text is closed over, divided out, and the levels measured again; else the far
+// corner's page, a level darker than the background, and the room about the screen would be
+// taken for ink, and would hide the grid and the page's sides. A page lit evenly (every
+// capture) varies by less than a fifth and is left as it is. Light text on a dark screen needs
+// none of this: its background stays dark however it is lit.
 const int light_reduction = 4; // the page's level is found at a quarter of the size
 const int light_closing = 7;   // pixels there: wider than any stroke of a glyph
 const int evened_level = 200;
 const double uneven_light = 1.2; // the lightest part of the page this much lighter than its darkest
+// What stands darker than this part of the page's lightest is no page, however it is lit: the
+// room about the screen, which dividing would turn into noise as strong as the text.
+const double surround_share = 0.3;
+
+// The parts of the evened picture that are no page, by the page's level about them (the blocks
+// of the map around each as well, where the page's edge may cross), set to the page's evened
+// level: no ink.
+void blank_surround(PIX *even, PIX *page, int lightest)
+{
+    PIX *dark = pixThresholdToBinary(page, static_cast<int>(std::ceil(surround_share * lightest)));
+    PIX *surround = dark ? pixDilateBrick(nullptr, dark, 3, 3) : nullptr;
+    pixDestroy(&dark);
+    if (!surround)
+        return;
+    int width = pixGetWidth(even), height = pixGetHeight(even), wpl = pixGetWpl(even);
+    int map_width = pixGetWidth(surround), map_height = pixGetHeight(surround), map_wpl = pixGetWpl(surround);
+    for (int y = 0; y < height; y++) {
+        l_uint32 *row = pixGetData(even) + static_cast<ptrdiff_t>(y) * wpl;
+        const l_uint32 *blocks =
+            pixGetData(surround) + static_cast<ptrdiff_t>(std::min(y / light_reduction, map_height - 1)) * map_wpl;
+        for (int x = 0; x < width; x++)
+            if (GET_DATA_BIT(blocks, std::min(x / light_reduction, map_width - 1)))
+                SET_DATA_BYTE(row, x, evened_level);
+    }
+    pixDestroy(&surround);
+}
 
 void even_light(PIX **gray, page_levels *levels)
 {
@@ -163,10 +190,16 @@ void even_light(PIX **gray, page_levels *levels)
         return;
     l_int32 counts[256];
     long total = gray_counts(page, counts);
+    int lightest = percentile(counts, total, 0.98);
+    PIX *even = nullptr;
+    if (lightest > uneven_light * percentile(counts, total, 0.02)) {
+        PIX *inverse = pixGetInvBackgroundMap(page, evened_level, 0, 0);
+        even = inverse ? pixApplyInvBackgroundGrayMap(*gray, inverse, light_reduction, light_reduction) : nullptr;
+        pixDestroy(&inverse);
+        if (even)
+            blank_surround(even, page, lightest);
+    }
     pixDestroy(&page);
-    if (percentile(counts, total, 0.98) <= uneven_light * percentile(counts, total, 0.02))
-        return;
-    PIX *even = pixBackgroundNormMorph(*gray, nullptr, light_reduction, light_closing, evened_level);
     if (!even)
         return;
     pixDestroy(gray);
