@@ -28,7 +28,10 @@ const float shared_digit = 5;      // a digit of two groups: a glyph split in tw
 // in many fonts (a D as 0, a B as 8, and back): a reading of one lends this part of its vote to
 // the other, so that where the one read is taken (the zero, by the header), its look-alike
 // comes among the first ways tried rather than after every other digit.
-const int look_alikes[][2] = {{0x0, 0xD}, {0x8, 0xB}};
+struct look_alike {
+    int one, other;
+};
+const look_alike look_alikes[] = {{0x0, 0xD}, {0x8, 0xB}};
 const float look_alike_share = 0.3f;
 
 // Where a digit stands in the dump: its byte, and its nibble (0: the high one).
@@ -166,9 +169,9 @@ void checksum_weights(const reading *read, unsigned *weight)
 void lend_to_look_alikes(const float *read, float *votes)
 {
     std::copy(read, read + digits, votes);
-    for (const auto &pair : look_alikes) {
-        votes[pair[0]] = std::max(votes[pair[0]], look_alike_share * read[pair[1]]);
-        votes[pair[1]] = std::max(votes[pair[1]], look_alike_share * read[pair[0]]);
+    for (const look_alike &pair : look_alikes) {
+        votes[pair.one] = std::max(votes[pair.one], look_alike_share * read[pair.other]);
+        votes[pair.other] = std::max(votes[pair.other], look_alike_share * read[pair.one]);
     }
 }
 
