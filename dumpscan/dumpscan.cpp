@@ -42,7 +42,7 @@ void header_text(const int *digits, char *text)
 reading reading_of(int page_count, const command_line *line)
 {
     reading read = {page_count, pages, sample_count, groups.group_of, groups.runner_up, groups.doubtful, groups.count,
-                    votes, {}};
+                    votes, groups.twinned, {}};
     std::copy(line->header, line->header + header_digits, read.given_header);
     return read;
 }

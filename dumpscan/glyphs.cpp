@@ -29,6 +29,8 @@ const int settling_rounds = 4;       // of every sample, once the groups are mer
 const double doubtful_margin = 0.25; // relatively this near the runner-up: either may be the glyph
 const double scatter_times = 3;        // two groups' scatter, within which they are one shape
 const double least_same_shape = 0.002; // the same shape's limit, however tight the groups
+const double twin_apart = 0.02;        // two groups this near may be one glyph split in two,
+const double twin_scatters = 8;        // or this many times the samples' scatter apart
 
 float lengths[most_samples];
 double sums[most_groups][glyph_size];
@@ -242,6 +244,26 @@ double distance_between(const float *a, const float *b)
     return 1 - dot;
 }
 
+// Groups whose glyphs may be one glyph split in two: their means stand within twin_apart, or
+// within a few times the samples' scatter about their means (a photo's glyphs scatter so far
+// that two digits stand no farther apart than two groups of one).
+void mark_twins(glyph_groups *groups)
+{
+    double members = 0, lengths_summed = 0;
+    for (int g = 0; g < groups->count; g++) {
+        members += groups->members[g];
+        lengths_summed += sum_lengths[g];
+    }
+    double scatter = members > 0 ? (members - lengths_summed) / members : 0;
+    double near = std::max(twin_apart, twin_scatters * scatter);
+    for (int g = 0; g < groups->count; g++) {
+        groups->twinned[g] = false;
+        for (int h = 0; h < groups->count; h++)
+            if (h != g && distance_between(groups->mean[g], groups->mean[h]) < near)
+                groups->twinned[g] = true;
+    }
+}
+
 void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *groups)
 {
     for (int s = 0; s < sample_count; s++)
@@ -273,6 +295,7 @@ void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *g
         if (lengths[s] <= 0)
             groups->group_of[s] = -1;
     }
+    mark_twins(groups);
 }
 
 namespace {

@@ -17,6 +17,7 @@ struct glyph_groups {
     bool doubtful[most_samples];    // about as near the runner-up: either may be its glyph
     int members[most_groups];
     float mean[most_groups][glyph_size]; // of the members, each scaled to length 1
+    bool twinned[most_groups];           // another group's glyphs stand near: one glyph split in two?
 };
 
 // Glyphs whose means stand farther apart than this are never one shape: the same glyph drawn

@@ -23,7 +23,9 @@ const int most_doubtful_tried = 6; // doubtful digits whose two readings are tri
 const int most_partials = 1 << 20; // names of the first groups kept in the search
 const float unread = 0.01f;        // what tesseract's silence counts as, against its votes
 const float sharpness = 2;         // its votes are a few readings of one glyph, not many
-const float shared_digit = 5;      // a digit of two groups: a glyph split in two, seldom
+// A digit of two groups: a glyph split in two, seldom, and only where the two stand near.
+const float shared_digit_near = 5;
+const float shared_digit_far = 9;
 // Round glyphs told apart by a straight left side, which tesseract reads as each other surely
 // in many fonts (a D as 0, a B as 8, and back): a reading of one lends this part of its vote to
 // the other, so that where the one read is taken (the zero, by the header), its look-alike
@@ -193,6 +195,13 @@ void name_costs(const reading *read, const int *forced, float (*cost)[digits])
     }
 }
 
+// What naming a group a digit that a group before it bears costs more: little where another
+// group's glyphs stand near its own (a glyph split in two), much where none does.
+float sharing_cost(const reading *read, int g)
+{
+    return read->twinned[g] ? shared_digit_near : shared_digit_far;
+}
+
 // Ways of naming the groups are tried cheapest first: a best-first search over the names of
 // the groups one after another, each partial way's cost bounded below by the cheapest names of
 // the groups left.
@@ -301,7 +310,7 @@ bool next_way(ways *search, int *name, float *cost_of_way)
             if (std::isinf(search->cost[g][d]))
                 continue;
             bool shared = way.taken >> d & 1;
-            float cost = way.cost + search->cost[g][d] + (shared ? shared_digit : 0);
+            float cost = way.cost + search->cost[g][d] + (shared ? sharing_cost(search->read, g) : 0);
             push_way(search, {index, static_cast<unsigned short>(way.taken | 1u << d), static_cast<unsigned char>(d),
                               static_cast<unsigned char>(way.depth + 1), cost});
         }
@@ -332,7 +341,7 @@ float naming_cost(const reading *read, const float (*cost)[digits], const int *n
     float total = 0;
     unsigned taken = 0;
     for (int g = 0; g < read->groups; g++) {
-        total += cost[g][name[g]] + ((taken >> name[g] & 1) ? shared_digit : 0);
+        total += cost[g][name[g]] + ((taken >> name[g] & 1) ? sharing_cost(read, g) : 0);
         taken |= 1u << name[g];
     }
     return total;

@@ -20,6 +20,7 @@ struct reading {
     const bool *doubtful;     // by sample
     int groups;
     const float (*votes)[16]; // by group
+    const bool *twinned;      // by group: another group's glyphs stand near, one glyph split in two?
     int given_header[header_digits]; // --header, or unsure throughout
 };
 
