@@ -112,6 +112,12 @@ PIX *decode_first_frame(const unsigned char *bytes, size_t first_frame_end)
     return pix;
 }
 
+// The digits a page read holds, those of lines its picture cut off counted as read.
+int digits_read(const page_read *page)
+{
+    return (page->lines + page->lines_cut - 1) * digits_per_line + page->last_line_digits;
+}
+
 // Reads the page on pix, which it takes and destroys.
 page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_sample *samples, int *sample_count,
                              char *why, size_t size)
@@ -136,22 +142,31 @@ page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_
     // rows suggest, best first, is tried until one shows a page, with cells as wide as usual,
     // then widened (a capture widened to 4:3 has cells as wide as rows 4/3 as far apart are
     // usually: rows of the next pitch would show a page there, of a part of the lines).
+    // A page that is not full may also be a part of the page read on a grid of a wrong pitch:
+    // the choices after it are tried too, and the one that reads the most digits is taken.
     row_choice choices[row_choices_tried];
     int choice_count = choose_rows(&view, &room, choices, row_choices_tried);
-    bool found = false;
+    int best = -1, most_digits = 0, first_sample = *sample_count;
     snprintf(why, size, "no text on a grid of cells");
-    for (int k = 0; k < 2 * choice_count && !found; k++) {
+    for (int k = 0; k < 2 * choice_count && most_digits < page_lines * digits_per_line; k++) {
         if (!find_grid(&view, &choices[k / 2], k % 2 == 1, &room, &grid))
             continue;
         measure_cells(&view, &grid, &cells);
         page->image = name;
-        int first_sample = *sample_count;
-        found = read_rows(&view, &grid, &cells, page, samples, sample_count, why, size);
-        if (!found)
-            *sample_count = first_sample;
+        if (read_rows(&view, &grid, &cells, page, samples, sample_count, why, size) &&
+            digits_read(page) > most_digits) {
+            best = k;
+            most_digits = digits_read(page);
+        }
+        *sample_count = first_sample;
+    }
+    if (best >= 0) {
+        find_grid(&view, &choices[best / 2], best % 2 == 1, &room, &grid);
+        measure_cells(&view, &grid, &cells);
+        read_rows(&view, &grid, &cells, page, samples, sample_count, why, size);
     }
     pixDestroy(&ink);
-    return found ? page_found : page_missing;
+    return best >= 0 ? page_found : page_missing;
 }
 
 } // namespace

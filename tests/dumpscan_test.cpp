@@ -62,6 +62,8 @@ struct picture_row {
     bool title = false; // a title and a blank row above the header
     bool photo = false;
     bool runs = false;  // a save as saves are: runs of 00 and FF, some digits only on its last line
+    const char *save = nullptr; // the save's bytes, size of them, where not drawn at random
+    int left = 8, top = 6;      // where the first page's first row starts
 };
 
 page_drawing capture(page_font font, int scale, bool smooth, int row_pitch, unsigned background = 0x000000,
@@ -152,6 +154,14 @@ const picture_row pictures[] = {
      widened(capture(font_liberation_mono, 3, false, 10), 8.0 / 7)},
     {"bold Liberation at scale 3, rows 8 apart, widened to 8:7 without smoothing", 900,
      widened(capture(font_liberation_mono_bold, 3, false, 8), 8.0 / 7)},
+    // A last page whose bold glyphs, widened, stand as a header and one short line on a grid of
+    // cells too wide: the grids after it read more of the page.
+    {"a page of bold Liberation widened to 4:3 and smoothed, read on the grid that reads most", 57,
+     widened(capture(font_liberation_mono_bold, 2, true, 9), 7.0 / 6), false, false, false,
+     "\x39\x00\xE9\xEE\x00\x00\x52\x50\x47\x20\x44\x41\x54\x41\x20\x31"
+     "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x00\x00\x00\x00\x00\x00"
+     "\x00\x00\x00\x00\x00\x00\x3F\x3F\x3F\x3F\x3F\x3F\x3F\x3F\x3F\x3F"
+     "\x3F\x3F\x3F\x3F\x3F\x3F\x3F\x3F\x3F", 29, 16},
     {"a save of runs of 00 and FF, digits first shown on its last line", 700, capture(font_vga8, 2, false, 9), false,
      false, true},
 };
@@ -166,14 +176,14 @@ std::string save_of_runs(size_t size)
 }
 
 void draw_save(const std::string &bytes, page_drawing drawing, bool title, const scratch_dir &dir,
-               std::vector<std::string> *names)
+               std::vector<std::string> *names, int left = 8, int top = 6)
 {
     for (size_t page = 0; page * 128 < bytes.size(); page++) {
         drawing.rows = dump_page_rows(bytes, page);
         if (title)
             drawing.rows.insert(drawing.rows.begin(), {"SAVE DUMP   PAGE " + std::to_string(page + 1), ""});
-        drawing.left = 8 + static_cast<int>(page * 13 % 40);
-        drawing.top = 6 + static_cast<int>(page * 7 % 20);
+        drawing.left = left + static_cast<int>(page * 13 % 40);
+        drawing.top = top + static_cast<int>(page * 7 % 20);
         drawing.seed = static_cast<unsigned>(page + 1);
         std::string name = "page-" + std::to_string(page) + (drawing.jpeg_quality ? ".jpg" : ".png");
         ASSERT_TRUE(draw_page(drawing, dir / name));
@@ -186,9 +196,11 @@ TABLE_TEST(picture_runs, read_as_typed, picture_row, pictures)
     SKIP_UNDER_WINE_IF(true);
     const picture_row &row = GetParam();
     scratch_dir dir;
-    std::string bytes = row.runs ? save_of_runs(row.size) : save_of(row.size, static_cast<unsigned>(row.size));
+    std::string bytes = row.save   ? std::string(row.save, row.size)
+                        : row.runs ? save_of_runs(row.size)
+                                   : save_of(row.size, static_cast<unsigned>(row.size));
     std::vector<std::string> names;
-    draw_save(bytes, row.drawing, row.title, dir, &names);
+    draw_save(bytes, row.drawing, row.title, dir, &names, row.left, row.top);
     run_result result = run_program(dumpscan, names, "", dir.path.string());
     std::string expected = text_of(bytes), extension = row.drawing.jpeg_quality ? "jpg" : "png";
     if (!row.photo) {
