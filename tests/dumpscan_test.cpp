@@ -614,6 +614,8 @@ const run_case cases[] = {
         "", "'p.jpg' cannot be read as an image\n", 3),
     row("a GIF whose screen is too large", {"-o", "save.txt", "p.gif"}, {{"p.gif", gif_of(20000, 20000, 1, 1)}}, "",
         "'p.gif' is too large a picture: 20000 x 20000 pixels, more than 64 million\n", 3),
+    row("a GIF whose screen is 64 million pixels, no more, is read", {"-o", "save.txt", "p.gif"},
+        {{"p.gif", gif_of(8000, 8000, 1, 1)}}, "", "'p.gif' holds no dump page: no text on a grid of cells\n", 2),
     row("a GIF whose frame is too large", {"-o", "save.txt", "p.gif"}, {{"p.gif", gif_of(1, 1, 9000, 9000)}}, "",
         "'p.gif' is too large a picture: 9000 x 9000 pixels, more than 64 million\n", 3),
     row("a GIF whose second frame, after one with colours of its own, is too large", {"-o", "save.txt", "p.gif"},
