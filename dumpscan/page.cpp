@@ -139,11 +139,11 @@ page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_
     }
     ink_view view = view_of(ink);
     // A pitch within the glyphs may set rows apart as well as the rows' own: each pitch the
-    // rows suggest, best first, is tried until one shows a page, with cells as wide as usual,
-    // then widened (a capture widened to 4:3 has cells as wide as rows 4/3 as far apart are
-    // usually: rows of the next pitch would show a page there, of a part of the lines).
-    // A page that is not full may also be a part of the page read on a grid of a wrong pitch:
-    // the choices after it are tried too, and the one that reads the most digits is taken.
+    // rows suggest, best first, is tried until one shows a full page, with cells as wide as
+    // usual, then widened (a capture widened to 4:3 has cells as wide as rows 4/3 as far apart
+    // are usually: rows of the next pitch would show a page there, of a part of the lines). A
+    // page that is not full may be a part of the page read on a grid of a wrong pitch: of the
+    // pages the grids show, the one of the most digits is taken.
     row_choice choices[row_choices_tried];
     int choice_count = choose_rows(&view, &room, choices, row_choices_tried);
     int best = -1, most_digits = 0, first_sample = *sample_count;
