@@ -27,6 +27,7 @@ struct grouping_row {
     std::vector<drawn_shape> drawn;
     int groups;
     std::vector<std::pair<int, int>> together, apart; // of the drawn, by index
+    std::vector<int> twinned; // the drawn whose group has another near it: one glyph split in two?
 };
 
 std::vector<drawn_shape> digits_each(int copies, int first, int last)
@@ -46,9 +47,10 @@ std::vector<drawn_shape> with(std::vector<drawn_shape> drawn, std::vector<drawn_
 const grouping_row grouping_rows[] = {
     // Merged by the members they hold, two small digits would meet before the two large pieces.
     {"a digit drawn two ways, each many times, is one group beside two small digits",
-     with(digits_each(20, 0, 13), {{0, 3, 20}, {14, 0, 2}, {14, 20, 2}}), 16, {{0, 14}}, {{15, 16}}},
+     with(digits_each(20, 0, 13), {{0, 3, 20}, {14, 0, 2}, {14, 20, 2}}), 16, {{0, 14}}, {{15, 16}}, {}},
+    // Each drawn by the same pixels, the two are near enough to be one glyph split in two.
     {"two digits 0.005 apart, each drawn alike, are two groups", with(digits_each(10, 0, 14), {{0, 1, 10}}), 16, {},
-     {{0, 15}}},
+     {{0, 15}}, {0, 15}},
 };
 
 TABLE_TEST(grouping, one_group_per_shape, grouping_row, grouping_rows)
@@ -79,6 +81,10 @@ TABLE_TEST(grouping, one_group_per_shape, grouping_row, grouping_rows)
         EXPECT_EQ(groups.group_of[first_of[a]], groups.group_of[first_of[b]]) << a << " and " << b;
     for (auto [a, b] : row.apart)
         EXPECT_NE(groups.group_of[first_of[a]], groups.group_of[first_of[b]]) << a << " and " << b;
+    for (size_t d = 0; d < row.drawn.size(); d++) {
+        bool twin = std::find(row.twinned.begin(), row.twinned.end(), static_cast<int>(d)) != row.twinned.end();
+        EXPECT_EQ(groups.twinned[groups.group_of[first_of[d]]], twin) << "drawn " << d;
+    }
 }
 
 // A page of bars of ink 6 rows high and 2 apart (stripes within the glyphs, as a small font
