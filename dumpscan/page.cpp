@@ -143,24 +143,30 @@ page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_
     // usual, then widened (a capture widened to 4:3 has cells as wide as rows 4/3 as far apart
     // are usually: rows of the next pitch would show a page there, of a part of the lines). A
     // page that is not full may be a part of the page read on a grid of a wrong pitch: of the
-    // pages the grids show, the one of the most digits is taken.
+    // pages the grids show, the one of the most digits is taken, read again only where a page
+    // read after it took its place.
     row_choice choices[row_choices_tried];
     int choice_count = choose_rows(&view, &room, choices, row_choices_tried);
-    int best = -1, most_digits = 0, first_sample = *sample_count;
+    int best = -1, most_digits = 0, first_sample = *sample_count, best_end = first_sample;
+    bool best_in_place = false;
     snprintf(why, size, "no text on a grid of cells");
     for (int k = 0; k < 2 * choice_count && most_digits < page_lines * digits_per_line; k++) {
         if (!find_grid(&view, &choices[k / 2], k % 2 == 1, &room, &grid))
             continue;
         measure_cells(&view, &grid, &cells);
         page->image = name;
-        if (read_rows(&view, &grid, &cells, page, samples, sample_count, why, size) &&
-            digits_read(page) > most_digits) {
+        *sample_count = first_sample;
+        if (!read_rows(&view, &grid, &cells, page, samples, sample_count, why, size))
+            continue;
+        best_in_place = digits_read(page) > most_digits;
+        if (best_in_place) {
             best = k;
             most_digits = digits_read(page);
+            best_end = *sample_count;
         }
-        *sample_count = first_sample;
     }
-    if (best >= 0) {
+    *sample_count = best_in_place ? best_end : first_sample;
+    if (best >= 0 && !best_in_place) {
         find_grid(&view, &choices[best / 2], best % 2 == 1, &room, &grid);
         measure_cells(&view, &grid, &cells);
         read_rows(&view, &grid, &cells, page, samples, sample_count, why, size);
