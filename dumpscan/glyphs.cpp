@@ -249,19 +249,17 @@ double distance_between(const float *a, const float *b)
 // that two digits stand no farther apart than two groups of one).
 void mark_twins(glyph_groups *groups)
 {
-    double members = 0, lengths_summed = 0;
+    double members = 0, scattered = 0;
     for (int g = 0; g < groups->count; g++) {
         members += groups->members[g];
-        lengths_summed += sum_lengths[g];
+        scattered += groups->members[g] * scatter_of(groups, g);
     }
-    double scatter = members > 0 ? (members - lengths_summed) / members : 0;
-    double near = std::max(twin_apart, twin_scatters * scatter);
-    for (int g = 0; g < groups->count; g++) {
-        groups->twinned[g] = false;
-        for (int h = 0; h < groups->count; h++)
-            if (h != g && distance_between(groups->mean[g], groups->mean[h]) < near)
-                groups->twinned[g] = true;
-    }
+    double near = std::max(twin_apart, twin_scatters * (members > 0 ? scattered / members : 0));
+    std::fill(groups->twinned, groups->twinned + groups->count, false);
+    for (int g = 0; g < groups->count; g++)
+        for (int h = g + 1; h < groups->count; h++)
+            if (distance_between(groups->mean[g], groups->mean[h]) < near)
+                groups->twinned[g] = groups->twinned[h] = true;
 }
 
 void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *groups)
