@@ -17,9 +17,10 @@
 namespace {
 
 // Copies of a shape: a pattern of ink seeded by its number, lacking `missing` of its inked
-// points (about missing / 200 apart from the whole shape).
+// points (about missing / 200 apart from the whole shape), and each copy `scattered` more of
+// its own, as a photo's samples scatter.
 struct drawn_shape {
-    int shape, missing, copies;
+    int shape, missing, copies, scattered = 0;
 };
 
 struct grouping_row {
@@ -38,6 +39,13 @@ std::vector<drawn_shape> digits_each(int copies, int first, int last)
     return drawn;
 }
 
+std::vector<drawn_shape> scattered(std::vector<drawn_shape> drawn, int points)
+{
+    for (drawn_shape &shape : drawn)
+        shape.scattered = points;
+    return drawn;
+}
+
 std::vector<drawn_shape> with(std::vector<drawn_shape> drawn, std::vector<drawn_shape> more)
 {
     drawn.insert(drawn.end(), more.begin(), more.end());
@@ -51,6 +59,10 @@ const grouping_row grouping_rows[] = {
     // Each drawn by the same pixels, the two are near enough to be one glyph split in two.
     {"two digits 0.005 apart, each drawn alike, are two groups", with(digits_each(10, 0, 14), {{0, 1, 10}}), 16, {},
      {{0, 15}}, {0, 15}},
+    // Two digits 0.03 apart stand farther apart than a capture's twins, but within eight times
+    // the scatter of samples that each lack a few points of their own.
+    {"two digits 0.03 apart, their samples scattered, are two groups, twins",
+     scattered(with(digits_each(10, 0, 14), {{0, 6, 10}}), 2), 16, {}, {{0, 15}}, {0, 15}},
 };
 
 TABLE_TEST(grouping, one_group_per_shape, grouping_row, grouping_rows)
@@ -63,11 +75,13 @@ TABLE_TEST(grouping, one_group_per_shape, grouping_row, grouping_rows)
         first_of.push_back(count);
         for (int copy = 0; copy < drawn.copies; copy++, count++) {
             std::mt19937 pattern(static_cast<unsigned>(drawn.shape) * 101 + 5);
+            std::mt19937 scatter(static_cast<unsigned>(count) * 7 + 3);
             int dropped = 0;
             for (int k = 0; k < glyph_size; k++) {
                 bool inked = pattern() % 5 < 2;
                 bool missing = inked && dropped < drawn.missing && ++dropped;
-                samples[count].ink[k] = inked && !missing ? 200 : 0;
+                bool scattered = inked && static_cast<int>(scatter() % 100) < drawn.scattered;
+                samples[count].ink[k] = inked && !missing && !scattered ? 200 : 0;
             }
         }
     }
