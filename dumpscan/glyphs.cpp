@@ -302,9 +302,30 @@ const int drawn_side = 48;      // pixels of a mean glyph drawn for tesseract
 const int alternatives_kept = 2; // of the digits tesseract ranks next to the one it reads
 const float alternative_share = 0.25f; // of the vote, the first of them; the second half that
 const int margin = 24;
+const double sharpening = 3; // times a point's difference from its neighbours' mean, added
+
+// A mean glyph sharpened against the mean of each point's neighbours: a glyph blurred (by
+// composite video, by a photo's lens) fills the holes of a 0 or a D nearly as its strokes.
+// Within a crisp glyph's strokes and without them, the points stay as they were.
+void sharpen(const float *mean, float *sharpened)
+{
+    for (int y = 0; y < glyph_side; y++)
+        for (int x = 0; x < glyph_side; x++) {
+            double around = 0;
+            int points = 0;
+            for (int j = std::max(0, y - 1); j <= std::min(glyph_side - 1, y + 1); j++)
+                for (int i = std::max(0, x - 1); i <= std::min(glyph_side - 1, x + 1); i++) {
+                    around += mean[j * glyph_side + i];
+                    points++;
+                }
+            double point = mean[y * glyph_side + x];
+            sharpened[y * glyph_side + x] = static_cast<float>(std::max(0.0, point + sharpening * (point - around / points)));
+        }
+}
 
 // A line of mean glyphs, dark on light, one cell after another (a group of -1: a space),
-// thresholded at a part of each glyph's most.
+// sharpened, and thresholded at a part of each glyph's most before it was sharpened (the most
+// of a sharpened glyph stands at its corners).
 PIX *draw_line(const glyph_groups *groups, const int *line, int count, double threshold)
 {
     PIX *drawn = pixCreate(2 * margin + count * drawn_side, 2 * margin + drawn_side, 8);
@@ -312,8 +333,10 @@ PIX *draw_line(const glyph_groups *groups, const int *line, int count, double th
     for (int slot = 0; slot < count; slot++) {
         if (line[slot] < 0)
             continue;
-        const float *mean = groups->mean[line[slot]];
-        float most = *std::max_element(mean, mean + glyph_size);
+        const float *unsharpened = groups->mean[line[slot]];
+        float most = *std::max_element(unsharpened, unsharpened + glyph_size);
+        float mean[glyph_size];
+        sharpen(unsharpened, mean);
         for (int y = 0; y < drawn_side; y++)
             for (int x = 0; x < drawn_side; x++) {
                 double gx = (x + 0.5) * glyph_side / drawn_side - 0.5, gy = (y + 0.5) * glyph_side / drawn_side - 0.5;

@@ -148,6 +148,9 @@ const picture_row pictures[] = {
      scanlined(capture(font_liberation_mono, 3, false, 10, 0xE8E8D8, 0x202020))},
     {"Liberation widened to 4:3 and blurred as composite video is", 700,
      degraded(widened(capture(font_liberation_mono, 2, true, 9), 7.0 / 6), 1.2, 0, 3)},
+    // Blurred so that the holes of a 0, a D or a B fill nearly as their strokes do.
+    {"bold Liberation widened to 4:3 and blurred as composite video is", 700,
+     degraded(widened(capture(font_liberation_mono_bold, 2, true, 9), 7.0 / 6), 1.2, 0, 3)},
     {"DejaVu at scale 2, rows 8 apart, widened to 4:3 and smoothed", 1500,
      widened(capture(font_dejavu_mono, 2, true, 8), 7.0 / 6)},
     {"Liberation at scale 3, widened to 8:7 without smoothing", 1500,
