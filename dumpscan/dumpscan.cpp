@@ -329,6 +329,17 @@ void read_pages(const command_line *line)
 }
 
 
+// The samples grouped by shape; the encoding 00 of every page's header shows the zero's.
+void group_by_shape(int page_count)
+{
+    static int zeros[most_zeros];
+    int count = 0;
+    for (int p = 0; p < page_count; p++)
+        for (int k = 0; k < 2; k++)
+            zeros[count++] = pages[p].header[k];
+    group_glyphs(samples, sample_count, zeros, count, &groups);
+}
+
 // A line of one group's glyph alone, in four pairs of its own.
 void lay_out_alone(int group, int *line)
 {
@@ -498,7 +509,7 @@ int main(int argc, char **argv)
         refuse_text_output(&line);
     open_book(&line);
     read_pages(&line);
-    group_glyphs(samples, sample_count, &groups);
+    group_by_shape(line.image_count);
     name_digits(line.image_count, &line);
     report_pages(line.image_count);
     report_set(line.image_count, &line);

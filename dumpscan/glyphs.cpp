@@ -31,6 +31,13 @@ const double scatter_times = 3;        // two groups' scatter, within which they
 const double least_same_shape = 0.002; // the same shape's limit, however tight the groups
 const double twin_apart = 0.02;        // two groups this near may be one glyph split in two,
 const double twin_scatters = 8;        // or this many times the samples' scatter apart
+// Members of the zero's group that stand apart from the headers' zeros are another digit where
+// their mean stands this many times the zeros' own scatter from the zeros' mean, and this far
+// at the least: the headers' zeros all stand at the same columns, and on a capture widened by a
+// part of a pixel a zero of another column stands up to 0.011 from them.
+const double apart_from_zeros = 3;
+const double least_apart_from_zeros = 0.012;
+const int splitting_rounds = 6;
 
 float lengths[most_samples];
 double sums[most_groups][glyph_size];
@@ -234,6 +241,78 @@ void merge_same_shapes(const glyph_sample *samples, int sample_count, int stride
         merge_pair(samples, sample_count, stride, groups, a, b);
 }
 
+// The mean of the samples given, scaled to length 1, into mean.
+void mean_of(const glyph_sample *samples, const int *indexes, int count, float *mean)
+{
+    double sum[glyph_size] = {};
+    for (int k = 0; k < count; k++)
+        for (int i = 0; i < glyph_size; i++)
+            sum[i] += samples[indexes[k]].ink[i] / static_cast<double>(lengths[indexes[k]]);
+    scale_to_one(sum, mean);
+}
+
+// The samples of the headers' zeros that stand in group, into in_group; how many.
+int zeros_in(const glyph_groups *groups, int group, const int *zeros, int zero_count, int *in_group)
+{
+    int count = 0;
+    for (int k = 0; k < zero_count; k++)
+        if (groups->group_of[zeros[k]] == group && lengths[zeros[k]] > 0)
+            in_group[count++] = zeros[k];
+    return count;
+}
+
+// The members of group nearer other than zero, into members, with other moved to their mean a
+// few times over; how many (0: none).
+int nearer_other(const glyph_sample *samples, int sample_count, const glyph_groups *groups, int group,
+                 const float *zero, float *other, int *members)
+{
+    int count = 0;
+    for (int round = 0; round < splitting_rounds; round++) {
+        count = 0;
+        for (int s = 0; s < sample_count; s++)
+            if (groups->group_of[s] == group &&
+                distance(&samples[s], lengths[s], other) < distance(&samples[s], lengths[s], zero))
+                members[count++] = s;
+        if (count == 0)
+            return 0;
+        mean_of(samples, members, count, other);
+    }
+    return count;
+}
+
+// The zeros of the headers (the encoding 00 of every page) show the zero's shape as no group
+// mean can: blurred by composite video or a photo's lens, an 8 and a B stand so near a 0 that
+// the zero's group takes them in when no more groups than digits are kept. Its members that
+// stand nearer a mean of their own than the zeros' mean, starting from the farthest member,
+// split off into a group of their own where that mean stands clearly apart.
+void split_from_zeros(const glyph_sample *samples, int sample_count, const int *zeros, int zero_count,
+                      glyph_groups *groups)
+{
+    static int members[most_samples], zeros_in_group[most_zeros];
+    int group = zero_count > 0 ? groups->group_of[zeros[0]] : -1;
+    int anchors = group >= 0 ? zeros_in(groups, group, zeros, zero_count, zeros_in_group) : 0;
+    if (anchors < 2 || groups->count >= most_groups)
+        return;
+    float zero[glyph_size], other[glyph_size];
+    mean_of(samples, zeros_in_group, anchors, zero);
+    double scatter = 0, farthest = 0;
+    for (int k = 0; k < anchors; k++)
+        scatter += distance(&samples[zeros_in_group[k]], lengths[zeros_in_group[k]], zero) / anchors;
+    for (int s = 0; s < sample_count; s++)
+        if (groups->group_of[s] == group && distance(&samples[s], lengths[s], zero) > farthest) {
+            farthest = distance(&samples[s], lengths[s], zero);
+            mean_of(samples, &s, 1, other);
+        }
+    int count = farthest > 0 ? nearer_other(samples, sample_count, groups, group, zero, other, members) : 0;
+    double apart = distance_between(zero, other);
+    if (count == 0 || apart < least_apart_from_zeros || apart < apart_from_zeros * scatter)
+        return;
+    for (int k = 0; k < count; k++)
+        groups->group_of[members[k]] = groups->count;
+    groups->count++;
+    recompute_means(samples, sample_count, 1, groups);
+}
+
 } // namespace
 
 double distance_between(const float *a, const float *b)
@@ -262,7 +341,8 @@ void mark_twins(glyph_groups *groups)
                 groups->twinned[g] = groups->twinned[h] = true;
 }
 
-void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *groups)
+void group_glyphs(const glyph_sample *samples, int sample_count, const int *zeros, int zero_count,
+                  glyph_groups *groups)
 {
     for (int s = 0; s < sample_count; s++)
         lengths[s] = static_cast<float>(length_of(&samples[s]));
@@ -286,6 +366,7 @@ void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *g
     }
     merge_same_shapes(samples, sample_count, 1, groups);
     compact(samples, sample_count, groups);
+    split_from_zeros(samples, sample_count, zeros, zero_count, groups);
     for (int s = 0; s < sample_count; s++) {
         double d1, d2;
         nearest_two(groups, &samples[s], lengths[s], &groups->group_of[s], &groups->runner_up[s], &d1, &d2);

@@ -29,8 +29,10 @@ const double same_shape = 0.008;
 // 1 - the cosine between two means of length 1: 0 for the same shape.
 double distance_between(const float *a, const float *b);
 
-// Groups the samples by shape.
-void group_glyphs(const glyph_sample *samples, int sample_count, glyph_groups *groups);
+// Groups the samples by shape; zeros are the samples of the headers' encoding, 00 on every page.
+const int most_zeros = 2 * most_pages;
+void group_glyphs(const glyph_sample *samples, int sample_count, const int *zeros, int zero_count,
+                  glyph_groups *groups);
 
 // Lines of the dump drawn with the groups' mean glyphs: each the groups of its cells, -1 for a
 // space between pairs.

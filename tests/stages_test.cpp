@@ -29,6 +29,7 @@ struct grouping_row {
     int groups;
     std::vector<std::pair<int, int>> together, apart; // of the drawn, by index
     std::vector<int> twinned; // the drawn whose group has another near it: one glyph split in two?
+    int zeros = 0;            // copies of the first drawn given as the headers' zeros
 };
 
 std::vector<drawn_shape> digits_each(int copies, int first, int last)
@@ -63,6 +64,11 @@ const grouping_row grouping_rows[] = {
     // the scatter of samples that each lack a few points of their own.
     {"two digits 0.03 apart, their samples scattered, are two groups, twins",
      scattered(with(digits_each(10, 0, 14), {{0, 6, 10}}), 2), 16, {}, {{0, 15}}, {0, 15}},
+    // Seventeen shapes: the two nearest are merged to keep no more groups than digits.
+    {"an 8 0.03 from the 0, merged to keep 16 groups, is parted from the headers' zeros",
+     with(digits_each(10, 0, 15), {{0, 6, 10}}), 17, {}, {{0, 16}}, {}, 4},
+    {"a 0 drawn another way 0.01 from the headers' zeros stays with them",
+     with(digits_each(10, 0, 15), {{0, 2, 10}}), 16, {{0, 16}}, {}, {}, 4},
 };
 
 TABLE_TEST(grouping, one_group_per_shape, grouping_row, grouping_rows)
@@ -86,7 +92,10 @@ TABLE_TEST(grouping, one_group_per_shape, grouping_row, grouping_rows)
         }
     }
     static glyph_groups groups;
-    group_glyphs(samples, count, &groups);
+    std::vector<int> zeros;
+    for (int copy = 0; copy < row.zeros; copy++)
+        zeros.push_back(first_of[0] + copy);
+    group_glyphs(samples, count, zeros.data(), row.zeros, &groups);
     EXPECT_EQ(groups.count, row.groups);
     for (size_t d = 0; d < row.drawn.size(); d++)
         for (int copy = 1; copy < row.drawn[d].copies; copy++)
