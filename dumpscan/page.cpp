@@ -149,14 +149,18 @@ page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_
     int choice_count = choose_rows(&view, &room, choices, row_choices_tried);
     int best = -1, most_digits = 0, first_sample = *sample_count, best_end = first_sample;
     bool best_in_place = false;
-    snprintf(why, size, "no text on a grid of cells");
-    for (int k = 0; k < 2 * choice_count && most_digits < page_lines * digits_per_line; k++) {
+    // The page on the grid of choice k (of a choice's rows, cells as usual or widened).
+    auto read_on_grid = [&](int k) {
         if (!find_grid(&view, &choices[k / 2], k % 2 == 1, &room, &grid))
-            continue;
+            return false;
         measure_cells(&view, &grid, &cells);
         page->image = name;
         *sample_count = first_sample;
-        if (!read_rows(&view, &grid, &cells, page, samples, sample_count, why, size))
+        return read_rows(&view, &grid, &cells, page, samples, sample_count, why, size);
+    };
+    snprintf(why, size, "no text on a grid of cells");
+    for (int k = 0; k < 2 * choice_count && most_digits < page_lines * digits_per_line; k++) {
+        if (!read_on_grid(k))
             continue;
         best_in_place = digits_read(page) > most_digits;
         if (best_in_place) {
@@ -166,11 +170,8 @@ page_outcome read_page_image(PIX *pix, const char *name, page_read *page, glyph_
         }
     }
     *sample_count = best_in_place ? best_end : first_sample;
-    if (best >= 0 && !best_in_place) {
-        find_grid(&view, &choices[best / 2], best % 2 == 1, &room, &grid);
-        measure_cells(&view, &grid, &cells);
-        read_rows(&view, &grid, &cells, page, samples, sample_count, why, size);
-    }
+    if (best >= 0 && !best_in_place)
+        read_on_grid(best);
     pixDestroy(&ink);
     return best >= 0 ? page_found : page_missing;
 }
