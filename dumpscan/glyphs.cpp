@@ -261,18 +261,17 @@ int zeros_in(const glyph_groups *groups, int group, const int *zeros, int zero_c
     return count;
 }
 
-// The members of group nearer other than zero, into members, with other moved to their mean a
-// few times over; how many (0: none).
-int nearer_other(const glyph_sample *samples, int sample_count, const glyph_groups *groups, int group,
-                 const float *zero, float *other, int *members)
+// Of the candidates, each standing to_zero from the zeros' mean, those nearer other, into
+// members, with other moved to their mean a few times over; how many (0: none).
+int nearer_other(const glyph_sample *samples, const int *candidates, const double *to_zero, int candidate_count,
+                 float *other, int *members)
 {
     int count = 0;
     for (int round = 0; round < splitting_rounds; round++) {
         count = 0;
-        for (int s = 0; s < sample_count; s++)
-            if (groups->group_of[s] == group &&
-                distance(&samples[s], lengths[s], other) < distance(&samples[s], lengths[s], zero))
-                members[count++] = s;
+        for (int k = 0; k < candidate_count; k++)
+            if (distance(&samples[candidates[k]], lengths[candidates[k]], other) < to_zero[k])
+                members[count++] = candidates[k];
         if (count == 0)
             return 0;
         mean_of(samples, members, count, other);
@@ -288,22 +287,29 @@ int nearer_other(const glyph_sample *samples, int sample_count, const glyph_grou
 void split_from_zeros(const glyph_sample *samples, int sample_count, const int *zeros, int zero_count,
                       glyph_groups *groups)
 {
-    static int members[most_samples], zeros_in_group[most_zeros];
+    static int candidates[most_samples], members[most_samples], zeros_in_group[most_zeros];
+    static double to_zero[most_samples];
     int group = zero_count > 0 ? groups->group_of[zeros[0]] : -1;
     int anchors = group >= 0 ? zeros_in(groups, group, zeros, zero_count, zeros_in_group) : 0;
     if (anchors < 2 || groups->count >= most_groups)
         return;
     float zero[glyph_size], other[glyph_size];
     mean_of(samples, zeros_in_group, anchors, zero);
-    double scatter = 0, farthest = 0;
+    double scatter = 0;
     for (int k = 0; k < anchors; k++)
         scatter += distance(&samples[zeros_in_group[k]], lengths[zeros_in_group[k]], zero) / anchors;
+    int candidate_count = 0, farthest = -1;
     for (int s = 0; s < sample_count; s++)
-        if (groups->group_of[s] == group && distance(&samples[s], lengths[s], zero) > farthest) {
-            farthest = distance(&samples[s], lengths[s], zero);
-            mean_of(samples, &s, 1, other);
+        if (groups->group_of[s] == group) {
+            to_zero[candidate_count] = distance(&samples[s], lengths[s], zero);
+            if (to_zero[candidate_count] > (farthest < 0 ? 0 : to_zero[farthest]))
+                farthest = candidate_count;
+            candidates[candidate_count++] = s;
         }
-    int count = farthest > 0 ? nearer_other(samples, sample_count, groups, group, zero, other, members) : 0;
+    if (farthest < 0)
+        return;
+    mean_of(samples, &candidates[farthest], 1, other);
+    int count = nearer_other(samples, candidates, to_zero, candidate_count, other, members);
     double apart = distance_between(zero, other);
     if (count == 0 || apart < least_apart_from_zeros || apart < apart_from_zeros * scatter)
         return;
