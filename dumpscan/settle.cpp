@@ -17,8 +17,12 @@ const int most_tried = 400;        // ways of naming the groups tried against th
 // reading by luck (chance_of_holding), so each reading tried that could be taken spends that
 // chance, summed over the whole run, and a reading is sure only within this budget.
 const double most_risked = 1e-4;
-const float sure_chance = 0.9f;    // a name read more surely than this the checks need not settle
 const float rival_margin = 3;      // other names this much less likely than those found rival them
+const int most_moving = 40;        // groups whose names may change, in the search for rivals
+// How often two groups share a digit, as a cost: a glyph split in two, seldom on a capture,
+// about once in twenty groups on a photo. Rivals that give two groups one digit are counted as
+// likely as that (the search tries such ways later still, at shared_digit_near or _far).
+const float sharing_counted = 3;
 const int most_doubtful_tried = 6; // doubtful digits whose two readings are tried together
 const int most_partials = 1 << 20; // names of the first groups kept in the search
 const float unread = 0.01f;        // what tesseract's silence counts as, against its votes
@@ -318,93 +322,146 @@ bool next_way(ways *search, int *name, float *cost_of_way)
     return false;
 }
 
-// How often wrong names hold the checksum by chance: the sum it checks moves, between two ways
-// of naming the groups, by about the groups' weights times the difference of two digits, so a
-// small dump's checksum, whose weights are small, holds by chance often. Where every group's
-// name is given (by a glyph book), the one way tried is wrong where any of them is.
-double chance_of_holding(const reading *read, const unsigned *weight, const float (*cost)[digits])
+// How likely the checksum's sum is to come to each value modulo 65536, every way of naming the
+// groups counted: each group takes each digit as likely as tesseract read it (its cost), apart
+// from the other groups. The sum of a dump read rightly is 0; that of a way tried comes to 0 by
+// luck as often as these chances say.
+const int sums = 65536;
+
+void chances_of_sums(const reading *read, const unsigned *weight, const float (*cost)[digits], double *of_sum)
 {
-    double squares = 0, all_squares = 0;
+    static double next[sums];
+    std::fill(of_sum, of_sum + sums, 0.0);
+    of_sum[0] = 1;
     for (int g = 0; g < read->groups; g++) {
-        double square = static_cast<double>(weight[g]) * weight[g];
-        all_squares += square;
-        if (std::count_if(cost[g], cost[g] + digits, [](float c) { return !std::isinf(c); }) > 1)
-            squares += square;
+        if (weight[g] % sums == 0)
+            continue; // its name moves no sum
+        std::fill(next, next + sums, 0.0);
+        for (int d = 0; d < digits; d++) {
+            double likely = std::exp(-static_cast<double>(cost[g][d]));
+            unsigned shift = weight[g] * static_cast<unsigned>(d) % sums;
+            if (likely < 1e-15)
+                continue;
+            // Two runs rather than a remainder in the loop, so that the compiler makes vector sums of them.
+            for (unsigned sum = 0; sum < sums - shift; sum++)
+                next[sum + shift] += likely * of_sum[sum];
+            for (unsigned sum = sums - shift; sum < sums; sum++)
+                next[sum + shift - sums] += likely * of_sum[sum];
+        }
+        std::copy(next, next + sums, of_sum);
     }
-    return 1 / std::min(65536.0, 2.5 * 6.5 * std::sqrt(squares > 0 ? squares : all_squares) + 1);
 }
 
-// What a way of naming every group costs, as the ways are tried: the names' costs, and each
-// digit a group shares with one before it.
-float naming_cost(const reading *read, const float (*cost)[digits], const int *name)
+// How likely the names a way gives the groups that move the checksum's sum are, by tesseract's
+// readings alone (the names of the others the header and the size field check).
+double likelihood_of(const reading *read, const unsigned *weight, const float (*cost)[digits], const int *name)
 {
-    float total = 0;
+    double total = 0;
+    for (int g = 0; g < read->groups; g++)
+        if (weight[g] % sums != 0)
+            total += cost[g][name[g]];
+    return std::exp(-total);
+}
+
+// The chance that a way of naming the groups, were it wrong, holds the checksum by luck: the
+// share, among every other way weighted as tesseract read it, of those whose sum comes to its
+// own. Small groups that tesseract reads unsurely move the sum little, and so hold often. Where
+// every group's name is given (by a glyph book), no other way is likely by the readings: the one
+// way is wrong where any name is, and then moves the sum by about the groups' weights times the
+// difference of two digits.
+double chance_of_holding(const reading *read, const unsigned *weight, const double *of_sum, unsigned sum,
+                         double likelihood)
+{
+    if (likelihood < 1 - 1e-9)
+        return std::max(0.0, of_sum[sum % sums] - likelihood) / (1 - likelihood);
+    double squares = 0;
+    for (int g = 0; g < read->groups; g++)
+        squares += static_cast<double>(weight[g]) * weight[g];
+    return 1 / std::min(65536.0, 2.5 * 6.5 * std::sqrt(squares) + 1);
+}
+
+// The checksum's sum under a way of naming the groups.
+unsigned sum_of(const reading *read, const unsigned *weight, const int *name)
+{
+    unsigned sum = 0;
+    for (int g = 0; g < read->groups; g++)
+        sum += weight[g] * static_cast<unsigned>(name[g]);
+    return sum;
+}
+
+// A name the header forces away, or that tesseract all but rules out, is not counted.
+bool may_be(float cost)
+{
+    return cost < 34;
+}
+
+// How unlikely a way is, as rivals are counted: its names' costs, and its digits shared.
+double counted_cost(const reading *read, const float (*cost)[digits], const int *name)
+{
+    double total = 0;
     unsigned taken = 0;
     for (int g = 0; g < read->groups; g++) {
-        total += cost[g][name[g]] + ((taken >> name[g] & 1) ? sharing_cost(read, g) : 0);
+        total += cost[g][name[g]] + ((taken >> name[g] & 1) ? sharing_counted : 0);
         taken |= 1u << name[g];
     }
     return total;
 }
 
-// Whether every check holds also when up to three of the groups read least surely take other
-// digits that tesseract read nearly as likely, a digit shared with another group counted as
-// the ways are: then neither it nor the checks tell the names.
-// The ways tried cheapest first reach only a few of these where several groups were not read.
-bool others_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
-                 const int *name)
+// The chance that the way found is wrong although the checks hold, by its rivals: the ways
+// that change up to three groups' names and hold the checksum too, each against the way found
+// as likely as tesseract read the glyphs. Two misreadings that make up for each other in the
+// sum are such a rival; the ways tried cheapest first reach few of them where several groups
+// were read unsurely.
+double chance_of_rivals(const reading *read, const unsigned *weight, const float (*cost)[digits], const int *name)
 {
-    static int weak[most_named], changed[most_named], digit_of[most_samples];
-    int weak_count = 0;
+    static int moving[most_named], other[most_named];
+    int count = 0;
     for (int g = 0; g < read->groups; g++)
-        if (std::exp(-cost[g][name[g]]) < sure_chance && !std::isinf(cost[g][(name[g] + 1) % digits]))
-            weak[weak_count++] = g;
-    std::copy(name, name + read->groups, changed);
-    float found_cost = naming_cost(read, cost, name);
-    auto holds = [&]() {
-        unsigned sum = 0;
-        for (int g = 0; g < read->groups; g++)
-            sum += weight[g] * static_cast<unsigned>(changed[g]);
-        if ((sum & 0xFFFF) != 0)
-            return false;
-        read_digits(read, changed, digit_of);
-        return checks_hold(read, digit_of, expected);
-    };
-    // Each group of up to three, each of its digits changed.
-    for (int a = 0; a < weak_count; a++)
-        for (int b = a; b < weak_count; b++)
-            for (int c = b; c < weak_count; c++) {
-                int ga = weak[a], gb = weak[b], gc = weak[c];
-                for (int da = 0; da < digits; da++)
-                    for (int db = 0; db < (b > a ? digits : 1); db++)
-                        for (int dc = 0; dc < (c > b ? digits : 1); dc++) {
-                            changed[ga] = da;
-                            if (b > a)
-                                changed[gb] = db;
-                            if (c > b)
-                                changed[gc] = dc;
-                            bool other = changed[ga] != name[ga] && changed[gb] != name[gb] && changed[gc] != name[gc];
-                            if (other && naming_cost(read, cost, changed) - found_cost <= rival_margin && holds())
-                                return true;
-                            changed[ga] = name[ga];
-                            changed[gb] = name[gb];
-                            changed[gc] = name[gc];
-                        }
+        if (weight[g] % sums != 0 && std::count_if(cost[g], cost[g] + digits, may_be) > 1)
+            moving[count++] = g;
+    if (count > most_moving)
+        return 1;
+    double found_cost = counted_cost(read, cost, name), rivals = 0;
+    for (int g = 0; g < read->groups; g++)
+        other[g] = name[g];
+    // Each group moving[k] changed to each other digit, then the groups after it, up to three,
+    // with what the changes move the sum by.
+    auto change = [&](int k, unsigned moved, auto &&then) {
+        int g = moving[k];
+        for (int d = 0; d < digits; d++)
+            if (d != name[g] && may_be(cost[g][d])) {
+                other[g] = d;
+                then(moved + weight[g] * static_cast<unsigned>(d) - weight[g] * static_cast<unsigned>(name[g]));
             }
-    return false;
+        other[g] = name[g];
+    };
+    auto weigh = [&](unsigned moved) {
+        if (moved % sums == 0)
+            rivals += std::exp(found_cost - counted_cost(read, cost, other));
+    };
+    for (int a = 0; a < count; a++) {
+        change(a, 0, weigh);
+        for (int b = a + 1; b < count; b++) {
+            change(a, 0, [&](unsigned moved) { change(b, moved, weigh); });
+            for (int c = b + 1; c < count; c++)
+                change(a, 0, [&](unsigned moved) {
+                    change(b, moved, [&](unsigned more) { change(c, more, weigh); });
+                });
+        }
+    }
+    return rivals;
 }
 
 // Names every group so that every check holds: the cheapest way under which they hold, when
-// the budget could take it and no other way nearly as likely holds too (a swap of two digits
-// whose groups weigh alike in the checksum holds as well, but is far less likely when the
-// glyphs were read clearly), and no other names of the groups read least surely hold. Each way
-// tried while the budget lasts could be taken, so each spends the chance that a wrong way holds
-// by luck; the ways tried after one holds, or after the budget is spent, only look for a rival
-// and spend nothing: they can only take sureness away.
+// the budget could take it and no other way nearly as likely holds too, and its rivals leave
+// the budget enough (chance_of_rivals). Each way tried while the budget lasts could be taken,
+// so each spends the chance that it holds by luck were it wrong; the ways tried after one
+// holds, or after the budget is spent, only look for a rival and spend nothing: they can only
+// take sureness away.
 enum naming { names_confirmed, none_held, names_rivalled };
 
 naming names_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
-                  double chance, double *risked, int *name)
+                  const double *of_sum, double *risked, int *name)
 {
     static ways search;
     static int tried_name[most_named], found[most_named], digit_of[most_samples];
@@ -415,13 +472,12 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
         if (holding > 0 && way_cost > found_cost + rival_margin)
             break; // the ways left are too unlikely to rival the one found
         tried++;
+        unsigned sum = sum_of(read, weight, tried_name);
+        double chance = chance_of_holding(read, weight, of_sum, sum, likelihood_of(read, weight, cost, tried_name));
         bool could_be_taken = holding == 0 && *risked + chance <= most_risked;
         if (could_be_taken)
             *risked += chance;
-        unsigned sum = 0;
-        for (int g = 0; g < read->groups; g++)
-            sum += weight[g] * static_cast<unsigned>(tried_name[g]);
-        if ((sum & 0xFFFF) != 0)
+        if (sum % sums != 0)
             continue;
         read_digits(read, tried_name, digit_of);
         if (!checks_hold(read, digit_of, expected))
@@ -433,8 +489,12 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
     }
     if (holding == 0)
         return none_held;
-    if (search.overflow || others_hold(read, expected, weight, cost, found))
+    if (search.overflow)
         return names_rivalled;
+    double rivals = chance_of_rivals(read, weight, cost, found);
+    if (*risked + rivals > most_risked)
+        return names_rivalled;
+    *risked += rivals;
     std::copy(found, found + read->groups, name);
     return names_confirmed;
 }
@@ -500,6 +560,7 @@ void settle(const reading *read, const int *given_names, settled *result)
 {
     static int forced[most_named], digit_of[most_samples];
     static unsigned weight[most_named];
+    static double of_sum[sums];
     static float cost[most_named][digits];
     int expected[header_digits];
     expected_header(read, expected);
@@ -510,16 +571,20 @@ void settle(const reading *read, const int *given_names, settled *result)
     name_costs(read, forced, cost);
     for (int g = 0; g < read->groups; g++)
         result->name[g] = static_cast<int>(std::min_element(cost[g], cost[g] + digits) - cost[g]);
-    double chance = chance_of_holding(read, weight, cost);
+    chances_of_sums(read, weight, cost, of_sum);
     // Lines cut off leave the checksum nothing to confirm: no naming is tried against it.
     bool whole = std::none_of(read->page, read->page + read->pages,
                               [](const page_read &page) { return page.lines_cut > 0; });
-    naming named = whole ? names_hold(read, expected, weight, cost, chance, &result->risked, result->name) : none_held;
+    naming named = whole ? names_hold(read, expected, weight, cost, of_sum, &result->risked, result->name) : none_held;
     result->checks_hold = named == names_confirmed;
     if (result->checks_hold)
         read_digits(read, result->name, digit_of);
-    else if (named == none_held && whole)
+    else if (named == none_held && whole) {
+        // Each way of flipping the doubtful digits spends what a way of naming the groups does.
+        double chance = chance_of_holding(read, weight, of_sum, sum_of(read, weight, result->name),
+                                          likelihood_of(read, weight, cost, result->name));
         result->checks_hold = settle_doubtful(read, expected, result->name, chance, &result->risked, digit_of);
+    }
     if (!result->checks_hold)
         read_digits(read, result->name, digit_of);
     // Where the checks fail, only a name a person gave is sure: tesseract reads some glyphs

@@ -28,26 +28,33 @@ struct settle_row {
 const settle_row settle_rows[] = {
     {"every group read rightly: the first way holds", 300, {}, 0, true},
     {"two glyphs read as each other: the second way holds", 300, {{7, 3}, {3, 7}}, 0, true},
-    // Three pairs read as each other: the true names are the eighth way tried, and a budget of
-    // 1 in 10 000 allows six.
-    {"three pairs of glyphs read as each other: the true names come too late", 300,
-     {{3, 4}, {4, 3}, {5, 6}, {6, 5}, {7, 8}, {8, 7}}, 0, false},
+    // Three pairs read as each other: the true names are the eighth way tried, each way tried
+    // holding by luck, were it wrong, about once in 200 000.
+    {"three pairs of glyphs read as each other: the checksum tells the true names", 300,
+     {{3, 4}, {4, 3}, {5, 6}, {6, 5}, {7, 8}, {8, 7}}, 0, true},
+    // Five pairs: the true names are the 32nd way tried, too late for the budget.
+    {"five pairs of glyphs read as each other: the true names come too late", 300,
+     {{3, 4}, {4, 3}, {5, 6}, {6, 5}, {7, 8}, {8, 7}, {9, 0xA}, {0xA, 9}, {0xD, 0xE}, {0xE, 0xD}}, 0, false},
     // Two glyphs read as each other, whose groups weigh alike in the checksum (found by
     // compensating_misreading below), so that the checksum holds for both readings: the true
     // names, nearly as likely, rival the first, and neither is taken.
     {"two misreadings that make up for each other", 0, {}, 0, false},
-    // Naming both the third digit keeps the checksum as well, but gives two groups one digit: far
-    // less likely, it does not rival the true names.
-    {"two misreadings as one digit that make up for each other", 0, {}, 0, true, -1, false, 0, true},
+    // Naming both the third digit keeps the checksum as well; counted apart, as the chance of a
+    // wrong way holding is, the two readings make it likelier than the true names, which only the
+    // rule of one digit per group tells from it.
+    {"two misreadings as one digit that make up for each other", 0, {}, 0, false, -1, false, 0, true},
+    // Read as each other more surely than as themselves, but not nearly surely enough for the
+    // true names to be no rival: the swapped names hold, and the checksum cannot tell.
+    {"two glyphs of groups that weigh alike read as each other", 0, {}, 0, false, -1, false, 0, false, 0.2f},
     {"every group named by a person", 40, {}, 16, true},
     {"a digit seen once, read rightly", 300, {}, 0, true, -1, true},
     {"two glyphs merged into one group: the checks fail, no digit is sure", 300, {}, 0, false, 8},
     {"a line cut off: the checksum cannot hold, no naming is tried", 300, {}, 0, false, -1, false, 1},
     // Each read only as its look-alike: the names that swap them are among the first tried.
     {"a B read only as 8, and the 8 as B", 300, {{0xB, 0x8}, {0x8, 0xB}}, 0, true, -1, false, 0, false, 0.0f},
-    // Names that give two groups one digit come after the true ones, barely read, where no
-    // group's glyphs stand near another's (a capture's): else they would be the first seven.
-    {"three glyphs read as other groups' digits, their own barely", 300, {{3, 5}, {9, 1}, {0xD, 4}}, 0, true, -1,
+    // The true names come first, as no two groups share a digit under them; but counted apart,
+    // other ways that hold are far likelier than the digits barely read.
+    {"three glyphs read as other groups' digits, their own barely", 300, {{3, 5}, {9, 1}, {0xD, 4}}, 0, false, -1,
      false, 0, false, 0.04f},
 };
 
