@@ -95,17 +95,16 @@ bool is_pair(const char *word)
     return hex_digit_value(word[0]) >= 0 && hex_digit_value(word[1]) >= 0 && !word[2];
 }
 
-// The words of --header: one ('00 08 00', 000800) or, as the screen shows it, three pairs.
-int header_words(int argc, char **argv, int first, char *joined, size_t size)
+// The header from the first of its words: one ('00 08 00', 000800) or, as the screen shows it,
+// three pairs (also after '=', where the shell split them); how many words after the first it took.
+int header_words(const char *first, int argc, char **argv, int next, char *joined, size_t size)
 {
-    if (first >= argc)
-        return 0;
-    if (first + 2 < argc && is_pair(argv[first]) && is_pair(argv[first + 1]) && is_pair(argv[first + 2])) {
-        snprintf(joined, size, "%s %s %s", argv[first], argv[first + 1], argv[first + 2]);
-        return 3;
+    if (next + 1 < argc && is_pair(first) && is_pair(argv[next]) && is_pair(argv[next + 1])) {
+        snprintf(joined, size, "%s %s %s", first, argv[next], argv[next + 1]);
+        return 2;
     }
-    snprintf(joined, size, "%s", argv[first]);
-    return 1;
+    snprintf(joined, size, "%s", first);
+    return 0;
 }
 
 void take_header(const char *text, int *header)
@@ -137,13 +136,14 @@ command_line read_command_line(int argc, char **argv)
         } else if (strcmp(word, "--no-glyphs") == 0) {
             line.no_glyphs = true;
         } else if (strncmp(word, "--header=", 9) == 0) {
-            take_header(word + 9, line.header);
-        } else if (strcmp(word, "--header") == 0) {
-            int taken = header_words(argc, argv, k + 1, joined, sizeof joined);
-            if (taken == 0)
-                fail(status_output_failed, "--header needs the header, such as '00 08 00'\n");
+            k += header_words(word + 9, argc, argv, k + 1, joined, sizeof joined);
             take_header(joined, line.header);
-            k += taken;
+        } else if (strcmp(word, "--header") == 0) {
+            if (k + 1 >= argc)
+                fail(status_output_failed, "--header needs the header, such as '00 08 00'\n");
+            k++;
+            k += header_words(argv[k], argc, argv, k + 1, joined, sizeof joined);
+            take_header(joined, line.header);
         } else {
             fail_unknown_option(status_output_failed, word);
         }

@@ -587,6 +587,8 @@ const run_case cases[] = {
         "The header '00 08 001' is not six hex digits, such as '00 08 00'\n", 1),
     row("a header of two words", {"--header", "00", "08", "p.png"}, {}, "",
         "The header '00' is not six hex digits, such as '00 08 00'\n", 1),
+    row("a header after '=' in three words, as the shell splits it", {"--header=00", "08", "00", "p.png"}, {}, "",
+        "Couldn't open file 'p.png' for input: No such file or directory\n", 3),
     row("--header last, with nothing after it", {"p.png", "--header"}, {}, "",
         "--header needs the header, such as '00 08 00'\n", 1),
     row("-o last, with no name", {"p.png", "-o"}, {}, "", "-o needs the name of the text file to write\n", 1),
