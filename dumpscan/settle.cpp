@@ -15,7 +15,8 @@ const int digits = 16;
 const int most_tried = 400;        // ways of naming the groups tried against the checks, at the most
 // The chance, at the most, that a run takes a wrong reading as sure: the checks hold for a wrong
 // reading by luck (chance_of_holding), so each reading tried that could be taken spends that
-// chance, summed over the whole run, and a reading is sure only within this budget.
+// chance, and the reading taken what its rivals weigh (doubt_by_rivals), summed over the whole
+// run, and a reading is sure only within this budget.
 const double most_risked = 1e-4;
 const float rival_margin = 3;      // other names this much less likely than those found rival them
 const int most_moving = 40;        // groups whose names may change, in the search for rivals
@@ -407,27 +408,38 @@ double counted_cost(const reading *read, const float (*cost)[digits], const int 
     return total;
 }
 
-// The chance that the way found is wrong although the checks hold, by its rivals: the ways
-// that change up to three groups' names and hold the checksum too, each against the way found
-// as likely as tesseract read the glyphs. Two misreadings that make up for each other in the
-// sum are such a rival; the ways tried cheapest first reach few of them where several groups
-// were read unsurely.
-double chance_of_rivals(const reading *read, const unsigned *weight, const float (*cost)[digits], const int *name)
+// A way that holds the checksum as the way found does, with up to three groups' names changed,
+// and what it weighs against the way found, as likely as tesseract read the glyphs.
+struct rival {
+    int group[3];
+    int changed;
+    double weight;
+};
+
+const int most_rivals = 4096;
+rival rivals[most_rivals];
+
+// The rivals of the way found: the ways that change up to three groups' names and hold the
+// checksum too. Two misreadings that make up for each other in the sum are such a rival; the
+// ways tried cheapest first reach few of them where several groups were read unsurely. Their
+// count, or -1 where there are too many to keep.
+int rivals_of(const reading *read, const unsigned *weight, const float (*cost)[digits], const int *name)
 {
-    static int moving[most_named], other[most_named];
-    int count = 0;
+    static int moving[most_named], other[most_named], changed[3];
+    int count = 0, found = 0;
     for (int g = 0; g < read->groups; g++)
         if (weight[g] % sums != 0 && std::count_if(cost[g], cost[g] + digits, may_be) > 1)
             moving[count++] = g;
     if (count > most_moving)
-        return 1;
-    double found_cost = counted_cost(read, cost, name), rivals = 0;
+        return -1;
+    double found_cost = counted_cost(read, cost, name);
     for (int g = 0; g < read->groups; g++)
         other[g] = name[g];
     // Each group moving[k] changed to each other digit, then the groups after it, up to three,
     // with what the changes move the sum by.
-    auto change = [&](int k, unsigned moved, auto &&then) {
+    auto change = [&](int depth, int k, unsigned moved, auto &&then) {
         int g = moving[k];
+        changed[depth] = g;
         for (int d = 0; d < digits; d++)
             if (d != name[g] && may_be(cost[g][d])) {
                 other[g] = d;
@@ -435,36 +447,78 @@ double chance_of_rivals(const reading *read, const unsigned *weight, const float
             }
         other[g] = name[g];
     };
-    auto weigh = [&](unsigned moved) {
-        if (moved % sums == 0)
-            rivals += std::exp(found_cost - counted_cost(read, cost, other));
+    auto weigh = [&](int depth) {
+        return [&, depth](unsigned moved) {
+            if (moved % sums != 0 || found < 0)
+                return;
+            if (found == most_rivals) {
+                found = -1;
+                return;
+            }
+            rivals[found++] = {{changed[0], changed[1], changed[2]}, depth, std::exp(found_cost - counted_cost(read, cost, other))};
+        };
     };
     for (int a = 0; a < count; a++) {
-        change(a, 0, weigh);
+        change(0, a, 0, weigh(1));
         for (int b = a + 1; b < count; b++) {
-            change(a, 0, [&](unsigned moved) { change(b, moved, weigh); });
+            change(0, a, 0, [&](unsigned moved) { change(1, b, moved, weigh(2)); });
             for (int c = b + 1; c < count; c++)
-                change(a, 0, [&](unsigned moved) {
-                    change(b, moved, [&](unsigned more) { change(c, more, weigh); });
+                change(0, a, 0, [&](unsigned moved) {
+                    change(1, b, moved, [&](unsigned more) { change(2, c, more, weigh(3)); });
                 });
         }
     }
-    return rivals;
+    return found;
+}
+
+// The groups left in doubt by the rivals of the way found, the weightiest rival's first, until
+// what the rivals that change any other group weigh fits the budget; that weight is spent.
+// False where there are too many rivals to weigh.
+bool doubt_by_rivals(const reading *read, const unsigned *weight, const float (*cost)[digits], const int *name,
+                     double *risked, bool *sure)
+{
+    std::fill(sure, sure + read->groups, true);
+    int count = rivals_of(read, weight, cost, name);
+    if (count < 0)
+        return false;
+    std::sort(rivals, rivals + count, [](const rival &a, const rival &b) { return a.weight > b.weight; });
+    auto threatens = [&](const rival &other) {
+        return std::any_of(other.group, other.group + other.changed, [&](int g) { return sure[g]; });
+    };
+    double left = 0;
+    for (int k = 0; k < count; k++)
+        left += rivals[k].weight;
+    for (int k = 0; k < count && *risked + left > most_risked; k++) {
+        if (!threatens(rivals[k]))
+            continue;
+        for (int at = k; at < count; at++)
+            if (threatens(rivals[at]))
+                left -= rivals[at].weight;
+        for (int c = 0; c < rivals[k].changed; c++)
+            sure[rivals[k].group[c]] = false;
+        for (int at = k; at < count; at++)
+            if (threatens(rivals[at]))
+                left += rivals[at].weight;
+    }
+    *risked += std::max(0.0, left);
+    return true;
 }
 
 // Names every group so that every check holds: the cheapest way under which they hold, when
-// the budget could take it and no other way nearly as likely holds too, and its rivals leave
-// the budget enough (chance_of_rivals). Each way tried while the budget lasts could be taken,
-// so each spends the chance that it holds by luck were it wrong; the ways tried after one
-// holds, or after the budget is spent, only look for a rival and spend nothing: they can only
-// take sureness away.
+// the budget could take it and no other way nearly as likely holds too; sure are the names its
+// rivals do not leave in doubt (doubt_by_rivals). Each way tried while the budget lasts could
+// be taken, so each spends the chance that it holds by luck were it wrong; the ways tried
+// after one holds, or after the budget is spent, only look for a rival and spend nothing: they
+// can only take sureness away.
 enum naming { names_confirmed, none_held, names_rivalled };
 
 naming names_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
-                  const double *of_sum, double *risked, int *name)
+                  const double *of_sum, double *risked, int *name, bool *sure)
 {
     static ways search;
     static int tried_name[most_named], found[most_named], digit_of[most_samples];
+    static bool rivalled[most_named];
+    std::fill(rivalled, rivalled + read->groups, false);
     start_ways(&search, read, cost);
     int holding = 0, tried = 0;
     float way_cost = 0, found_cost = 0;
@@ -482,19 +536,23 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
         read_digits(read, tried_name, digit_of);
         if (!checks_hold(read, digit_of, expected))
             continue;
-        if (holding++ > 0 || !could_be_taken)
+        if (holding++ > 0) {
+            // Nearly as likely as the way found: the checks cannot tell the names it changes.
+            for (int g = 0; g < read->groups; g++)
+                rivalled[g] = rivalled[g] || tried_name[g] != found[g];
+            continue;
+        }
+        if (!could_be_taken)
             return names_rivalled;
         found_cost = way_cost;
         std::copy(tried_name, tried_name + read->groups, found);
     }
     if (holding == 0)
         return none_held;
-    if (search.overflow)
+    if (search.overflow || !doubt_by_rivals(read, weight, cost, found, risked, sure))
         return names_rivalled;
-    double rivals = chance_of_rivals(read, weight, cost, found);
-    if (*risked + rivals > most_risked)
-        return names_rivalled;
-    *risked += rivals;
+    for (int g = 0; g < read->groups; g++)
+        sure[g] = sure[g] && !rivalled[g];
     std::copy(found, found + read->groups, name);
     return names_confirmed;
 }
@@ -561,6 +619,7 @@ void settle(const reading *read, const int *given_names, settled *result)
     static int forced[most_named], digit_of[most_samples];
     static unsigned weight[most_named];
     static double of_sum[sums];
+    static bool not_in_doubt[most_named];
     static float cost[most_named][digits];
     int expected[header_digits];
     expected_header(read, expected);
@@ -575,7 +634,8 @@ void settle(const reading *read, const int *given_names, settled *result)
     // Lines cut off leave the checksum nothing to confirm: no naming is tried against it.
     bool whole = std::none_of(read->page, read->page + read->pages,
                               [](const page_read &page) { return page.lines_cut > 0; });
-    naming named = whole ? names_hold(read, expected, weight, cost, of_sum, &result->risked, result->name) : none_held;
+    naming named = whole ? names_hold(read, expected, weight, cost, of_sum, &result->risked, result->name, not_in_doubt)
+                         : none_held;
     result->checks_hold = named == names_confirmed;
     if (result->checks_hold)
         read_digits(read, result->name, digit_of);
@@ -588,18 +648,23 @@ void settle(const reading *read, const int *given_names, settled *result)
     if (!result->checks_hold)
         read_digits(read, result->name, digit_of);
     // Where the checks fail, only a name a person gave is sure: tesseract reads some glyphs
-    // wrongly and surely, and a group of a photo may hold two glyphs.
-    for (int g = 0; g < read->groups; g++)
-        result->sure[g] = result->checks_hold || given_names[g] != unsure;
+    // wrongly and surely, and a group of a photo may hold two glyphs. Where they hold, the names
+    // of the groups that rivals leave in doubt are not sure either.
+    bool every_name_sure = true;
+    for (int g = 0; g < read->groups; g++) {
+        result->sure[g] = (result->checks_hold && (named != names_confirmed || not_in_doubt[g])) ||
+                          given_names[g] != unsure;
+        every_name_sure = every_name_sure && result->sure[g];
+    }
     // Each digit: its group's name where that is sure; a doubtful one only where the checks
-    // back it, or where its runner-up bears the same name.
+    // back every name, or where its runner-up bears the same name.
     std::copy(digit_of, digit_of + most_samples, result->digit);
     for (int p = 0; p < read->pages; p++) {
         const page_read &page = read->page[p];
         auto judge = [&](int s) {
             int g = read->group_of[s], r = read->runner_up[s];
             bool doubt = read->doubtful[s] && r >= 0 && result->name[r] != result->name[g];
-            if (g < 0 || !result->sure[g] || (doubt && !result->checks_hold))
+            if (g < 0 || !result->sure[g] || (doubt && !(result->checks_hold && every_name_sure)))
                 result->digit[s] = unsure;
         };
         for (int k = 0; k < header_digits; k++)
