@@ -634,19 +634,23 @@ void settle(const reading *read, const int *given_names, settled *result)
     // Lines cut off leave the checksum nothing to confirm: no naming is tried against it.
     bool whole = std::none_of(read->page, read->page + read->pages,
                               [](const page_read &page) { return page.lines_cut > 0; });
-    naming named = whole ? names_hold(read, expected, weight, cost, of_sum, &result->risked, result->name, not_in_doubt)
-                         : none_held;
-    result->checks_hold = named == names_confirmed;
-    if (result->checks_hold)
-        read_digits(read, result->name, digit_of);
-    else if (named == none_held && whole) {
-        // Each way of flipping the doubtful digits spends what a way of naming the groups does.
+    naming named = none_held;
+    result->checks_hold = false;
+    read_digits(read, result->name, digit_of);
+    if (whole && !checks_hold(read, digit_of, expected)) {
+        // A glyph that fell in the group it stood nearly as near as its own fails every way of
+        // naming the groups: its two readings are tried first, before the search spends the
+        // budget on ways that cannot hold. Each way of flipping the doubtful digits spends what
+        // a way of naming the groups does.
         double chance = chance_of_holding(read, weight, of_sum, sum_of(read, weight, result->name),
                                           likelihood_of(read, weight, cost, result->name));
         result->checks_hold = settle_doubtful(read, expected, result->name, chance, &result->risked, digit_of);
     }
-    if (!result->checks_hold)
+    if (whole && !result->checks_hold) {
+        named = names_hold(read, expected, weight, cost, of_sum, &result->risked, result->name, not_in_doubt);
+        result->checks_hold = named == names_confirmed;
         read_digits(read, result->name, digit_of);
+    }
     // Where the checks fail, only a name a person gave is sure: tesseract reads some glyphs
     // wrongly and surely, and a group of a photo may hold two glyphs. Where they hold, the names
     // of the groups that rivals leave in doubt are not sure either.

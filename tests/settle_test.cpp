@@ -24,6 +24,7 @@ struct settle_row {
     bool midway = false; // (a size of 0) the two read as the digit midway between theirs, a third group's
     float own_vote = 0.6f;     // what the groups misread are read as their own digits
     int in_doubt = 0;          // groups left unsure where the checks hold, by other ways that hold too
+    int between = -1;          // a digit one of whose glyphs fell in the next digit's group, nearly in its own
 };
 
 const settle_row settle_rows[] = {
@@ -51,6 +52,8 @@ const settle_row settle_rows[] = {
     {"a digit seen once, read rightly", 300, {}, 0, true, -1, true},
     {"two glyphs merged into one group: the checks fail, no digit is sure", 300, {}, 0, false, 8},
     {"a line cut off: the checksum cannot hold, no naming is tried", 300, {}, 0, false, -1, false, 1},
+    // No way of naming the groups holds; read as its runner-up, the glyph makes every check hold.
+    {"a glyph that stood between two groups, in the wrong one", 300, {}, 0, true, -1, false, 0, false, 0.6f, 0, 6},
     // Each read only as its look-alike: the names that swap them are among the first tried.
     {"a B read only as 8, and the 8 as B", 300, {{0xB, 0x8}, {0x8, 0xB}}, 0, true, -1, false, 0, false, 0.0f},
     // The true names come first, as no two groups share a digit under them; but ways that name
@@ -147,6 +150,12 @@ TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, se
     }
     for (int &group : dump.group_of)
         group = group == row.merged ? row.merged + 1 : group;
+    if (row.between >= 0) {
+        size_t s = static_cast<size_t>(std::find(dump.truth.begin() + 6, dump.truth.end(), row.between) - dump.truth.begin());
+        dump.group_of[s] = row.between + 1;
+        dump.runner_up[s] = row.between;
+        dump.doubtful[s] = true;
+    }
     const int cut_off = -2; // the truth of a sample on a line cut off, which no page holds
     page_read &first = dump.pages[0];
     first.lines -= row.lines_cut;
