@@ -119,14 +119,13 @@ void keep_names(const int *names, const bool *keep)
         save_book(book_path, &book);
 }
 
-// At a terminal, each shape no check could name is shown once, large, with the first place it
-// stands, and the person names it: Enter takes the guess, '?' leaves it unsure. Returns
-// whether any was named.
+// At a terminal, each shape no check could name is shown once in a run, large, with the first
+// place it stands, and the person names it: Enter takes the guess, '?' leaves it unsure. Returns
+// whether any was named (the names settled again may leave other shapes unsure, asked then).
 bool ask_names(int page_count, const command_line *line, const int *guesses, int *given)
 {
-    static bool asked[most_groups];
-    std::fill(asked, asked + groups.count, false);
-    bool named = false, ended = false;
+    static bool asked[most_groups], ended = false;
+    bool named = false;
     each_place(page_count, [&](int p, int at_line, int k, int s) {
         int g = groups.group_of[s];
         if (ended || g < 0 || asked[g] || result.sure[g] || given[g] != unsure)

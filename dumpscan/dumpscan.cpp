@@ -486,8 +486,11 @@ void name_digits(int page_count, const command_line *line)
     }
     for (int g = 0; g < groups.count; g++)
         guesses[g] = guesses[g] != unsure ? guesses[g] : result.name[g];
-    if (at_terminal && ask_names(page_count, line, guesses, given))
+    while (at_terminal && ask_names(page_count, line, guesses, given)) {
         settle(&read, given, &result);
+        for (int g = 0; g < groups.count; g++)
+            guesses[g] = given[g] != unsure ? given[g] : result.name[g];
+    }
     if (result.checks_hold && book_in_use)
         keep_names(result.name, result.sure);
 }
