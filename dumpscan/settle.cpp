@@ -455,7 +455,8 @@ int rivals_of(const reading *read, const unsigned *weight, const float (*cost)[d
                 found = -1;
                 return;
             }
-            rivals[found++] = {{changed[0], changed[1], changed[2]}, depth, std::exp(found_cost - counted_cost(read, cost, other))};
+            double against_found = std::exp(found_cost - counted_cost(read, cost, other));
+            rivals[found++] = {{changed[0], changed[1], changed[2]}, depth, against_found};
         };
     };
     for (int a = 0; a < count; a++) {

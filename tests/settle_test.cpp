@@ -151,7 +151,8 @@ TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, se
     for (int &group : dump.group_of)
         group = group == row.merged ? row.merged + 1 : group;
     if (row.between >= 0) {
-        size_t s = static_cast<size_t>(std::find(dump.truth.begin() + 6, dump.truth.end(), row.between) - dump.truth.begin());
+        auto first = std::find(dump.truth.begin() + header_digits, dump.truth.end(), row.between);
+        size_t s = static_cast<size_t>(first - dump.truth.begin());
         dump.group_of[s] = row.between + 1;
         dump.runner_up[s] = row.between;
         dump.doubtful[s] = true;
