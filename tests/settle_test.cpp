@@ -25,6 +25,7 @@ struct settle_row {
     float own_vote = 0.6f;     // what the groups misread are read as their own digits
     int in_doubt = 0;          // groups left unsure where the checks hold, by other ways that hold too
     int between = -1;          // a digit one of whose glyphs fell in the next digit's group, nearly in its own
+    int beside = -1;           // a digit one of whose glyphs, in its own group, stood nearly as near the next's
 };
 
 const settle_row settle_rows[] = {
@@ -61,6 +62,9 @@ const settle_row settle_rows[] = {
     // those two are left unsure, and the others are sure.
     {"three glyphs read as other groups' digits, their own barely", 300, {{3, 5}, {9, 1}, {0xD, 4}}, 0, false, -1,
      false, 0, false, 0.04f, 2},
+    // Where not every name is sure, a glyph that stood nearly as near another group is not either.
+    {"names left in doubt, and a glyph that stood between two groups", 300, {{3, 5}, {9, 1}, {0xD, 4}}, 0, false, -1,
+     false, 0, false, 0.04f, 3, -1, 0xA},
 };
 
 struct laid_out {
@@ -150,13 +154,14 @@ TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, se
     }
     for (int &group : dump.group_of)
         group = group == row.merged ? row.merged + 1 : group;
-    if (row.between >= 0) {
-        auto first = std::find(dump.truth.begin() + header_digits, dump.truth.end(), row.between);
-        size_t s = static_cast<size_t>(first - dump.truth.begin());
-        dump.group_of[s] = row.between + 1;
-        dump.runner_up[s] = row.between;
-        dump.doubtful[s] = true;
-    }
+    for (int digit : {row.between, row.beside})
+        if (digit >= 0) {
+            auto first = std::find(dump.truth.begin() + header_digits, dump.truth.end(), digit);
+            size_t s = static_cast<size_t>(first - dump.truth.begin());
+            dump.group_of[s] = digit == row.between ? digit + 1 : digit;
+            dump.runner_up[s] = digit == row.between ? digit : digit + 1;
+            dump.doubtful[s] = true;
+        }
     const int cut_off = -2; // the truth of a sample on a line cut off, which no page holds
     page_read &first = dump.pages[0];
     first.lines -= row.lines_cut;
