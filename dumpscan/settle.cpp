@@ -207,16 +207,19 @@ void name_costs(const reading *read, const int *forced, float (*cost)[digits])
 void costs_as_counted(const reading *read, const float (*cost)[digits], float (*counted)[digits])
 {
     static int best[most_named];
+    unsigned read_as = 0; // the digits some group is read as, more likely than not
     for (int g = 0; g < read->groups; g++) {
         best[g] = static_cast<int>(std::min_element(cost[g], cost[g] + digits) - cost[g]);
         if (cost[g][best[g]] > std::log(2.0f))
-            best[g] = unsure; // read less likely than not
+            best[g] = unsure;
+        else
+            read_as |= 1u << best[g];
     }
     for (int g = 0; g < read->groups; g++) {
         bool one_name = std::count_if(cost[g], cost[g] + digits, [](float c) { return !std::isinf(c); }) == 1;
         double total = 0;
         for (int d = 0; d < digits; d++) {
-            bool other_is = std::any_of(best, best + read->groups, [&](int name) { return name == d; }) && best[g] != d;
+            bool other_is = (read_as >> d & 1) && best[g] != d;
             counted[g][d] = cost[g][d] + (!one_name && other_is ? sharing_counted : 0);
             total += std::exp(-static_cast<double>(counted[g][d]));
         }
