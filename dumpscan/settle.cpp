@@ -392,6 +392,12 @@ double likelihood_of(const reading *read, const unsigned *weight, const float (*
     return std::exp(-total);
 }
 
+// A way so likely that no other way weighs in the count: every name given (by a glyph book).
+bool all_but_certain(double likelihood)
+{
+    return likelihood >= 1 - 1e-9;
+}
+
 // The chance that a way of naming the groups, were it wrong, holds the checksum by luck: the
 // share, among every other way weighted as tesseract read it, of those whose sum comes to its
 // own. Small groups that tesseract reads unsurely move the sum little, and so hold often. Where
@@ -401,7 +407,7 @@ double likelihood_of(const reading *read, const unsigned *weight, const float (*
 double chance_of_holding(const reading *read, const unsigned *weight, const double *of_sum, unsigned sum,
                          double likelihood)
 {
-    if (likelihood < 1 - 1e-9)
+    if (!all_but_certain(likelihood))
         return std::max(0.0, of_sum[sum % sums] - likelihood) / (1 - likelihood);
     double squares = 0;
     for (int g = 0; g < read->groups; g++)
@@ -437,11 +443,13 @@ double counted_cost(const reading *read, const float (*cost)[digits], const int 
 }
 
 // A way that holds the checksum as the way found does, with up to three groups' names changed,
-// and what it weighs against the way found, as likely as tesseract read the glyphs.
+// and what it weighs against the way found, as likely as tesseract read the glyphs: as rivals
+// are weighed, and as ways are counted against the checks.
 struct rival {
     int group[3];
     int changed;
     double weight;
+    double counted;
 };
 
 const int most_rivals = 4096;
@@ -451,7 +459,8 @@ rival rivals[most_rivals];
 // checksum too. Two misreadings that make up for each other in the sum are such a rival; the
 // ways tried cheapest first reach few of them where several groups were read unsurely. Their
 // count, or -1 where there are too many to keep.
-int rivals_of(const reading *read, const unsigned *weight, const float (*cost)[digits], const int *name)
+int rivals_of(const reading *read, const unsigned *weight, const float (*cost)[digits], const float (*counted)[digits],
+              const int *name)
 {
     static int moving[most_named], other[most_named], changed[3];
     int count = 0, found = 0;
@@ -484,7 +493,10 @@ int rivals_of(const reading *read, const unsigned *weight, const float (*cost)[d
                 return;
             }
             double against_found = std::exp(found_cost - counted_cost(read, cost, other));
-            rivals[found++] = {{changed[0], changed[1], changed[2]}, depth, against_found};
+            double as_counted = 1;
+            for (int c = 0; c < depth; c++)
+                as_counted *= std::exp(counted[changed[c]][name[changed[c]]] - counted[changed[c]][other[changed[c]]]);
+            rivals[found++] = {{changed[0], changed[1], changed[2]}, depth, against_found, as_counted};
         };
     };
     for (int a = 0; a < count; a++) {
@@ -500,16 +512,23 @@ int rivals_of(const reading *read, const unsigned *weight, const float (*cost)[d
     return found;
 }
 
+// The chance that a way holds by luck were it wrong, its rivals apart: they are weighed, and
+// leave their groups in doubt, on their own (doubt_by_rivals).
+double chance_beyond_rivals(double chance, double likelihood, int count)
+{
+    if (all_but_certain(likelihood))
+        return chance; // not counted over other ways
+    double rivals_counted = 0;
+    for (int k = 0; k < count; k++)
+        rivals_counted += rivals[k].counted;
+    return std::max(0.0, chance - likelihood * rivals_counted / (1 - likelihood));
+}
+
 // The groups left in doubt by the rivals of the way found, the weightiest rival's first, until
 // what the rivals that change any other group weigh fits the budget; that weight is spent.
-// False where there are too many rivals to weigh.
-bool doubt_by_rivals(const reading *read, const unsigned *weight, const float (*cost)[digits], const int *name,
-                     double *risked, bool *sure)
+void doubt_by_rivals(const reading *read, int count, double *risked, bool *sure)
 {
     std::fill(sure, sure + read->groups, true);
-    int count = rivals_of(read, weight, cost, name);
-    if (count < 0)
-        return false;
     std::sort(rivals, rivals + count, [](const rival &a, const rival &b) { return a.weight > b.weight; });
     auto threatens = [&](const rival &other) {
         return std::any_of(other.group, other.group + other.changed, [&](int g) { return sure[g]; });
@@ -530,15 +549,15 @@ bool doubt_by_rivals(const reading *read, const unsigned *weight, const float (*
                 left += rivals[at].weight;
     }
     *risked += std::max(0.0, left);
-    return true;
 }
 
 // Names every group so that every check holds: the cheapest way under which they hold, when
-// the budget could take it and no other way nearly as likely holds too; sure are the names its
-// rivals do not leave in doubt (doubt_by_rivals). Each way tried while the budget lasts could
-// be taken, so each spends the chance that it holds by luck were it wrong; the ways tried
-// after one holds, or after the budget is spent, only look for a rival and spend nothing: they
-// can only take sureness away.
+// the budget could take it; sure are the names its rivals, and the other ways nearly as likely
+// that hold too, do not leave in doubt (doubt_by_rivals). Each way tried while the budget lasts
+// could be taken, so each that fails spends the chance that it holds by luck were it wrong; the
+// way that holds spends that chance apart from its rivals', which are weighed on their own. The
+// ways tried after one holds, or after the budget is spent, only look for a rival and spend
+// nothing: they can only take sureness away.
 enum naming { names_confirmed, none_held, names_rivalled };
 
 naming names_hold(const reading *read, const int *expected, const unsigned *weight, const float (*cost)[digits],
@@ -549,37 +568,46 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
     static bool rivalled[most_named];
     std::fill(rivalled, rivalled + read->groups, false);
     start_ways(&search, read, cost);
-    int holding = 0, tried = 0;
+    int holding = 0, tried = 0, rival_count = 0;
     float way_cost = 0, found_cost = 0;
     while (tried < most_tried && next_way(&search, tried_name, &way_cost)) {
         if (holding > 0 && way_cost > found_cost + rival_margin)
             break; // the ways left are too unlikely to rival the one found
         tried++;
         unsigned sum = sum_of(read, weight, tried_name);
-        double chance = chance_of_holding(read, weight, of_sum, sum, likelihood_of(read, weight, counted, tried_name));
-        bool could_be_taken = holding == 0 && *risked + chance <= most_risked;
-        if (could_be_taken)
-            *risked += chance;
-        if (sum % sums != 0)
+        double likelihood = likelihood_of(read, weight, counted, tried_name);
+        double chance = chance_of_holding(read, weight, of_sum, sum, likelihood);
+        bool holds = sum % sums == 0;
+        if (holds) {
+            read_digits(read, tried_name, digit_of);
+            holds = checks_hold(read, digit_of, expected);
+        }
+        if (!holds) {
+            if (holding == 0 && *risked + chance <= most_risked)
+                *risked += chance;
             continue;
-        read_digits(read, tried_name, digit_of);
-        if (!checks_hold(read, digit_of, expected))
-            continue;
+        }
         if (holding++ > 0) {
             // Nearly as likely as the way found: the checks cannot tell the names it changes.
             for (int g = 0; g < read->groups; g++)
                 rivalled[g] = rivalled[g] || tried_name[g] != found[g];
             continue;
         }
-        if (!could_be_taken)
+        rival_count = rivals_of(read, weight, cost, counted, tried_name);
+        if (rival_count < 0)
             return names_rivalled;
+        chance = chance_beyond_rivals(chance, likelihood, rival_count);
+        if (*risked + chance > most_risked)
+            return names_rivalled;
+        *risked += chance;
         found_cost = way_cost;
         std::copy(tried_name, tried_name + read->groups, found);
     }
     if (holding == 0)
         return none_held;
-    if (search.overflow || !doubt_by_rivals(read, weight, cost, found, risked, sure))
+    if (search.overflow)
         return names_rivalled;
+    doubt_by_rivals(read, rival_count, risked, sure);
     for (int g = 0; g < read->groups; g++)
         sure[g] = sure[g] && !rivalled[g];
     std::copy(found, found + read->groups, name);

@@ -41,15 +41,15 @@ const settle_row settle_rows[] = {
      0, false},
     // Two glyphs read as each other, whose groups weigh alike in the checksum (found by
     // compensating_misreading below), so that the checksum holds for both readings: the true
-    // names, nearly as likely, rival the first, and neither is taken.
-    {"two misreadings that make up for each other", 0, {}, 0, false},
+    // names, nearly as likely, rival the first, and the two groups are left in doubt.
+    {"two misreadings that make up for each other", 0, {}, 0, false, -1, false, 0, false, 0.6f, 2},
     // Naming both the third digit keeps the checksum as well; counted apart, as the chance of a
     // wrong way holding is, the two readings make it likelier than the true names, which only the
     // rule of one digit per group tells from it.
-    {"two misreadings as one digit that make up for each other", 0, {}, 0, false, -1, false, 0, true},
+    {"two misreadings as one digit that make up for each other", 0, {}, 0, false, -1, false, 0, true, 0.6f, 2},
     // Read as each other more surely than as themselves, but not nearly surely enough for the
-    // true names to be no rival: the swapped names hold, and the checksum cannot tell.
-    {"two glyphs of groups that weigh alike read as each other", 0, {}, 0, false, -1, false, 0, false, 0.2f},
+    // true names to be no rival: the swapped names hold, and the checksum cannot tell them.
+    {"two glyphs of groups that weigh alike read as each other", 0, {}, 0, false, -1, false, 0, false, 0.2f, 2},
     {"every group named by a person", 40, {}, 16, true},
     {"a digit seen once, read rightly", 300, {}, 0, true, -1, true},
     {"two glyphs merged into one group: the checks fail, no digit is sure", 300, {}, 0, false, 8},
