@@ -26,6 +26,8 @@ struct settle_row {
     int in_doubt = 0;          // groups left unsure where the checks hold, by other ways that hold too
     int between = -1;          // a digit one of whose glyphs fell in the next digit's group, nearly in its own
     int beside = -1;           // a digit one of whose glyphs, in its own group, stood nearly as near the next's
+    int surer = -1;            // a digit whose group is read as itself more surely than the others
+    bool unsurely = false;     // every other group read, a part of that, as the next digit
 };
 
 const settle_row settle_rows[] = {
@@ -66,6 +68,11 @@ const settle_row settle_rows[] = {
     // Where not every name is sure, a glyph that stood nearly as near another group is not either.
     {"names left in doubt, and a glyph that stood between two groups", 300, {{3, 5}, {9, 1}, {0xD, 4}}, 0, false, -1,
      false, 0, false, 0.04f, 3, -1, 0xA},
+    // A 3 read as 8 less surely than the 8 is, and a D as the header's 0, among glyphs all read
+    // unsurely: counted as likely as read, the 8 and the 0 they would be made the true names too
+    // unlikely to confirm; two groups seldom share a digit, and the less sure seldom is it.
+    {"glyphs read as the digits of groups read more surely, every glyph unsurely", 64, {{3, 8}, {0xD, 0}}, 0, true,
+     -1, false, 0, false, 0.3f, 0, -1, -1, 8, true},
 };
 
 struct laid_out {
@@ -178,6 +185,11 @@ TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, se
         votes[group][digit] = 0.7f;
         votes[group][group] = row.own_vote;
     }
+    if (row.surer >= 0)
+        votes[row.surer][row.surer] = 0.9f;
+    for (int g = 0; g < 16; g++)
+        if (row.unsurely && g != row.surer)
+            votes[g][(g + 1) % 16] = std::max(votes[g][(g + 1) % 16], 0.3f);
     static bool twinned[most_named];
     reading read = {static_cast<int>(dump.pages.size()), dump.pages.data(), static_cast<int>(dump.truth.size()),
                     dump.group_of.data(), dump.runner_up.data(), dump.doubtful.get(), 16, votes, twinned,
