@@ -58,6 +58,9 @@ const settle_row settle_rows[] = {
     {"a line cut off: the checksum cannot hold, no naming is tried", 300, {}, 0, false, -1, false, 1},
     // No way of naming the groups holds; read as its runner-up, the glyph makes every check hold.
     {"a glyph that stood between two groups, in the wrong one", 300, {}, 0, true, -1, false, 0, false, 0.6f, 0, 6},
+    // Two such glyphs, the one in the wrong group and one in its own: only the first is flipped.
+    {"a glyph between two groups in the wrong one, and one in its own", 300, {}, 0, true, -1, false, 0, false, 0.6f, 0, 6,
+     0xA},
     // Each read only as its look-alike: the names that swap them are among the first tried.
     {"a B read only as 8, and the 8 as B", 300, {{0xB, 0x8}, {0x8, 0xB}}, 0, true, -1, false, 0, false, 0.0f},
     // The true names come first, as no two groups share a digit under them; but ways that name
