@@ -205,14 +205,16 @@ void name_costs(const reading *read, const int *forced, float (*cost)[digits])
 // sharing_counted more, each group's chances then summing to 1 again. Counted over the tuned
 // sets, these chances are as often right as they say, or more; where two groups are read as one
 // digit, the less sure is right about one time in four, though tesseract says three in four.
-void costs_as_counted(const reading *read, const float (*cost)[digits], float (*counted)[digits])
+// cheapest: each group's cheapest digit.
+void costs_as_counted(const reading *read, const float (*cost)[digits], const int *cheapest,
+                      float (*counted)[digits])
 {
     int owner[digits]; // the group read as each digit most surely, more likely than not
     float surest[digits];
     std::fill(owner, owner + digits, unsure);
     std::fill(surest, surest + digits, std::log(2.0f));
     for (int g = 0; g < read->groups; g++) {
-        int best = static_cast<int>(std::min_element(cost[g], cost[g] + digits) - cost[g]);
+        int best = cheapest[g];
         if (cost[g][best] <= surest[best]) {
             owner[best] = g;
             surest[best] = cost[g][best];
@@ -690,7 +692,7 @@ void settle(const reading *read, const int *given_names, settled *result)
     name_costs(read, forced, cost);
     for (int g = 0; g < read->groups; g++)
         result->name[g] = static_cast<int>(std::min_element(cost[g], cost[g] + digits) - cost[g]);
-    costs_as_counted(read, cost, counted);
+    costs_as_counted(read, cost, result->name, counted);
     chances_of_sums(read, weight, counted, of_sum);
     // Lines cut off leave the checksum nothing to confirm: no naming is tried against it.
     bool whole = std::none_of(read->page, read->page + read->pages,
