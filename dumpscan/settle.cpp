@@ -573,31 +573,35 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
     static bool rivalled[most_named];
     std::fill(rivalled, rivalled + read->groups, false);
     start_ways(&search, read, cost);
-    int holding = 0, tried = 0, rival_count = 0;
+    int tried = 0, rival_count = 0;
+    bool held = false; // a way held, and is the one found
     float way_cost = 0, found_cost = 0;
     while (tried < most_tried && next_way(&search, tried_name, &way_cost)) {
-        if (holding > 0 && way_cost > found_cost + rival_margin)
+        if (held && way_cost > found_cost + rival_margin)
             break; // the ways left are too unlikely to rival the one found
         tried++;
         unsigned sum = sum_of(read, weight, tried_name);
-        double likelihood = likelihood_of(read, weight, counted, tried_name);
-        double chance = chance_of_holding(read, weight, of_sum, sum, likelihood);
         bool holds = sum % sums == 0;
         if (holds) {
             read_digits(read, tried_name, digit_of);
             holds = checks_hold(read, digit_of, expected);
         }
+        if (held) {
+            // Holding too, nearly as likely as the way found: the checks cannot tell the names
+            // it changes.
+            if (holds)
+                for (int g = 0; g < read->groups; g++)
+                    rivalled[g] = rivalled[g] || tried_name[g] != found[g];
+            continue;
+        }
+        double likelihood = likelihood_of(read, weight, counted, tried_name);
+        double chance = chance_of_holding(read, weight, of_sum, sum, likelihood);
         if (!holds) {
-            if (holding == 0 && *risked + chance <= most_risked)
+            if (*risked + chance <= most_risked)
                 *risked += chance;
             continue;
         }
-        if (holding++ > 0) {
-            // Nearly as likely as the way found: the checks cannot tell the names it changes.
-            for (int g = 0; g < read->groups; g++)
-                rivalled[g] = rivalled[g] || tried_name[g] != found[g];
-            continue;
-        }
+        held = true;
         rival_count = rivals_of(read, weight, cost, counted, tried_name);
         if (rival_count < 0)
             return names_rivalled;
@@ -608,7 +612,7 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
         found_cost = way_cost;
         std::copy(tried_name, tried_name + read->groups, found);
     }
-    if (holding == 0)
+    if (!held)
         return none_held;
     if (search.overflow)
         return names_rivalled;
