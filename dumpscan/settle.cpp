@@ -623,14 +623,13 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
     return names_confirmed;
 }
 
-// When no way of naming the groups held, the digits whose glyphs stood about as near another
-// group are tried as that group's too, all ways together; exactly one way under which every
-// check holds settles them, and none is tried where no digit is doubtful. digit_of holds the
-// digits as settled.
+// When the names fail the checks, the digits whose glyphs stood about as near another group
+// are tried as that group's too, all ways together; exactly one way under which every check
+// holds settles them, and none is tried where no digit is doubtful. digit_of, the digits under
+// the names on the way in, holds the digits as settled.
 bool settle_doubtful(const reading *read, const int *expected, const int *name, double chance, double *risked,
                      int *digit_of)
 {
-    read_digits(read, name, digit_of);
     static int doubtful[most_doubtful_tried];
     int count = 0;
     for (int s = 0; s < read->samples; s++) {
