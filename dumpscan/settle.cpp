@@ -20,10 +20,16 @@ const int most_tried = 400;        // ways of naming the groups tried against th
 const double most_risked = 1e-4;
 const float rival_margin = 3;      // other names this much less likely than those found rival them
 const int most_moving = 40;        // groups whose names may change, in the search for rivals
-// How often two groups share a digit, as a cost: a glyph split in two, seldom on a capture,
-// about once in twenty groups on a photo. Rivals that give two groups one digit are counted as
-// likely as that (the search tries such ways later still, at shared_digit_near or _far).
-const float sharing_counted = 3;
+// How often a group bears the digit that another group is read as surely, as a cost: counted
+// over the tuned sets, where the two groups' glyphs stand near (twinned: one glyph split in two)
+// about half of the times that tesseract says; where they stand apart, a group of a few glyphs
+// one time in four (a glyph drawn otherwise a few times), a larger one one time in forty. Rivals
+// that give two groups one digit are counted as likely as that (the search tries such ways
+// later still, at shared_digit_near or _far).
+const float sharing_twinned = 0.5f;
+const float sharing_few = 3;
+const float sharing_apart = 5;
+const int few_glyphs = 3;
 const int most_doubtful_tried = 6; // doubtful digits whose two readings are tried together
 const int most_partials = 1 << 20; // names of the first groups kept in the search
 const float unread = 0.01f;        // what tesseract's silence counts as, against its votes
@@ -200,12 +206,25 @@ void name_costs(const reading *read, const int *forced, float (*cost)[digits])
     }
 }
 
+// What bearing a digit that another group bears costs each group, as ways are counted.
+float sharing_counted[most_named];
+
+void count_sharing(const reading *read)
+{
+    static int members[most_named];
+    std::fill(members, members + read->groups, 0);
+    for (int s = 0; s < read->samples; s++)
+        if (read->group_of[s] >= 0)
+            members[read->group_of[s]]++;
+    for (int g = 0; g < read->groups; g++)
+        sharing_counted[g] = read->twinned[g] ? sharing_twinned : members[g] <= few_glyphs ? sharing_few : sharing_apart;
+}
+
 // The costs as ways are counted against the checks: two groups seldom share a digit, so a
-// digit that another group is read as more surely, and more likely than not, costs a group
+// digit that another group is read as more surely, and more likely than not, costs a group its
 // sharing_counted more, each group's chances then summing to 1 again. Counted over the tuned
-// sets, these chances are as often right as they say, or more; where two groups are read as one
-// digit, the less sure is right about one time in four, though tesseract says three in four.
-// cheapest: each group's cheapest digit.
+// sets, these chances are as often right as they say, or more. cheapest: each group's cheapest
+// digit.
 void costs_as_counted(const reading *read, const float (*cost)[digits], const int *cheapest,
                       float (*counted)[digits])
 {
@@ -225,7 +244,7 @@ void costs_as_counted(const reading *read, const float (*cost)[digits], const in
         double total = 0;
         for (int d = 0; d < digits; d++) {
             bool other_is = owner[d] != unsure && owner[d] != g;
-            counted[g][d] = cost[g][d] + (!one_name && other_is ? sharing_counted : 0);
+            counted[g][d] = cost[g][d] + (!one_name && other_is ? sharing_counted[g] : 0);
             total += std::exp(-static_cast<double>(counted[g][d]));
         }
         for (int d = 0; d < digits; d++)
@@ -435,15 +454,24 @@ bool may_be(float cost)
     return cost < 34;
 }
 
-// How unlikely a way is, as rivals are counted: its names' costs, and its digits shared.
+// How unlikely a way is, as rivals are counted: its names' costs, and its digits shared. Of the
+// groups that bear one digit, each but the one read as it most surely pays its sharing_counted.
 double counted_cost(const reading *read, const float (*cost)[digits], const int *name)
 {
-    double total = 0;
-    unsigned taken = 0;
+    double total = 0, shared[digits] = {}, surest_shares[digits] = {};
+    float surest[digits];
+    std::fill(surest, surest + digits, HUGE_VALF);
     for (int g = 0; g < read->groups; g++) {
-        total += cost[g][name[g]] + ((taken >> name[g] & 1) ? sharing_counted : 0);
-        taken |= 1u << name[g];
+        int d = name[g];
+        total += cost[g][d];
+        shared[d] += sharing_counted[g];
+        if (cost[g][d] < surest[d]) {
+            surest[d] = cost[g][d];
+            surest_shares[d] = sharing_counted[g];
+        }
     }
+    for (int d = 0; d < digits; d++)
+        total += shared[d] - surest_shares[d];
     return total;
 }
 
@@ -692,6 +720,7 @@ void settle(const reading *read, const int *given_names, settled *result)
     if (!force_from_header(read, expected, forced))
         std::copy(given_names, given_names + read->groups, forced);
     checksum_weights(read, weight);
+    count_sharing(read);
     name_costs(read, forced, cost);
     for (int g = 0; g < read->groups; g++)
         result->name[g] = static_cast<int>(std::min_element(cost[g], cost[g] + digits) - cost[g]);

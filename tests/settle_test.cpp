@@ -28,6 +28,7 @@ struct settle_row {
     int beside = -1;           // a digit one of whose glyphs, in its own group, stood nearly as near the next's
     int surer = -1;            // a digit whose group is read as itself more surely than the others
     bool unsurely = false;     // every other group read, a part of that, as the next digit
+    bool twinned = false;      // the groups misread stand near other groups (a glyph split in two?)
 };
 
 const settle_row settle_rows[] = {
@@ -37,18 +38,23 @@ const settle_row settle_rows[] = {
     // before them, were they wrong, hold by luck seldom enough in a save of 300 bytes.
     {"three pairs of glyphs read as each other: the checksum tells the true names", 300,
      {{3, 4}, {4, 3}, {5, 6}, {6, 5}, {7, 8}, {8, 7}}, 0, true},
-    // Six pairs: the true names are the 64th way tried, too late for the budget.
+    // Six pairs, each group's glyphs near another's: the true names are the 64th way tried, too
+    // late for the budget.
     {"six pairs of glyphs read as each other: the true names come too late", 300,
      {{3, 4}, {4, 3}, {5, 6}, {6, 5}, {7, 8}, {8, 7}, {9, 0xA}, {0xA, 9}, {0xB, 0xD}, {0xD, 0xB}, {0xE, 0xF}, {0xF, 0xE}},
-     0, false},
+     0, false, -1, false, 0, false, 0.6f, 0, -1, -1, -1, false, true},
     // Two glyphs read as each other, whose groups weigh alike in the checksum (found by
     // compensating_misreading below), so that the checksum holds for both readings: the true
     // names, nearly as likely, rival the first, and the two groups are left in doubt.
     {"two misreadings that make up for each other", 0, {}, 0, false, -1, false, 0, false, 0.6f, 2},
     // Naming both the third digit keeps the checksum as well; counted apart, as the chance of a
     // wrong way holding is, the two readings make it likelier than the true names, which only the
-    // rule of one digit per group tells from it.
-    {"two misreadings as one digit that make up for each other", 0, {}, 0, false, -1, false, 0, true, 0.6f, 2},
+    // rule of one digit per group tells from it: not surely where the glyphs of the two stand near
+    // other groups', as the pieces of a glyph split in two do; surely where three large groups
+    // stand apart.
+    {"two misreadings as one digit that make up for each other", 0, {}, 0, false, -1, false, 0, true, 0.6f, 2, -1, -1,
+     -1, false, true},
+    {"two misreadings as one digit that make up for each other, the glyphs apart", 0, {}, 0, true, -1, false, 0, true},
     // Read as each other more surely than as themselves, but not nearly surely enough for the
     // true names to be no rival: the swapped names hold, and the checksum cannot tell them.
     {"two glyphs of groups that weigh alike read as each other", 0, {}, 0, false, -1, false, 0, false, 0.2f, 2},
@@ -194,6 +200,9 @@ TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, se
         if (row.unsurely && g != row.surer)
             votes[g][(g + 1) % 16] = std::max(votes[g][(g + 1) % 16], 0.3f);
     static bool twinned[most_named];
+    std::fill(twinned, twinned + most_named, false);
+    for (auto [group, digit] : misread)
+        twinned[group] = row.twinned;
     reading read = {static_cast<int>(dump.pages.size()), dump.pages.data(), static_cast<int>(dump.truth.size()),
                     dump.group_of.data(), dump.runner_up.data(), dump.doubtful.get(), 16, votes, twinned,
                     {unsure, unsure, unsure, unsure, unsure, unsure}};
