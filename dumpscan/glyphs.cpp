@@ -388,7 +388,7 @@ namespace {
 const int drawn_side = 48;      // pixels of a mean glyph drawn for tesseract
 const int alternatives_kept = 2; // of the digits tesseract ranks next to the one it reads
 // Of the vote, what the digits ranked next get, the first and the second: counted over the tuned
-// sets, the first is the glyph's digit about one time in forty, the second one in a few hundred.
+// sets, the first is the glyph's digit about one time in thirty, the second one in a few hundred.
 const float alternative_shares[alternatives_kept] = {0.18f, 0.06f};
 const int margin = 24;
 const double sharpening = 3; // times a point's difference from its neighbours' mean, added
