@@ -459,6 +459,48 @@ void write_text(FILE *out, int page_count)
     }
 }
 
+// The first sample of a group, where a person was shown it.
+int first_sample_of(int page_count, int group)
+{
+    int first = -1;
+    each_place(page_count, [&](int, int, int, int s) {
+        if (first < 0 && groups.group_of[s] == group)
+            first = s;
+    });
+    return first;
+}
+
+// Where a person named every group and the checks still fail, a group may hold two glyphs that
+// blur alike (an 8 and a B): the part of a named group that stands apart from the glyph the person
+// was shown, and under one digit makes every check hold, becomes a group of its own, that digit
+// its guess, to be asked. Each named group is parted once at the most; false when none parts.
+bool part_named_group(int page_count, reading *read, int *given, int *guesses)
+{
+    static bool parted[most_groups];
+    static int part[most_samples], name[most_groups];
+    for (int g = 0; g < groups.count; g++)
+        name[g] = given[g] != unsure ? given[g] : result.name[g];
+    for (int g = 0; g < groups.count; g++) {
+        if (given[g] == unsure || parted[g])
+            continue;
+        parted[g] = true;
+        int count = part_apart(samples, sample_count, &groups, g, first_sample_of(page_count, g), part);
+        int digit = count > 0 ? digit_that_holds(read, name, part, count) : unsure;
+        if (digit == unsure || digit == name[g])
+            continue;
+        int apart = group_apart(samples, sample_count, &groups, part, count);
+        if (apart < 0)
+            return false;
+        std::copy(votes[g], votes[g] + 16, votes[apart]);
+        given[apart] = unsure;
+        guesses[apart] = digit;
+        result.sure[apart] = false;
+        read->groups = groups.count;
+        return true;
+    }
+    return false;
+}
+
 // The groups are named by tesseract's readings and the glyph book's names, which the checks
 // confirm; where they cannot, a person at the terminal names what is left. Without a person,
 // names of the book the checks do not bear out are left out: another console may draw a glyph
@@ -486,11 +528,13 @@ void name_digits(int page_count, const command_line *line)
     }
     for (int g = 0; g < groups.count; g++)
         guesses[g] = guesses[g] != unsure ? guesses[g] : result.name[g];
-    while (at_terminal && ask_names(page_count, line, guesses, given)) {
-        settle(&read, given, &result);
-        for (int g = 0; g < groups.count; g++)
-            guesses[g] = given[g] != unsure ? given[g] : result.name[g];
-    }
+    do {
+        while (at_terminal && ask_names(page_count, line, guesses, given)) {
+            settle(&read, given, &result);
+            for (int g = 0; g < groups.count; g++)
+                guesses[g] = given[g] != unsure ? given[g] : result.name[g];
+        }
+    } while (at_terminal && !result.checks_hold && part_named_group(page_count, &read, given, guesses));
     if (result.checks_hold && book_in_use)
         keep_names(result.name, result.sure);
 }

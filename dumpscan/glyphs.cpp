@@ -383,6 +383,52 @@ void group_glyphs(const glyph_sample *samples, int sample_count, const int *zero
     mark_twins(groups);
 }
 
+// The members of a group that stand apart from the rest, seen from its farthest member (as
+// split_from_zeros sees them), leaving the rest with the sample given: into part, how many.
+int part_apart(const glyph_sample *samples, int sample_count, const glyph_groups *groups, int group, int kept,
+               int *part)
+{
+    static int candidates[most_samples], members[most_samples];
+    static double to_mean[most_samples];
+    int candidate_count = 0, farthest = -1;
+    for (int s = 0; s < sample_count; s++)
+        if (groups->group_of[s] == group && lengths[s] > 0) {
+            to_mean[candidate_count] = distance(&samples[s], lengths[s], groups->mean[group]);
+            if (farthest < 0 || to_mean[candidate_count] > to_mean[farthest])
+                farthest = candidate_count;
+            candidates[candidate_count++] = s;
+        }
+    if (candidate_count < 2)
+        return 0;
+    float other[glyph_size];
+    mean_of(samples, &candidates[farthest], 1, other);
+    int count = nearer_other(samples, candidates, to_mean, candidate_count, other, members);
+    bool kept_in_part = std::find(members, members + count, kept) != members + count;
+    if (count == 0 || count == candidate_count)
+        return 0;
+    if (!kept_in_part) {
+        std::copy(members, members + count, part);
+        return count;
+    }
+    auto in_members = [&](int s) { return std::find(members, members + count, s) != members + count; };
+    return static_cast<int>(std::remove_copy_if(candidates, candidates + candidate_count, part, in_members) - part);
+}
+
+int group_apart(const glyph_sample *samples, int sample_count, glyph_groups *groups, const int *part, int count)
+{
+    if (groups->count >= most_groups || count == 0)
+        return -1;
+    int group = groups->count++, from = groups->group_of[part[0]];
+    for (int k = 0; k < count; k++) {
+        groups->group_of[part[k]] = group;
+        groups->runner_up[part[k]] = from;
+        groups->doubtful[part[k]] = false;
+    }
+    groups->twinned[group] = groups->twinned[from];
+    recompute_means(samples, sample_count, 1, groups);
+    return group;
+}
+
 namespace {
 
 const int drawn_side = 48;      // pixels of a mean glyph drawn for tesseract

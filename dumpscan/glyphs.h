@@ -34,6 +34,13 @@ const int most_zeros = 2 * most_pages;
 void group_glyphs(const glyph_sample *samples, int sample_count, const int *zeros, int zero_count,
                   glyph_groups *groups);
 
+// A group that holds two glyphs (blurred, an 8 and a B stand as near as two 8s): the members
+// that stand apart from the rest, leaving the rest with sample kept, into part; how many (0: the
+// group does not part). Such a part then made a group of its own; its number, or -1.
+int part_apart(const glyph_sample *samples, int sample_count, const glyph_groups *groups, int group, int kept,
+               int *part);
+int group_apart(const glyph_sample *samples, int sample_count, glyph_groups *groups, const int *part, int count);
+
 // Lines of the dump drawn with the groups' mean glyphs: each the groups of its cells, -1 for a
 // space between pairs.
 const int most_line = 48;

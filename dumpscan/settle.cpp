@@ -774,6 +774,23 @@ void settle(const reading *read, const int *given_names, settled *result)
     }
 }
 
+int digit_that_holds(const reading *read, const int *name, const int *part, int count)
+{
+    static int digit_of[most_samples];
+    int expected[header_digits], holding = unsure, held = 0;
+    expected_header(read, expected);
+    read_digits(read, name, digit_of);
+    for (int digit = 0; digit < digits; digit++) {
+        for (int k = 0; k < count; k++)
+            digit_of[part[k]] = digit;
+        if (checks_hold(read, digit_of, expected)) {
+            holding = digit;
+            held++;
+        }
+    }
+    return held == 1 ? holding : unsure;
+}
+
 bool dump_bytes(const reading *read, const settled *result, unsigned char *bytes, long *length)
 {
     return bytes_of(read, result->digit, bytes, length);

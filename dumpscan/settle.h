@@ -41,6 +41,11 @@ long size_shown(const reading *read);
 // readings tried against the checks risk is added to result->risked, which a run starts at 0.
 void settle(const reading *read, const int *given_names, settled *result);
 
+// The one digit that, taken by the samples of part, the others named so, makes every check
+// hold; unsure where none does, or more than one. It proves nothing (the parts of all groups
+// tried find one by luck about once in a hundred): a guess to show a person.
+int digit_that_holds(const reading *read, const int *name, const int *part, int count);
+
 // The bytes of the dump as settled, and whether every digit of it is sure.
 bool dump_bytes(const reading *read, const settled *result, unsigned char *bytes, long *length);
 

@@ -236,3 +236,40 @@ TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, se
 }
 
 } // namespace
+
+// A group that holds the glyphs of two digits (the 8s fell in the 9s' group): the part of it
+// that holds the other digit makes the checks hold under that digit alone; any other part, none.
+struct part_row {
+    const char *name;
+    int part_shows; // the digit of the samples parted from the group of 9s
+    int holding;    // the digit that makes every check hold, or unsure
+};
+
+const part_row part_rows[] = {
+    {"the 8s of the group of 9s hold as 8", 8, 8},
+    {"the 9s alone part: the 8s still fail", 9, unsure},
+};
+
+TABLE_TEST(parting, finds_the_one_digit_under_which_a_part_holds, part_row, part_rows)
+{
+    const part_row &row = GetParam();
+    static laid_out dump;
+    dump = laid_out();
+    lay_out(bram_file("SETTLE", random_bytes(284, 300)), &dump);
+    std::vector<int> part;
+    for (size_t s = 0; s < dump.truth.size(); s++) {
+        if (dump.truth[s] == 8)
+            dump.group_of[s] = 9;
+        if (dump.truth[s] == row.part_shows && s >= header_digits)
+            part.push_back(static_cast<int>(s));
+    }
+    static float votes[most_named][16];
+    static bool twinned[most_named];
+    reading read = {static_cast<int>(dump.pages.size()), dump.pages.data(), static_cast<int>(dump.truth.size()),
+                    dump.group_of.data(), dump.runner_up.data(), dump.doubtful.get(), 16, votes, twinned,
+                    {unsure, unsure, unsure, unsure, unsure, unsure}};
+    int name[most_named];
+    for (int g = 0; g < 16; g++)
+        name[g] = g;
+    EXPECT_EQ(digit_that_holds(&read, name, part.data(), static_cast<int>(part.size())), row.holding);
+}
