@@ -408,25 +408,34 @@ int lines_to_read(int page_count, int (*lines)[most_line])
     return count;
 }
 
-// Groups tesseract read barely or not at all among the others' glyphs are read again alone,
-// and what it read both ways counts: a glyph it cannot tell from its neighbours in a line of a
-// small font it often reads alone, and some it reads alone as another digit, surely.
-void read_barely_read_again()
+// Groups tesseract read barely or not at all among the others' glyphs, or that the checks left
+// unsure, are read again alone, and what it read both ways counts: a glyph it cannot tell from
+// its neighbours in a line of a small font it often reads alone, and some it reads alone as
+// another digit, surely.
+void read_again(const bool *again_wanted)
 {
     static int lines[most_lone_lines][most_line];
     static float again[most_groups][16];
-    static int barely[most_lone_lines];
+    static int chosen[most_lone_lines];
     int count = 0;
     for (int g = 0; g < groups.count && count < most_lone_lines; g++)
-        if (*std::max_element(votes[g], votes[g] + 16) < barely_read) {
-            barely[count] = g;
+        if (again_wanted[g]) {
+            chosen[count] = g;
             lay_out_alone(g, lines[count++]);
         }
     if (count == 0 || !read_groups(&groups, lines, count, again))
         return;
     for (int k = 0; k < count; k++)
         for (int digit = 0; digit < 16; digit++)
-            votes[barely[k]][digit] = (votes[barely[k]][digit] + again[barely[k]][digit]) / 2;
+            votes[chosen[k]][digit] = (votes[chosen[k]][digit] + again[chosen[k]][digit]) / 2;
+}
+
+void read_barely_read_again()
+{
+    static bool barely[most_groups];
+    for (int g = 0; g < groups.count; g++)
+        barely[g] = *std::max_element(votes[g], votes[g] + 16) < barely_read;
+    read_again(barely);
 }
 
 [[noreturn]] void fail_without_tesseract(const char *why)
@@ -520,6 +529,15 @@ void name_digits(int page_count, const command_line *line)
     }
     std::copy(given, given + groups.count, guesses);
     settle(&read, given, &result);
+    // The groups the checks left unsure are read alone: more of tesseract's evidence where it is
+    // wanted (the first settling's risk stays spent).
+    static bool unsure_left[most_groups];
+    for (int g = 0; g < groups.count; g++)
+        unsure_left[g] = !result.sure[g] && given[g] == unsure;
+    if (std::any_of(unsure_left, unsure_left + groups.count, [](bool left) { return left; })) {
+        read_again(unsure_left);
+        settle(&read, given, &result);
+    }
     bool at_terminal = standard_input_is_terminal();
     bool all_sure = std::all_of(result.sure, result.sure + groups.count, [](bool sure) { return sure; });
     if (from_book && !result.checks_hold && (!at_terminal || all_sure)) {
