@@ -30,6 +30,7 @@ struct grouping_row {
     std::vector<std::pair<int, int>> together, apart; // of the drawn, by index
     std::vector<int> twinned; // the drawn whose group has another near it: one glyph split in two?
     int zeros = 0;            // copies of the first drawn given as the headers' zeros
+    int parted = -1;          // the drawn that parts from its group, seen from the first drawn's glyph
 };
 
 std::vector<drawn_shape> digits_each(int copies, int first, int last)
@@ -67,6 +68,8 @@ const grouping_row grouping_rows[] = {
     // Seventeen shapes: the two nearest are merged to keep no more groups than digits.
     {"an 8 0.03 from the 0, merged to keep 16 groups, is parted from the headers' zeros",
      with(digits_each(10, 0, 15), {{0, 6, 10}}), 17, {}, {{0, 16}}, {}, 4},
+    {"an 8 0.03 from the 0, merged to keep 16 groups, parts from the 0 a person named",
+     with(digits_each(10, 0, 15), {{0, 6, 10}}), 16, {{0, 16}}, {}, {}, 0, 16},
     {"a 0 drawn another way 0.01 from the headers' zeros stays with them",
      with(digits_each(10, 0, 15), {{0, 2, 10}}), 16, {{0, 16}}, {}, {}, 4},
 };
@@ -107,6 +110,17 @@ TABLE_TEST(grouping, one_group_per_shape, grouping_row, grouping_rows)
     for (size_t d = 0; d < row.drawn.size(); d++) {
         bool twin = std::find(row.twinned.begin(), row.twinned.end(), static_cast<int>(d)) != row.twinned.end();
         EXPECT_EQ(groups.twinned[groups.group_of[first_of[d]]], twin) << "drawn " << d;
+    }
+    if (row.parted >= 0) {
+        static int part[most_samples];
+        int named = groups.group_of[first_of[0]];
+        int parts = part_apart(samples, count, &groups, groups.group_of[first_of[row.parted]], first_of[0], part);
+        ASSERT_EQ(parts, row.drawn[static_cast<size_t>(row.parted)].copies);
+        int apart = group_apart(samples, count, &groups, part, parts);
+        for (int copy = 0; copy < parts; copy++)
+            EXPECT_EQ(groups.group_of[first_of[row.parted] + copy], apart);
+        EXPECT_EQ(groups.group_of[first_of[0]], named);
+        EXPECT_EQ(groups.count, row.groups + 1);
     }
 }
 
