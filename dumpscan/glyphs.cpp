@@ -38,6 +38,12 @@ const double twin_scatters = 8;        // or this many times the samples' scatte
 const double apart_from_zeros = 3;
 const double least_apart_from_zeros = 0.012;
 const int splitting_rounds = 6;
+// A group parts in two where each part holds this many members at the least, the two scatter
+// this little together (the samples of a capture's glyph stand a thousandth apart), and stand
+// this many times their scatter apart.
+const int least_parted = 5;
+const double most_parted_scatter = 0.002;
+const double parted_scatters = 4;
 
 float lengths[most_samples];
 double sums[most_groups][glyph_size];
@@ -319,6 +325,51 @@ void split_from_zeros(const glyph_sample *samples, int sample_count, const int *
     recompute_means(samples, sample_count, 1, groups);
 }
 
+// The mean of the samples given into mean; how far they stand from it, on average.
+double scatter_about(const glyph_sample *samples, const int *members, int count, float *mean)
+{
+    mean_of(samples, members, count, mean);
+    double scatter = 0;
+    for (int k = 0; k < count; k++)
+        scatter += distance(&samples[members[k]], lengths[members[k]], mean) / count;
+    return scatter;
+}
+
+// Composite video bleeds a neighbour's stroke into a glyph: an 8 before a D stands as near a B
+// as the other 8s, and may fall in the B's group. On a capture each such part is drawn by the
+// same pixels every time, so a group that falls into two parts, each of several members and
+// tight, standing apart many times their scatter, holds two glyphs. A photo's parts scatter
+// far more, and are left whole (moire draws one glyph two ways); so is the zeros' group, which
+// split_from_zeros parts by the headers' zeros (a widened capture draws a zero two ways).
+void part_two_glyphs(const glyph_sample *samples, int sample_count, const int *zeros, int zero_count,
+                     glyph_groups *groups)
+{
+    static int part[most_samples], rest[most_samples];
+    static bool in_part[most_samples];
+    int existing = groups->count;
+    for (int g = 0; g < existing; g++) {
+        if (groups->members[g] < 2 * least_parted || (zero_count > 0 && groups->group_of[zeros[0]] == g))
+            continue;
+        int count = part_apart(samples, sample_count, groups, g, -1, part);
+        for (int k = 0; k < count; k++)
+            in_part[part[k]] = true;
+        int rest_count = 0;
+        for (int s = 0; s < sample_count; s++)
+            if (groups->group_of[s] == g && lengths[s] > 0 && !in_part[s])
+                rest[rest_count++] = s;
+        for (int k = 0; k < count; k++)
+            in_part[part[k]] = false;
+        if (count < least_parted || rest_count < least_parted)
+            continue;
+        float part_mean[glyph_size], rest_mean[glyph_size];
+        double scattered = scatter_about(samples, part, count, part_mean) +
+                           scatter_about(samples, rest, rest_count, rest_mean);
+        double apart = distance_between(part_mean, rest_mean);
+        if (scattered <= most_parted_scatter && apart >= least_same_shape && apart >= parted_scatters * scattered)
+            group_apart(samples, sample_count, groups, part, count);
+    }
+}
+
 } // namespace
 
 double distance_between(const float *a, const float *b)
@@ -373,6 +424,7 @@ void group_glyphs(const glyph_sample *samples, int sample_count, const int *zero
     merge_same_shapes(samples, sample_count, 1, groups);
     compact(samples, sample_count, groups);
     split_from_zeros(samples, sample_count, zeros, zero_count, groups);
+    part_two_glyphs(samples, sample_count, zeros, zero_count, groups);
     for (int s = 0; s < sample_count; s++) {
         double d1, d2;
         nearest_two(groups, &samples[s], lengths[s], &groups->group_of[s], &groups->runner_up[s], &d1, &d2);
@@ -383,35 +435,59 @@ void group_glyphs(const glyph_sample *samples, int sample_count, const int *zero
     mark_twins(groups);
 }
 
-// The members of a group that stand apart from the rest, seen from its farthest member (as
-// split_from_zeros sees them), leaving the rest with the sample given: into part, how many.
+// The members of a group that stand apart from the rest: two means, the one started from its
+// farthest quarter (a single far member may be noise), each member then taken by the nearer a
+// few times over; the part without the sample kept, into part; how many.
 int part_apart(const glyph_sample *samples, int sample_count, const glyph_groups *groups, int group, int kept,
                int *part)
 {
-    static int candidates[most_samples], members[most_samples];
+    static int candidates[most_samples], members[most_samples], rest[most_samples], order[most_samples];
     static double to_mean[most_samples];
-    int candidate_count = 0, farthest = -1;
+    static bool in_members[most_samples];
+    int candidate_count = 0;
     for (int s = 0; s < sample_count; s++)
-        if (groups->group_of[s] == group && lengths[s] > 0) {
-            to_mean[candidate_count] = distance(&samples[s], lengths[s], groups->mean[group]);
-            if (farthest < 0 || to_mean[candidate_count] > to_mean[farthest])
-                farthest = candidate_count;
+        if (groups->group_of[s] == group && lengths[s] > 0)
             candidates[candidate_count++] = s;
-        }
     if (candidate_count < 2)
         return 0;
-    float other[glyph_size];
-    mean_of(samples, &candidates[farthest], 1, other);
-    int count = nearer_other(samples, candidates, to_mean, candidate_count, other, members);
-    bool kept_in_part = std::find(members, members + count, kept) != members + count;
-    if (count == 0 || count == candidate_count)
-        return 0;
-    if (!kept_in_part) {
-        std::copy(members, members + count, part);
-        return count;
+    float whole[glyph_size], other[glyph_size];
+    std::copy(groups->mean[group], groups->mean[group] + glyph_size, whole);
+    for (int k = 0; k < candidate_count; k++) {
+        to_mean[k] = distance(&samples[candidates[k]], lengths[candidates[k]], whole);
+        order[k] = k;
     }
-    auto in_members = [&](int s) { return std::find(members, members + count, s) != members + count; };
-    return static_cast<int>(std::remove_copy_if(candidates, candidates + candidate_count, part, in_members) - part);
+    int farthest = std::max(1, candidate_count / 4);
+    std::nth_element(order, order + farthest - 1, order + candidate_count,
+                     [](int a, int b) { return to_mean[a] > to_mean[b]; });
+    for (int k = 0; k < farthest; k++)
+        members[k] = candidates[order[k]];
+    mean_of(samples, members, farthest, other);
+    int count = 0;
+    for (int round = 0; round < splitting_rounds; round++) {
+        int rest_count = 0;
+        count = 0;
+        for (int k = 0; k < candidate_count; k++) {
+            int s = candidates[k];
+            if (distance(&samples[s], lengths[s], other) < distance(&samples[s], lengths[s], whole))
+                members[count++] = s;
+            else
+                rest[rest_count++] = s;
+        }
+        if (count == 0 || rest_count == 0)
+            return 0;
+        mean_of(samples, members, count, other);
+        mean_of(samples, rest, rest_count, whole);
+    }
+    for (int k = 0; k < count; k++)
+        in_members[members[k]] = true;
+    bool kept_in_part = kept >= 0 && in_members[kept];
+    int parted = 0;
+    for (int k = 0; k < candidate_count; k++)
+        if (in_members[candidates[k]] != kept_in_part)
+            part[parted++] = candidates[k];
+    for (int k = 0; k < count; k++)
+        in_members[members[k]] = false;
+    return parted;
 }
 
 int group_apart(const glyph_sample *samples, int sample_count, glyph_groups *groups, const int *part, int count)
