@@ -38,12 +38,6 @@ const double twin_scatters = 8;        // or this many times the samples' scatte
 const double apart_from_zeros = 3;
 const double least_apart_from_zeros = 0.012;
 const int splitting_rounds = 6;
-// A group parts in two where each part holds this many members at the least, the two scatter
-// this little together (the samples of a capture's glyph stand a thousandth apart), and stand
-// this many times their scatter apart.
-const int least_parted = 5;
-const double most_parted_scatter = 0.002;
-const double parted_scatters = 4;
 
 float lengths[most_samples];
 double sums[most_groups][glyph_size];
@@ -325,51 +319,6 @@ void split_from_zeros(const glyph_sample *samples, int sample_count, const int *
     recompute_means(samples, sample_count, 1, groups);
 }
 
-// The mean of the samples given into mean; how far they stand from it, on average.
-double scatter_about(const glyph_sample *samples, const int *members, int count, float *mean)
-{
-    mean_of(samples, members, count, mean);
-    double scatter = 0;
-    for (int k = 0; k < count; k++)
-        scatter += distance(&samples[members[k]], lengths[members[k]], mean) / count;
-    return scatter;
-}
-
-// Composite video bleeds a neighbour's stroke into a glyph: an 8 before a D stands as near a B
-// as the other 8s, and may fall in the B's group. On a capture each such part is drawn by the
-// same pixels every time, so a group that falls into two parts, each of several members and
-// tight, standing apart many times their scatter, holds two glyphs. A photo's parts scatter
-// far more, and are left whole (moire draws one glyph two ways); so is the zeros' group, which
-// split_from_zeros parts by the headers' zeros (a widened capture draws a zero two ways).
-void part_two_glyphs(const glyph_sample *samples, int sample_count, const int *zeros, int zero_count,
-                     glyph_groups *groups)
-{
-    static int part[most_samples], rest[most_samples];
-    static bool in_part[most_samples];
-    int existing = groups->count;
-    for (int g = 0; g < existing; g++) {
-        if (groups->members[g] < 2 * least_parted || (zero_count > 0 && groups->group_of[zeros[0]] == g))
-            continue;
-        int count = part_apart(samples, sample_count, groups, g, -1, part);
-        for (int k = 0; k < count; k++)
-            in_part[part[k]] = true;
-        int rest_count = 0;
-        for (int s = 0; s < sample_count; s++)
-            if (groups->group_of[s] == g && lengths[s] > 0 && !in_part[s])
-                rest[rest_count++] = s;
-        for (int k = 0; k < count; k++)
-            in_part[part[k]] = false;
-        if (count < least_parted || rest_count < least_parted)
-            continue;
-        float part_mean[glyph_size], rest_mean[glyph_size];
-        double scattered = scatter_about(samples, part, count, part_mean) +
-                           scatter_about(samples, rest, rest_count, rest_mean);
-        double apart = distance_between(part_mean, rest_mean);
-        if (scattered <= most_parted_scatter && apart >= least_same_shape && apart >= parted_scatters * scattered)
-            group_apart(samples, sample_count, groups, part, count);
-    }
-}
-
 } // namespace
 
 double distance_between(const float *a, const float *b)
@@ -424,7 +373,6 @@ void group_glyphs(const glyph_sample *samples, int sample_count, const int *zero
     merge_same_shapes(samples, sample_count, 1, groups);
     compact(samples, sample_count, groups);
     split_from_zeros(samples, sample_count, zeros, zero_count, groups);
-    part_two_glyphs(samples, sample_count, zeros, zero_count, groups);
     for (int s = 0; s < sample_count; s++) {
         double d1, d2;
         nearest_two(groups, &samples[s], lengths[s], &groups->group_of[s], &groups->runner_up[s], &d1, &d2);
