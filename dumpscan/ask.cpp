@@ -120,9 +120,10 @@ void keep_names(const int *names, const bool *keep)
 }
 
 // At a terminal, each shape no check could name is shown once in a run, large, with the first
-// place it stands, and the person names it: Enter takes the guess, '?' leaves it unsure. Returns
-// whether any was named (the names settled again may leave other shapes unsure, asked then).
-bool ask_names(int page_count, const command_line *line, const int *guesses, int *given)
+// place it stands (its sample kept in shown_at), and the person names it: Enter takes the guess,
+// '?' leaves it unsure. Returns whether any was named (the names settled again may leave other
+// shapes unsure, asked then).
+bool ask_names(int page_count, const command_line *line, const int *guesses, int *given, int *shown_at)
 {
     static bool asked[most_groups], ended = false;
     bool named = false;
@@ -131,6 +132,7 @@ bool ask_names(int page_count, const command_line *line, const int *guesses, int
         if (ended || g < 0 || asked[g] || result.sure[g] || given[g] != unsure)
             return;
         asked[g] = true;
+        shown_at[g] = s;
         char place[96];
         name_place(page_count, p, at_line, k, place, sizeof place);
         warn("This glyph could not be read for sure; it stands at %s:\n", place);

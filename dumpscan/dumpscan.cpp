@@ -468,22 +468,12 @@ void write_text(FILE *out, int page_count)
     }
 }
 
-// The first sample of a group, where a person was shown it.
-int first_sample_of(int page_count, int group)
-{
-    int first = -1;
-    each_place(page_count, [&](int, int, int, int s) {
-        if (first < 0 && groups.group_of[s] == group)
-            first = s;
-    });
-    return first;
-}
-
 // Where a person named every group and the checks still fail, a group may hold two glyphs that
 // blur alike (an 8 and a B): the part of a named group that stands apart from the glyph the person
-// was shown, and under one digit makes every check hold, becomes a group of its own, that digit
-// its guess, to be asked. Each named group is parted once at the most; false when none parts.
-bool part_named_group(int page_count, reading *read, int *given, int *guesses)
+// was shown at (shown_at; a group the glyph book named keeps its nearer part), and under one digit
+// makes every check hold, becomes a group of its own, that digit its guess, to be asked. Each
+// named group is parted once at the most; false when none parts.
+bool part_named_group(reading *read, int *shown_at, int *given, int *guesses)
 {
     static bool parted[most_groups];
     static int part[most_samples], name[most_groups];
@@ -493,7 +483,7 @@ bool part_named_group(int page_count, reading *read, int *given, int *guesses)
         if (given[g] == unsure || parted[g])
             continue;
         parted[g] = true;
-        int count = part_apart(samples, sample_count, &groups, g, first_sample_of(page_count, g), part);
+        int count = part_apart(samples, sample_count, &groups, g, shown_at[g], part);
         int digit = count > 0 ? digit_that_holds(read, name, part, count) : unsure;
         if (digit == unsure || digit == name[g])
             continue;
@@ -546,13 +536,15 @@ void name_digits(int page_count, const command_line *line)
     }
     for (int g = 0; g < groups.count; g++)
         guesses[g] = guesses[g] != unsure ? guesses[g] : result.name[g];
+    static int shown_at[most_groups];
+    std::fill(shown_at, shown_at + most_groups, -1);
     do {
-        while (at_terminal && ask_names(page_count, line, guesses, given)) {
+        while (at_terminal && ask_names(page_count, line, guesses, given, shown_at)) {
             settle(&read, given, &result);
             for (int g = 0; g < groups.count; g++)
                 guesses[g] = given[g] != unsure ? given[g] : result.name[g];
         }
-    } while (at_terminal && !result.checks_hold && part_named_group(page_count, &read, given, guesses));
+    } while (at_terminal && !result.checks_hold && part_named_group(&read, shown_at, given, guesses));
     if (result.checks_hold && book_in_use)
         keep_names(result.name, result.sure);
 }

@@ -69,7 +69,7 @@ template <typename Visit> void each_place(int page_count, Visit visit)
 
 // Asking at the terminal (ask.cpp): each group no check could name, once; true when one was
 // named. Each answer is kept in the glyph book at once, as keep_names keeps sure names.
-bool ask_names(int page_count, const command_line *line, const int *guesses, int *given);
+bool ask_names(int page_count, const command_line *line, const int *guesses, int *given, int *shown_at);
 void keep_names(const int *names, const bool *keep);
 
 // What is said of the pages read (report.cpp): a line for each page; what about the set keeps
