@@ -2,6 +2,7 @@
 // and what tesseract is made to have read of each group.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ struct settle_row {
     int surer = -1;            // a digit whose group is read as itself more surely than the others
     bool unsurely = false;     // every other group read, a part of that, as the next digit
     bool twinned = false;      // the groups misread stand near other groups (a glyph split in two?)
+    int stray_header = -1;     // a group the second page's header glyph of the encoding fell in
+    int rotated = 0;           // the groups numbered from this digit's on, not from the zero's
 };
 
 const settle_row settle_rows[] = {
@@ -82,6 +85,12 @@ const settle_row settle_rows[] = {
     // unlikely to confirm; two groups seldom share a digit, and the less sure seldom is it.
     {"glyphs read as the digits of groups read more surely, every glyph unsurely", 64, {{3, 8}, {0xD, 0}}, 0, true,
      -1, false, 0, false, 0.3f, 0, -1, -1, 8, true},
+    {"two glyphs read as each other, the groups numbered from the 7's", 300, {{7, 3}, {3, 7}}, 0, true, -1, false, 0,
+     false, 0.6f, 0, -1, -1, -1, false, false, -1, 7},
+    // The 1s' group would take two digits from the headers, so they force none; named as its
+    // group, the glyph makes the second page's header another's, and no way holds.
+    {"the second page's header glyph of the encoding in the 1s' group", 300, {}, 0, false, -1, false, 0, false, 0.6f, 0,
+     -1, -1, -1, false, false, 1},
 };
 
 struct laid_out {
@@ -155,6 +164,28 @@ void compensating_misreading(laid_out *dump, std::vector<std::pair<int, int>> *m
     }
 }
 
+// The groups numbered from another digit's on: group g becomes (g + by) % 16.
+void rotate_groups(int by, laid_out *dump, float (*votes)[16], bool *twinned, int *given)
+{
+    for (int &group : dump->group_of)
+        group = group < 0 ? group : (group + by) % 16;
+    for (int &group : dump->runner_up)
+        group = group < 0 ? group : (group + by) % 16;
+    float vote_of[16][16];
+    bool twinned_of[16];
+    int given_of[16];
+    for (int g = 0; g < 16; g++) {
+        std::copy(votes[g], votes[g] + 16, vote_of[(g + by) % 16]);
+        twinned_of[(g + by) % 16] = twinned[g];
+        given_of[(g + by) % 16] = given[g];
+    }
+    for (int g = 0; g < 16; g++) {
+        std::copy(vote_of[g], vote_of[g] + 16, votes[g]);
+        twinned[g] = twinned_of[g];
+        given[g] = given_of[g];
+    }
+}
+
 TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, settle_row, settle_rows)
 {
     const settle_row &row = GetParam();
@@ -179,6 +210,8 @@ TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, se
             dump.runner_up[s] = digit == row.between ? digit : digit + 1;
             dump.doubtful[s] = true;
         }
+    if (row.stray_header >= 0)
+        dump.group_of[static_cast<size_t>(dump.pages[1].header[0])] = row.stray_header;
     const int cut_off = -2; // the truth of a sample on a line cut off, which no page holds
     page_read &first = dump.pages[0];
     first.lines -= row.lines_cut;
@@ -203,12 +236,13 @@ TABLE_TEST(settling, is_sure_only_where_the_checks_confirm_within_the_budget, se
     std::fill(twinned, twinned + most_named, false);
     for (auto [group, digit] : misread)
         twinned[group] = row.twinned;
-    reading read = {static_cast<int>(dump.pages.size()), dump.pages.data(), static_cast<int>(dump.truth.size()),
-                    dump.group_of.data(), dump.runner_up.data(), dump.doubtful.get(), 16, votes, twinned,
-                    {unsure, unsure, unsure, unsure, unsure, unsure}};
     int given[most_named];
     for (int g = 0; g < 16; g++)
         given[g] = g < row.named_by_person ? g : unsure;
+    rotate_groups(row.rotated, &dump, votes, twinned, given);
+    reading read = {static_cast<int>(dump.pages.size()), dump.pages.data(), static_cast<int>(dump.truth.size()),
+                    dump.group_of.data(), dump.runner_up.data(), dump.doubtful.get(), 16, votes, twinned,
+                    {unsure, unsure, unsure, unsure, unsure, unsure}};
     static settled result;
     result = settled();
     settle(&read, given, &result);
