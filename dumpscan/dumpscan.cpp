@@ -470,9 +470,9 @@ void write_text(FILE *out, int page_count)
 
 // Where a person named every group and the checks still fail, a group may hold two glyphs that
 // blur alike (an 8 and a B): the part of a named group that stands apart from the glyph the person
-// was shown at (shown_at; a group the glyph book named keeps its nearer part), and under one digit
-// makes every check hold, becomes a group of its own, that digit its guess, to be asked. Each
-// named group is parted once at the most; false when none parts.
+// was shown at (shown_at; a group the glyph book named, never shown, keeps the part nearer its
+// mean), and under one digit makes every check hold, becomes a group of its own, that digit its
+// guess, to be asked. Each named group is parted once at the most; false when none parts.
 bool part_named_group(reading *read, int *shown_at, int *given, int *guesses)
 {
     static bool parted[most_groups];

@@ -35,8 +35,9 @@ void group_glyphs(const glyph_sample *samples, int sample_count, const int *zero
                   glyph_groups *groups);
 
 // A group that holds two glyphs (blurred, an 8 and a B stand as near as two 8s): the members
-// that stand apart from the rest, leaving the rest with sample kept (kept -1: the rest with the
-// bulk of the group), into part; how many (0: the group does not part). Such a part then made a group of its own; its number, or -1.
+// that stand apart from the rest, leaving the rest with sample kept (kept -1: the part grown from
+// the members farthest from the group's mean), into part; how many (0: the group does not part).
+// Such a part then made a group of its own; its number, or -1.
 int part_apart(const glyph_sample *samples, int sample_count, const glyph_groups *groups, int group, int kept,
                int *part);
 int group_apart(const glyph_sample *samples, int sample_count, glyph_groups *groups, const int *part, int count);
