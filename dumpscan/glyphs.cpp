@@ -617,7 +617,9 @@ TessBaseAPI *start_tesseract()
         return nullptr;
     }
     TessBaseAPISetPageSegMode(api, tesseract::PSM_SINGLE_LINE);
-    TessBaseAPISetVariable(api, "tessedit_char_whitelist", "0123456789ABCDEF");
+    // The space too: without it, the first digit of every pair comes with a confidence of 0
+    // (its gap, which cannot be read as a space, counts against it), and its vote is lost.
+    TessBaseAPISetVariable(api, "tessedit_char_whitelist", "0123456789ABCDEF ");
     TessBaseAPISetVariable(api, "user_defined_dpi", "300");
     TessBaseAPISetVariable(api, "lstm_choice_mode", "2"); // the alternatives of each symbol, ranked
     return api;
