@@ -62,7 +62,7 @@ namespace {
 const int most_threads = 4;     // reading images
 const int most_read_lines = 12; // lines of 16 pairs read by tesseract: enough to name every glyph
 const int most_lone_lines = 16; // and lines of one glyph alone, for glyphs those show seldom
-const float barely_read = 0.2f; // a group's strongest vote below this: read again alone
+const float barely_read = 0.5f; // a group's strongest vote below this: read again alone
 
 void print_usage(const char *exe_name)
 {
