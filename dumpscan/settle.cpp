@@ -439,6 +439,12 @@ double chance_of_holding(const reading *read, const unsigned *weight, const doub
     return 1 / std::min(65536.0, 2.5 * 6.5 * std::sqrt(squares) + 1);
 }
 
+// Where a group holds the glyphs of two digits (merged in a blurred photo), no way of naming is
+// right, and whatever tesseract read, each way tried holds the checksum by luck one time in
+// 65 536: each spends at least that, so that after a few ways tried the checks cannot choose
+// one that holds by luck.
+const double luck_alone = 1.0 / sums;
+
 // The checksum's sum under a way of naming the groups.
 unsigned sum_of(const reading *read, const unsigned *weight, const int *name)
 {
@@ -623,7 +629,7 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
             continue;
         }
         double likelihood = likelihood_of(read, weight, counted, tried_name);
-        double chance = chance_of_holding(read, weight, of_sum, sum, likelihood);
+        double chance = std::max(chance_of_holding(read, weight, of_sum, sum, likelihood), luck_alone);
         if (!holds) {
             if (*risked + chance <= most_risked)
                 *risked += chance;
@@ -633,7 +639,7 @@ naming names_hold(const reading *read, const int *expected, const unsigned *weig
         rival_count = rivals_of(read, weight, cost, counted, tried_name);
         if (rival_count < 0)
             return names_rivalled;
-        chance = chance_beyond_rivals(chance, likelihood, rival_count);
+        chance = std::max(chance_beyond_rivals(chance, likelihood, rival_count), luck_alone);
         if (*risked + chance > most_risked)
             return names_rivalled;
         *risked += chance;
