@@ -332,19 +332,19 @@ TABLE_TEST(reading, votes_for_the_digit_drawn_and_those_ranked_next, reading_row
     ASSERT_EQ(read_page(picture, "page.png", &page, samples, &count, why, sizeof why), page_found) << why;
     fclose(picture);
     group_glyphs(samples, count, page.header, 2, &groups);
+    ASSERT_EQ(groups.count, 16);
+    // Each line as the dump shows it, a space between pairs; and each group's digit.
+    static int lines[page_lines][most_line];
     int digit_of[most_groups];
     std::fill(digit_of, digit_of + most_groups, -1);
-    for (int line = 0; line < page.lines; line++)
-        for (int k = 0; k < digits_on(&page, line); k++) {
-            unsigned char byte = static_cast<unsigned char>(bytes[static_cast<size_t>(line * 8 + k / 2)]);
-            digit_of[groups.group_of[page.digits[line][k]]] = k % 2 ? byte & 15 : byte >> 4;
-        }
-    ASSERT_EQ(groups.count, 16);
-    static int lines[page_lines][most_line];
     for (int line = 0; line < page.lines; line++) {
         std::fill(lines[line], lines[line] + most_line, -1);
-        for (int k = 0; k < digits_on(&page, line); k++)
-            lines[line][k / 2 * 3 + k % 2] = groups.group_of[page.digits[line][k]];
+        for (int k = 0; k < digits_on(&page, line); k++) {
+            int g = groups.group_of[page.digits[line][k]];
+            unsigned char byte = static_cast<unsigned char>(bytes[static_cast<size_t>(line * 8 + k / 2)]);
+            lines[line][k / 2 * 3 + k % 2] = g;
+            digit_of[g] = k % 2 ? byte & 15 : byte >> 4;
+        }
     }
     static float votes[most_groups][16];
     ASSERT_TRUE(read_groups(&groups, lines, page.lines, votes));
